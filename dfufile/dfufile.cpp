@@ -1,0 +1,122 @@
+#include "dfufile.h"
+
+#include <algorithm>
+#include <array>
+
+namespace dfu {
+
+namespace {
+
+constexpr uint32_t kPolynomial = 0xEDB88320u;
+constexpr std::size_t kCheckChunk = 64 * 1024;
+
+std::array<uint32_t, 256> makeTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? (kPolynomial ^ (c >> 1)) : (c >> 1);
+        table[n] = c;
+    }
+    return table;
+}
+
+const std::array<uint32_t, 256>& table() {
+    static const std::array<uint32_t, 256> t = makeTable();
+    return t;
+}
+
+} // namespace
+
+uint32_t Crc32::update(const void* bytes, std::size_t count) {
+    const auto& t = table();
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    uint32_t c = m_register;
+    for (std::size_t i = 0; i < count; ++i)
+        c = t[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
+    m_register = c;
+    return c;
+}
+
+void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc) {
+    for (auto& b : suffix)
+        b = 0;
+    putLe16(suffix + kSuffixBcdDevice, kBackupBcdDevice);
+    putLe16(suffix + kSuffixIdProduct, kBackupIdProduct);
+    putLe16(suffix + kSuffixIdVendor, kBackupIdVendor);
+    putLe16(suffix + kSuffixBcdDfu, kBcdDfu);
+    for (std::size_t i = 0; i < kSuffixSignatureLength; ++i)
+        suffix[kSuffixSignature + i] = kSignature[i];
+    suffix[kSuffixBLength] = uint8_t(kSuffixLength);
+    putLe32(suffix + kSuffixCrc, crc.update(suffix, kSuffixCrc));
+}
+
+std::vector<uint8_t> makeDfuFile(const std::vector<uint8_t>& image) {
+    Crc32 crc;
+    crc.update(image.data(), image.size());
+    uint8_t suffix[kSuffixLength];
+    buildBackupSuffix(suffix, crc);
+    std::vector<uint8_t> file(image);
+    file.insert(file.end(), suffix, suffix + kSuffixLength);
+    return file;
+}
+
+std::vector<uint8_t> makeImage(uint32_t length, uint32_t seed) {
+    const uint32_t minimum = uint32_t(kImageLengthOffset + kImageLengthSize);
+    if (length < minimum)
+        length = minimum;
+    std::vector<uint8_t> image(length);
+    uint32_t x = seed * 2654435761u + 1u;
+    for (auto& b : image) {
+        x = x * 1103515245u + 12345u;
+        b = uint8_t(x >> 16);
+    }
+    putLe32(image.data() + kImageLengthOffset, length);
+    return image;
+}
+
+CheckResult checkFileSuffix(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return {-7, "Failed to read file suffix"};
+    const long end = std::ftell(file);
+    if (end < 0)
+        return {-7, "Failed to read file suffix"};
+    const uint64_t size = uint64_t(end);
+    if (size < kSuffixLength)
+        return {-5, "File too short"};
+
+    uint8_t suffix[kSuffixLength] = {};
+    if (std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
+        std::fread(suffix, 1, kSuffixLength, file) == 0)
+        return {-7, "Failed to read file suffix"};
+
+    const uint8_t bLength = suffix[kSuffixBLength];
+    bool signatureOk = true;
+    for (std::size_t i = 0; i < kSuffixSignatureLength; ++i)
+        signatureOk = signatureOk && suffix[kSuffixSignature + i] == kSignature[i];
+    if (bLength < kSuffixLength || size < bLength || !signatureOk ||
+        le16(suffix + kSuffixBcdDfu) != kBcdDfu)
+        return {-5, "File suffix is invalid"};
+
+    // The CRC is computed piece by piece: a huge file must not be held in
+    // memory just to be checked. Bytes that a short read leaves out count as
+    // zeros, as they would in a zero-filled buffer of the file's size.
+    std::fseek(file, 0, SEEK_SET);
+    Crc32 crc;
+    std::vector<uint8_t> piece(kCheckChunk);
+    uint64_t left = size - kSuffixCrcLength;
+    while (left > 0) {
+        const std::size_t want = std::size_t(left < piece.size() ? left : piece.size());
+        const std::size_t got = std::fread(piece.data(), 1, want, file);
+        std::fill(piece.begin() + long(got), piece.begin() + long(want), uint8_t(0));
+        crc.update(piece.data(), want);
+        left -= want;
+    }
+    CheckResult result;
+    if (crc.update(nullptr, 0) != le32(suffix + kSuffixCrc))
+        result.code = -6;
+    std::fseek(file, 0, SEEK_SET);
+    return result;
+}
+
+} // namespace dfu

@@ -1,0 +1,87 @@
+#pragma once
+// The DFU file: a firmware image followed by the 16-byte USB DFU 1.1 suffix,
+// whose last field is a CRC over every byte of the file before it.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace dfu {
+
+// Suffix fields, as offsets from the first suffix byte (file size - 16).
+constexpr std::size_t kSuffixLength = 16;
+constexpr std::size_t kSuffixBcdDevice = 0;
+constexpr std::size_t kSuffixIdProduct = 2;
+constexpr std::size_t kSuffixIdVendor = 4;
+constexpr std::size_t kSuffixBcdDfu = 6;
+constexpr std::size_t kSuffixSignature = 8;
+constexpr std::size_t kSuffixSignatureLength = 3;
+constexpr std::size_t kSuffixBLength = 11;
+constexpr std::size_t kSuffixCrc = 12;
+constexpr std::size_t kSuffixCrcLength = 4;
+
+constexpr uint16_t kBcdDfu = 0x0100;
+constexpr uint8_t kSignature[kSuffixSignatureLength] = {'U', 'F', 'D'};
+
+// The image carries its own length, little-endian, at these bytes.
+constexpr std::size_t kImageLengthOffset = 10;
+constexpr std::size_t kImageLengthSize = 4;
+
+// Fixed identity written into every backup suffix, whatever device was read.
+constexpr uint16_t kBackupBcdDevice = 0x0001;
+constexpr uint16_t kBackupIdProduct = 0xFFFE;
+constexpr uint16_t kBackupIdVendor = 0x0A12;
+
+// The CRC register of DFU suffixes: the reflected CRC-32 polynomial, preset to
+// 0xFFFFFFFF by the caller and never inverted at the end, so its value is the
+// bitwise complement of the common CRC-32 of the same bytes.
+class Crc32 {
+public:
+    void set(uint32_t value) { m_register = value; }
+    // Returns the register after the update; count 0 just reads it.
+    uint32_t update(const void* bytes, std::size_t count);
+
+private:
+    uint32_t m_register = 0xFFFFFFFFu;
+};
+
+inline void putLe16(uint8_t* at, uint16_t v) {
+    at[0] = uint8_t(v);
+    at[1] = uint8_t(v >> 8);
+}
+inline void putLe32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        at[i] = uint8_t(v >> (8 * i));
+}
+inline uint16_t le16(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
+inline uint32_t le32(const uint8_t* at) {
+    return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) |
+           (uint32_t(at[3]) << 24);
+}
+
+// Fills suffix with the fixed backup identity and the CRC. crc must hold the
+// register over every byte that precedes the suffix in the file; it is
+// advanced over the suffix's first 12 bytes.
+void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc);
+
+// A whole DFU file for image, with the backup identity in its suffix.
+std::vector<uint8_t> makeDfuFile(const std::vector<uint8_t>& image);
+
+// An image of the given length whose bytes 10 to 13 carry that length and
+// whose other bytes follow a pattern derived from seed. Lengths below 14 are
+// raised to 14 so that the length field fits.
+std::vector<uint8_t> makeImage(uint32_t length, uint32_t seed = 1);
+
+struct CheckResult {
+    int32_t code = 0;     // 0, -5, -6 or -7
+    std::string message;  // empty: the code's table text applies
+};
+
+// Checks the suffix and CRC of an open file. Reads the file in fixed-size
+// pieces, so memory use does not depend on the file's size. On every path that
+// reaches the CRC step the file is left at offset 0.
+CheckResult checkFileSuffix(std::FILE* file);
+
+} // namespace dfu

@@ -1,0 +1,348 @@
+#include "asyncworker.h"
+
+#include "chiddfuerrorstate.h"
+#include "dfufile.h"
+#include "hidreports.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <hidapi/hidapi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+using namespace hidreport;
+using Code = CHidDfuErrorState::Code;
+
+namespace {
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+bool isReadyState(uint8 state) {
+    return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
+}
+
+uint8 progressOf(double remaining, double total) {
+    return uint8(100.0 - (remaining / total) * 100.0);
+}
+
+} // namespace
+
+AsyncWorker::AsyncWorker(hid_device* handle, std::string name, int32 reportLength)
+    : QObject(nullptr), deviceHandle(handle), fileName(std::move(name)),
+      featureReportLength(reportLength) {}
+
+AsyncWorker::~AsyncWorker() = default;
+
+int32 AsyncWorker::ReportMessage(int32 code, const std::string& text) {
+    emit setMessage(code, text);
+    return code;
+}
+
+void AsyncWorker::finish(int32 result) {
+    emit exitCode(result);
+    QThread::currentThread()->exit(0);
+}
+
+// --- Report transport -------------------------------------------------------
+
+int32 AsyncWorker::GetStatus(uint8& status, uint8& state) {
+    uint8_t report[kStatusLength] = {};
+    report[0] = kStatusId;
+    if (hid_get_feature_report(deviceHandle, report, sizeof report) == -1)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Failed to get feature information (GetStatus)");
+    status = report[kStatusStatus];
+    state = report[kStatusState];
+    pollTimeout = uint32_t(report[kStatusPollTimeout]) |
+                  (uint32_t(report[kStatusPollTimeout + 1]) << 8) |
+                  (uint32_t(report[kStatusPollTimeout + 2]) << 16);
+    return 0;
+}
+
+int32 AsyncWorker::ClearStatus() {
+    const uint8_t report[kCommandLength] = {kCommandId, kCommandClearStatus};
+    if (hid_send_feature_report(deviceHandle, report, sizeof report) == -1) {
+        emit setDefaultMessage(Code::FailedToClearStatus);
+        return Code::FailedToClearStatus;
+    }
+    return 0;
+}
+
+int32 AsyncWorker::DownloadBlock(int32 capacity, uint8_t* report, int64_t& remaining,
+                                 uint16_t& blockNumber) {
+    const uint16_t n = uint16_t(std::min<int64_t>(remaining, capacity));
+    report[0] = kDataId;
+    report[kDownloadRequest] = kDfuDnload;
+    dfu::putLe16(report + kDownloadBlockNumber, blockNumber);
+    dfu::putLe16(report + kDownloadDataLength, n);
+    if (hid_send_feature_report(deviceHandle, report, size_t(featureReportLength)) == -1)
+        return ReportMessage(Code::DriverOperationFailed, "Failed to write to device");
+    remaining -= n;
+    ++blockNumber;
+    return 0;
+}
+
+int32 AsyncWorker::ReadBackupBlock(uint8_t* destination, uint16_t length, uint16_t& dataLength) {
+    if (length == 0)
+        return 0;
+    std::vector<uint8_t> reply(length, 0);
+    reply[0] = kDataId;
+    if (hid_get_feature_report(deviceHandle, reply.data(), length) == -1)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Failed to get feature information (HidReportIdBackup)");
+    if (length < kDataHeaderLength)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Feature report length is invalid (" + std::to_string(length) + ")");
+    dataLength = dfu::le16(reply.data() + kBackupDataLength);
+    const std::size_t capacity = length - kDataHeaderLength;
+    if (dataLength > capacity)
+        return ReportMessage(Code::UnknownError, "Device sent a backup block of " +
+                                                     std::to_string(dataLength) +
+                                                     " bytes; a report holds at most " +
+                                                     std::to_string(capacity));
+    std::memcpy(destination, reply.data() + kDataHeaderLength, dataLength);
+    return 0;
+}
+
+// --- DFU file ---------------------------------------------------------------
+
+int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
+    const dfu::CheckResult check = dfu::checkFileSuffix(file);
+    if (check.code == 0)
+        return 0;
+    if (check.message.empty()) {
+        emit setDefaultMessage(check.code);
+        return check.code;
+    }
+    return ReportMessage(check.code, check.message);
+}
+
+// --- Upgrade ----------------------------------------------------------------
+
+int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
+    QElapsedTimer timer;
+    timer.start();
+    const int passes = sleepFirst ? 1 : 2;
+    if (sleepFirst)
+        QThread::msleep(pollTimeout);
+
+    int32 result = Code::Busy;
+    uint8 status = 0;
+    for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
+        uint8 state = 0;
+        // A failed read is retried at once until the device's poll timeout
+        // has passed; GetStatus has reported each failure.
+        while (GetStatus(status, state) != 0) {
+            if (sleepFirst || uint64_t(timer.elapsed()) >= pollTimeout)
+                return Code::DriverOperationFailed;
+        }
+        if (status == kStatusErrFirmware) {
+            emit setDefaultMessage(Code::FirmwareCorrupt);
+            return Code::FirmwareCorrupt;
+        }
+        if (status != kStatusOk)
+            break;
+        if (isReadyState(state))
+            return 0;
+        if (state != kStateDfuDnBusy || pass == passes)
+            break;
+        const uint64_t elapsed = uint64_t(timer.elapsed());
+        if (elapsed < pollTimeout)
+            QThread::msleep(static_cast<unsigned long>(pollTimeout - elapsed));
+        emit setDefaultMessage(Code::Busy);
+    }
+    return ReportMessage(Code::UpgradeFailed,
+                         "Upgrade failed (DFU status code = " + std::to_string(unsigned(status)) +
+                             ")");
+}
+
+int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
+    std::fill(report, report + featureReportLength, uint8_t(0));
+    report[0] = kDataId;
+    report[kDownloadRequest] = kDfuDnload;
+    dfu::putLe16(report + kDownloadBlockNumber, blockNumber);
+    if (hid_send_feature_report(deviceHandle, report, size_t(featureReportLength)) == -1)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Write to device failed attempting to complete upgrade");
+    return WaitForStatus(true);
+}
+
+void AsyncWorker::DoUpgrade() {
+    emit progressChanged(0);
+
+    std::FILE* file = std::fopen(fileName.c_str(), "rb");
+    if (!file) {
+        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName)));
+        return;
+    }
+
+    int32 result = CheckFileSuffix(file);
+    const int64_t capacity = int64_t(featureReportLength) - int64_t(kDataHeaderLength);
+    if (result == 0 && capacity <= 0)
+        result = ReportMessage(Code::InvalidFileFormat, "File format is invalid, no payload found");
+    if (result != 0) {
+        std::fclose(file);
+        finish(result);
+        return;
+    }
+
+    // The image length is read from the file itself rather than from the
+    // first report, whose data area may be too small to hold it.
+    uint8_t lengthField[dfu::kImageLengthSize] = {};
+    std::fseek(file, long(dfu::kImageLengthOffset), SEEK_SET);
+    const bool lengthRead = std::fread(lengthField, 1, sizeof lengthField, file) ==
+                            sizeof lengthField;
+    std::fseek(file, 0, SEEK_SET);
+
+    std::vector<uint8_t> report(std::size_t(featureReportLength), 0);
+    uint8_t* const data = report.data() + kDataHeaderLength;
+    auto readPiece = [&]() {
+        std::fill(report.begin(), report.end(), uint8_t(0));
+        std::fread(data, 1, std::size_t(capacity), file);
+        return !std::ferror(file);
+    };
+
+    const int64_t total = int64_t(dfu::le32(lengthField));
+    int64_t remaining = total;
+    uint16_t blockNumber = 0;
+
+    if (!lengthRead || !readPiece()) {
+        emit setDefaultMessage(Code::FileReadFailed);
+        result = Code::FileReadFailed;
+    } else {
+        result = WaitForStatus(false);
+        if (result == Code::FirmwareCorrupt) {
+            result = ClearStatus();
+            if (result == 0)
+                result = WaitForStatus(false);
+        }
+        if (result == 0)
+            result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+        while (result == 0 && remaining > 0) {
+            result = WaitForStatus(false);
+            if (result != 0)
+                break;
+            emit progressChanged(progressOf(double(remaining), double(total)));
+            if (!readPiece()) {
+                emit setDefaultMessage(Code::FileReadFailed);
+                result = Code::FileReadFailed;
+                break;
+            }
+            result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+        }
+        if (result == 0)
+            result = WaitForStatus(false);
+        if (result == 0)
+            result = CompleteUpgrade(report.data(), blockNumber);
+    }
+
+    std::fclose(file);
+    finish(result);
+}
+
+// --- Backup -----------------------------------------------------------------
+
+void AsyncWorker::DoBackup() {
+    emit progressChanged(0);
+
+    // The backup goes to a file beside the target and replaces it only once
+    // complete, so that a failed backup never destroys the previous good one.
+    const std::string partialName = fileName + ".partial";
+    std::FILE* file = std::fopen(partialName.c_str(), "wb");
+    qWarning() << "File to write to: " << fileName.c_str();
+    if (!file) {
+        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
+                                                         ". File must be writable."));
+        return;
+    }
+
+    int32 result = runBackup(file);
+    if (std::fclose(file) != 0 && result == 0) {
+        emit setDefaultMessage(Code::FailedToWriteFile);
+        result = Code::FailedToWriteFile;
+    }
+    if (result == 0 && std::rename(partialName.c_str(), fileName.c_str()) != 0)
+        result = ReportMessage(Code::FailedToWriteFile,
+                               "Failed to write to file " + quoted(fileName) + ": " +
+                                   std::strerror(errno));
+    if (result != 0)
+        std::remove(partialName.c_str());
+    finish(result);
+}
+
+int32 AsyncWorker::runBackup(std::FILE* file) {
+    const std::size_t length = std::size_t(featureReportLength);
+    if (length <= kDataHeaderLength)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Feature report length is invalid (" + std::to_string(length) + ")");
+
+    // Large enough for the image length field even when a report is not.
+    std::vector<uint8_t> buffer(std::max(length, dfu::kImageLengthOffset + dfu::kImageLengthSize),
+                                0);
+    dfu::Crc32 crc;
+    crc.set(0xFFFFFFFFu);
+
+    auto writeBlock = [&](uint16_t count) {
+        crc.update(buffer.data(), count);
+        if (std::fwrite(buffer.data(), 1, count, file) < count) {
+            emit setDefaultMessage(Code::FailedToWriteFile);
+            return int32(Code::FailedToWriteFile);
+        }
+        return int32(0);
+    };
+
+    uint16_t dataLength = 0;
+    int32 result = ReadBackupBlock(buffer.data(), uint16_t(length), dataLength);
+    if (result != 0)
+        return result;
+    const uint32_t total = dfu::le32(buffer.data() + dfu::kImageLengthOffset);
+    if (total == 0)
+        return ReportMessage(Code::UnknownError, "Device reports DFU length of zero");
+    if (dataLength > total)
+        return ReportMessage(Code::UnknownError, "Device sent " + std::to_string(dataLength) +
+                                                     " bytes of an image of " +
+                                                     std::to_string(total) + " bytes");
+    if ((result = writeBlock(dataLength)) != 0)
+        return result;
+
+    uint32_t remaining = total - dataLength;
+    while (remaining != 0) {
+        emit progressChanged(progressOf(double(remaining), double(total)));
+        std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+        if ((result = ReadBackupBlock(buffer.data(), uint16_t(length), dataLength)) != 0)
+            return result;
+        // A device that stops delivering, or delivers more than the image
+        // holds, would otherwise keep this loop going or corrupt the file.
+        if (dataLength == 0)
+            return ReportMessage(Code::UnknownError,
+                                 "Device sent an empty backup block with " +
+                                     std::to_string(remaining) + " bytes of the image still due");
+        if (dataLength > remaining)
+            return ReportMessage(Code::UnknownError,
+                                 "Device sent " + std::to_string(dataLength) +
+                                     " bytes with only " + std::to_string(remaining) +
+                                     " bytes of the image still due");
+        if ((result = writeBlock(dataLength)) != 0)
+            return result;
+        remaining -= dataLength;
+    }
+
+    uint8_t suffix[dfu::kSuffixLength];
+    dfu::buildBackupSuffix(suffix, crc);
+    if (std::fwrite(suffix, 1, sizeof suffix, file) < sizeof suffix) {
+        emit setDefaultMessage(Code::FailedToWriteFile);
+        return Code::FailedToWriteFile;
+    }
+    // Flushed and synced before it may replace the previous backup.
+    if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) {
+        emit setDefaultMessage(Code::FailedToWriteFile);
+        return Code::FailedToWriteFile;
+    }
+    return 0;
+}

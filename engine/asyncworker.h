@@ -1,0 +1,54 @@
+#pragma once
+
+#include "chiddfuengine.h"
+#include "hiddfu.h"
+
+#include <QObject>
+
+#include <cstdio>
+#include <string>
+
+// Runs one backup or upgrade on the engine's worker thread. Everything it
+// needs is copied in at construction; everything it learns leaves through its
+// signals. It uses the engine's device handle but never closes it.
+class AsyncWorker : public QObject, public CHidDfuBase {
+    Q_OBJECT
+
+public:
+    AsyncWorker(hid_device* deviceHandle, std::string fileName, int32 featureReportLength);
+    ~AsyncWorker() override;
+
+signals:
+    void setMessage(int32 aErrorCode, std::string aErrorMessage);
+    void setDefaultMessage(int32 aErrorCode);
+    void progressChanged(uint8 aProgress);
+    void exitCode(int32 exitCode);
+
+public slots:
+    void DoBackup();
+    void DoUpgrade();
+
+private:
+    int32 ReportMessage(int32 code, const std::string& text);
+
+    // Report transport; each returns 0 or a negative code it has reported.
+    int32 GetStatus(uint8& status, uint8& state);
+    int32 ClearStatus();
+    int32 DownloadBlock(int32 capacity, uint8_t* report, int64_t& remaining,
+                        uint16_t& blockNumber);
+    int32 ReadBackupBlock(uint8_t* destination, uint16_t length, uint16_t& dataLength);
+
+    int32 CheckFileSuffix(std::FILE* file);
+    int32 WaitForStatus(bool sleepFirst);
+    int32 CompleteUpgrade(uint8_t* report, uint16_t blockNumber);
+    // The backup's reads and writes into an open file; DoBackup owns the file.
+    int32 runBackup(std::FILE* file);
+
+    // Emits the exit code and ends the worker thread's event loop.
+    void finish(int32 result);
+
+    uint32_t pollTimeout = 0;
+    hid_device* deviceHandle;
+    std::string fileName;
+    int32 featureReportLength;
+};

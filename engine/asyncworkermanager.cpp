@@ -1,0 +1,41 @@
+#include "asyncworkermanager.h"
+
+#include "asyncworker.h"
+#include "chiddfuengine.h"
+
+AsyncWorkerManager::AsyncWorkerManager(CHidDfuEngine* owner) : QObject(nullptr), engine(owner) {}
+
+AsyncWorkerManager::~AsyncWorkerManager() {
+    // The engine waits for a running operation before it gets here; this is
+    // the last guard against destroying a running QThread.
+    workerThread.wait();
+}
+
+void AsyncWorkerManager::startWorker() {
+    auto* worker = new AsyncWorker(engine->deviceHandle, engine->fileName,
+                                   int32(engine->featureReportLength));
+    worker->moveToThread(&workerThread);
+
+    connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
+    // The reports are delivered directly on the worker thread (the slots take
+    // the engine's state mutex), so they are all stored before the thread
+    // stops; a queued delivery would depend on the GUI thread running, which
+    // it does not while it waits for an operation to end.
+    connect(worker, &AsyncWorker::setMessage, engine, &CHidDfuEngine::SetMsg_,
+            Qt::DirectConnection);
+    connect(worker, &AsyncWorker::setDefaultMessage, engine, &CHidDfuEngine::SetDefaultMsg_,
+            Qt::DirectConnection);
+    connect(worker, &AsyncWorker::progressChanged, engine, &CHidDfuEngine::SetProgress_,
+            Qt::DirectConnection);
+    connect(worker, &AsyncWorker::exitCode, this, &AsyncWorkerManager::setExitCode,
+            Qt::DirectConnection);
+    connect(this, &AsyncWorkerManager::doBackup, worker, &AsyncWorker::DoBackup);
+    connect(this, &AsyncWorkerManager::doUpgrade, worker, &AsyncWorker::DoUpgrade);
+
+    workerThread.start();
+}
+
+void AsyncWorkerManager::setExitCode(int32 exitCode) {
+    std::lock_guard<std::mutex> lock(engine->stateMutex);
+    exitCodeValue = exitCode;
+}

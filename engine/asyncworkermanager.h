@@ -1,0 +1,40 @@
+#pragma once
+
+#include "hiddfu.h"
+
+#include <QObject>
+#include <QThread>
+
+class CHidDfuEngine;
+
+// Owns the worker thread for the engine's whole life and starts one fresh
+// AsyncWorker on it per backup or upgrade.
+class AsyncWorkerManager : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AsyncWorkerManager(CHidDfuEngine* engine);
+    ~AsyncWorkerManager() override;
+
+    // Creates a worker from the engine's device, file name and report length,
+    // wires it and starts the thread. Only called when the thread is idle.
+    void startWorker();
+
+    QThread& thread() { return workerThread; }
+    const QThread& thread() const { return workerThread; }
+    // The exit code of the last finished operation; the caller holds the
+    // engine's state mutex.
+    int32 storedExitCode() const { return exitCodeValue; }
+
+signals:
+    void doBackup();
+    void doUpgrade();
+
+public slots:
+    void setExitCode(int32 exitCode);
+
+private:
+    QThread workerThread;
+    int32 exitCodeValue = 0;
+    CHidDfuEngine* engine;
+};

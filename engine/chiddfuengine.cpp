@@ -1,0 +1,213 @@
+#include "chiddfuengine.h"
+
+#include "hidreports.h"
+#include "reportdescriptor.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <hidapi/hidapi.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+QByteArray wideText(const wchar_t* text) {
+    return text ? QString::fromWCharArray(text).toUtf8() : QByteArray();
+}
+
+// Byte length of the interface's longest feature report, report ID included,
+// read from its report descriptor; 0 when the descriptor cannot be had.
+uint16_t featureReportLengthOf(const char* path) {
+    std::vector<uint8_t> descriptor;
+    std::string error;
+    if (!hiddescriptor::readDescriptor(path ? path : "", descriptor, error)) {
+        qWarning() << "Cannot read the report descriptor of" << (path ? path : "") << ":"
+                   << error.c_str();
+        return 0;
+    }
+    const auto parsed = hiddescriptor::longestFeatureReport(descriptor.data(), descriptor.size());
+    if (!parsed.ok) {
+        qWarning() << "Invalid report descriptor of" << (path ? path : "") << ":"
+                   << parsed.error.c_str();
+        return 0;
+    }
+    return uint16_t(std::min(parsed.featureReportLength,
+                             int(std::numeric_limits<uint16_t>::max())));
+}
+
+} // namespace
+
+CHidDfuEngine::CHidDfuEngine() : QObject(nullptr), workerManager(this) {}
+
+CHidDfuEngine::~CHidDfuEngine() {
+    if (isRunning()) {
+        setCode(CHidDfuErrorState::Busy);
+        // The transfer cannot be stopped without risking the device; let it
+        // end, so that neither the handle nor the thread disappears under it.
+        workerManager.thread().wait();
+    }
+    if (deviceHandle) {
+        hid_close(deviceHandle);
+        deviceHandle = nullptr;
+    }
+}
+
+bool CHidDfuEngine::isRunning() const { return workerManager.thread().isRunning(); }
+
+int32 CHidDfuEngine::setCode(int32 code) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return errorState.setCode(code);
+}
+
+int32 CHidDfuEngine::setCodeAndText(int32 code, const std::string& text) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return errorState.setCodeAndText(code, text);
+}
+
+int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usage,
+                             uint16_t usagePage) {
+    if (deviceHandle)
+        return setCodeAndText(CHidDfuErrorState::FailedToConnect, "Already connected");
+
+    hid_device_info* devices = hid_enumerate(0, 0);
+    for (hid_device_info* d = devices; d; d = d->next) {
+        qWarning() << "Device Found\n  type: " << d->vendor_id << d->product_id << "\n  path: "
+                   << (d->path ? d->path : "")
+                   << "\n  serial_number: " << wideText(d->serial_number).constData()
+                   << "\n   Manufacturer: " << wideText(d->manufacturer_string).constData()
+                   << "\n   Product: " << wideText(d->product_string).constData();
+        const bool matches = d->vendor_id == vendorId && d->product_id == productId &&
+                             (usage == 0 || d->usage == usage) &&
+                             (usagePage == 0 || d->usage_page == usagePage);
+        if (!matches)
+            continue;
+        featureReportLength = featureReportLengthOf(d->path);
+        deviceHandle = hid_open_path(d->path);
+        break;
+    }
+    hid_free_enumeration(devices);
+
+    if (deviceHandle)
+        return 0;
+    return setCode(CHidDfuErrorState::FailedToConnect);
+}
+
+int32 CHidDfuEngine::Disconnect() {
+    if (isRunning())
+        return setCode(CHidDfuErrorState::Busy);
+    if (deviceHandle) {
+        hid_close(deviceHandle);
+        deviceHandle = nullptr;
+    }
+    return 0;
+}
+
+int32 CHidDfuEngine::Reset() {
+    if (!deviceHandle)
+        return setCode(CHidDfuErrorState::InvalidSequence);
+    if (isRunning())
+        return setCode(CHidDfuErrorState::Busy);
+    const uint8_t report[hidreport::kCommandLength] = {hidreport::kCommandId,
+                                                       hidreport::kCommandReset};
+    if (hid_send_feature_report(deviceHandle, report, sizeof report) == -1)
+        return setCode(CHidDfuErrorState::ResetFailed);
+    return Disconnect();
+}
+
+int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::*signal)()) {
+    fileName = path;
+    {
+        // A finished operation may have left any value here, even 100; the
+        // relay must not take the new operation for finished before its first
+        // report arrives.
+        std::lock_guard<std::mutex> lock(stateMutex);
+        progress = 0;
+    }
+    workerManager.startWorker();
+    emit(workerManager.*signal)();
+    return 0;
+}
+
+int32 CHidDfuEngine::Backup(const char* path) {
+    if (!path || !*path)
+        return setCode(CHidDfuErrorState::InvalidParameter);
+    if (!deviceHandle)
+        return setCode(CHidDfuErrorState::InvalidSequence);
+    if (featureReportLength == 0)
+        return setCodeAndText(CHidDfuErrorState::DriverOperationFailed,
+                              "Feature report length is invalid (0)");
+    if (isRunning())
+        return setCode(CHidDfuErrorState::Busy);
+    return startOperation(path, &AsyncWorkerManager::doBackup);
+}
+
+int32 CHidDfuEngine::Upgrade(const char* path) {
+    if (!path || !*path)
+        return setCode(CHidDfuErrorState::InvalidParameter);
+    if (!deviceHandle)
+        return setCode(CHidDfuErrorState::InvalidSequence);
+    if (isRunning())
+        return setCode(CHidDfuErrorState::Busy);
+    return startOperation(path, &AsyncWorkerManager::doUpgrade);
+}
+
+std::string CHidDfuEngine::LastError() const {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return errorState.text();
+}
+
+uint8 CHidDfuEngine::Progress() const {
+    if (!isRunning())
+        return 100;
+    std::lock_guard<std::mutex> lock(stateMutex);
+    // 100 means "nothing runs" to every caller; a worker that reports 100 or
+    // more while still running must not end the caller's wait early.
+    return std::min<uint8>(progress, 99);
+}
+
+int32 CHidDfuEngine::Result() {
+    if (isRunning())
+        return setCode(CHidDfuErrorState::Busy);
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return workerManager.storedExitCode();
+}
+
+void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) { setCode(aErrorCode); }
+
+void CHidDfuEngine::SetMsg_(int32 aErrorCode, std::string aErrorMessage) {
+    setCodeAndText(aErrorCode, aErrorMessage);
+}
+
+void CHidDfuEngine::SetProgress_(uint8 aProgress) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    progress = aProgress >= 100 ? 100 : aProgress;
+}
+
+// ---------------------------------------------------------------------------
+// The process's engine and its call interface.
+
+namespace {
+CHidDfuEngine theEngine;
+thread_local std::string lastErrorCopy;
+} // namespace
+
+CHidDfuEngine& hidDfuEngine() { return theEngine; }
+
+int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage) {
+    return theEngine.Connect(vendorId, productId, usage, usagePage);
+}
+int32 hidDfuDisconnect() { return theEngine.Disconnect(); }
+int32 hidDfuReset() { return theEngine.Reset(); }
+int32 hidDfuBackup(const char* path) { return theEngine.Backup(path); }
+int32 hidDfuUpgrade(const char* path) { return theEngine.Upgrade(path); }
+uint8 hidDfuGetProgress() { return theEngine.Progress(); }
+int32 hidDfuGetResult() { return theEngine.Result(); }
+
+const char* hidDfuGetLastError() {
+    // A copy private to the calling thread: the engine's own text may change
+    // on another thread at any moment.
+    lastErrorCopy = theEngine.LastError();
+    return lastErrorCopy.c_str();
+}

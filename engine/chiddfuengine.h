@@ -1,0 +1,76 @@
+#pragma once
+
+#include "asyncworkermanager.h"
+#include "chiddfuerrorstate.h"
+#include "hiddfu.h"
+
+#include <QObject>
+
+#include <mutex>
+#include <string>
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+// Plain base shared by the engine and its workers; carries no state.
+class CHidDfuBase {};
+
+// The firmware update engine. One instance serves the process (see
+// hidDfuEngine()); the free functions of hiddfu.h call it. Connect,
+// disconnect, reset and the starts run on the caller's (GUI) thread; backup
+// and upgrade run on the worker manager's thread.
+//
+// Thread safety: the progress, the last exit code and the error state are
+// written by the worker's reports on the worker thread and read from the GUI
+// and relay threads; one mutex guards them all. The worker's reports reach the
+// slots directly on the worker thread, so by the time the worker thread has
+// stopped, everything the operation reported is in place: a caller that sees
+// "not running" sees the operation's final code and text, whether or not the
+// GUI thread's event loop runs.
+class CHidDfuEngine : public QObject, public CHidDfuBase {
+    Q_OBJECT
+
+public:
+    CHidDfuEngine();
+    // Waits for a running operation to end (it cannot be stopped safely
+    // mid-transfer), then closes an open device.
+    ~CHidDfuEngine() override;
+
+    int32 Connect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage);
+    int32 Disconnect();
+    int32 Reset();
+    int32 Backup(const char* path);
+    int32 Upgrade(const char* path);
+    std::string LastError() const;
+    uint8 Progress() const;
+    int32 Result();
+
+    bool isRunning() const;
+    bool isConnected() const { return deviceHandle != nullptr; }
+    uint16_t reportLength() const { return featureReportLength; }
+
+public slots:
+    void SetDefaultMsg_(int32 aErrorCode);
+    void SetMsg_(int32 aErrorCode, std::string aErrorMessage);
+    void SetProgress_(uint8 aProgress);
+
+private:
+    friend class AsyncWorkerManager;
+
+    int32 setCode(int32 code);
+    int32 setCodeAndText(int32 code, const std::string& text);
+    int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
+
+    hid_device* deviceHandle = nullptr;
+    uint16_t featureReportLength = 0;
+    std::string fileName;
+    CHidDfuErrorState errorState;
+    AsyncWorkerManager workerManager;
+    uint8 progress = 0;
+
+    // Guards errorState, progress and the manager's exit code.
+    mutable std::mutex stateMutex;
+};
+
+// The process's engine, constructed during static initialisation.
+CHidDfuEngine& hidDfuEngine();

@@ -1,0 +1,35 @@
+#pragma once
+// Call interface of the firmware update engine. Every function applies one
+// operation to the process's single engine instance and returns 0 or a
+// negative result code (see CHidDfuErrorState for the table of codes).
+
+#include <cstdint>
+
+typedef uint8_t uint8;
+typedef int32_t int32;
+
+// Opens the first HID interface that matches; usage and usagePage 0 match any.
+// Returns -2 when nothing matched or a device is already open.
+int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage);
+// Closes the open device; 0 also when none was open, -14 while an operation runs.
+int32 hidDfuDisconnect();
+// Asks the device to restart and closes it; -1 without a device, -14 while an
+// operation runs, -9 when the request cannot be sent (the device stays open).
+int32 hidDfuReset();
+// Starts reading the device's firmware into a DFU file at path; returns once
+// the worker runs. The outcome arrives through hidDfuGetResult.
+int32 hidDfuBackup(const char* path);
+// Starts writing the DFU file at path to the device; returns once the worker
+// runs. The outcome arrives through hidDfuGetResult.
+int32 hidDfuUpgrade(const char* path);
+// Text of the most recent failure, empty until the first one. The pointer is
+// private to the calling thread and stays valid until that thread calls this
+// function again, whatever the engine does meanwhile.
+const char* hidDfuGetLastError();
+// Percent done of the running operation (0..99), 100 when none runs.
+uint8 hidDfuGetProgress();
+// Exit code of the last operation, or -14 while one runs. Once
+// hidDfuGetProgress has answered 100, this answers the ended operation's code
+// and hidDfuGetLastError its last message, without the GUI thread having to
+// run anything first. Safe to call from any thread.
+int32 hidDfuGetResult();
