@@ -1,7 +1,7 @@
 # Sourced by scripts/test and scripts/run: installs the Debian packages the
 # project needs when any of them is missing (non-interactive; needs root).
 TAVRIN_PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config zlib1g-dev
   qtbase5-dev qtdeclarative5-dev qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-layouts qml-module-qtquick-controls qml-module-qtgraphicaleffects
   qml-module-qttest libqt5svg5 libhidapi-dev fonts-roboto-unhinted

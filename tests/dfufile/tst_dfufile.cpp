@@ -1,0 +1,185 @@
+#include "dfufile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <zlib.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A file in memory, handed to the check as a real FILE*.
+struct TempFile {
+    explicit TempFile(const Bytes& bytes) : file(std::tmpfile()) {
+        if (!bytes.empty())
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::rewind(file);
+    }
+    ~TempFile() { std::fclose(file); }
+    std::FILE* file;
+};
+
+// Recomputes the stored CRC after a mutation, so that a row tests the field
+// it changes and not the CRC.
+void resealCrc(Bytes& file) {
+    dfu::Crc32 crc;
+    crc.set(0xFFFFFFFFu);
+    const uint32_t value = crc.update(file.data(), file.size() - dfu::kSuffixCrcLength);
+    dfu::putLe32(file.data() + file.size() - dfu::kSuffixCrcLength, value);
+}
+
+std::size_t suffixAt(const Bytes& file) { return file.size() - dfu::kSuffixLength; }
+
+struct Row {
+    const char* name;
+    std::function<Bytes()> make;
+    int32_t code;
+    std::string message;
+};
+
+Bytes validFile(uint32_t imageLength = 100) {
+    return dfu::makeDfuFile(dfu::makeImage(imageLength));
+}
+
+Bytes withSuffixByte(std::size_t field, uint8_t value, std::size_t fileImageLength = 100) {
+    Bytes f = validFile(uint32_t(fileImageLength));
+    f[suffixAt(f) + field] = value;
+    resealCrc(f);
+    return f;
+}
+
+const Row kRows[] = {
+    {"Empty", [] { return Bytes{}; }, -5, "File too short"},
+    {"FifteenBytes", [] { return Bytes(15, 0); }, -5, "File too short"},
+    {"SixteenBytesValid",
+     [] {
+         Bytes f = dfu::makeDfuFile({});
+         EXPECT_EQ(f.size(), 16u);
+         return f;
+     },
+     0, ""},
+    {"BLength15", [] { return withSuffixByte(dfu::kSuffixBLength, 15); }, -5,
+     "File suffix is invalid"},
+    {"BLength16", [] { return withSuffixByte(dfu::kSuffixBLength, 16); }, 0, ""},
+    {"BLength32", [] { return withSuffixByte(dfu::kSuffixBLength, 32); }, 0, ""},
+    {"BLengthEqualsFileSize",
+     [] {
+         Bytes f = dfu::makeDfuFile(Bytes(14, 0));
+         f[suffixAt(f) + dfu::kSuffixBLength] = uint8_t(f.size());
+         resealCrc(f);
+         return f;
+     },
+     0, ""},
+    {"BLengthLargerThanFile",
+     [] {
+         Bytes f = dfu::makeDfuFile(Bytes(14, 0));
+         f[suffixAt(f) + dfu::kSuffixBLength] = uint8_t(f.size() + 1);
+         resealCrc(f);
+         return f;
+     },
+     -5, "File suffix is invalid"},
+    {"BcdDfu011A",
+     [] {
+         Bytes f = validFile();
+         dfu::putLe16(f.data() + suffixAt(f) + dfu::kSuffixBcdDfu, 0x011A);
+         resealCrc(f);
+         return f;
+     },
+     -5, "File suffix is invalid"},
+    {"SignatureReversed",
+     [] {
+         Bytes f = validFile();
+         f[suffixAt(f) + dfu::kSuffixSignature] = 'D';
+         f[suffixAt(f) + dfu::kSuffixSignature + 2] = 'U';
+         resealCrc(f);
+         return f;
+     },
+     -5, "File suffix is invalid"},
+    {"ForeignVendorProductDevice",
+     [] {
+         Bytes f = validFile();
+         dfu::putLe16(f.data() + suffixAt(f) + dfu::kSuffixIdVendor, 0x1234);
+         dfu::putLe16(f.data() + suffixAt(f) + dfu::kSuffixIdProduct, 0x5678);
+         dfu::putLe16(f.data() + suffixAt(f) + dfu::kSuffixBcdDevice, 0x9ABC);
+         resealCrc(f);
+         return f;
+     },
+     0, ""},
+    {"StoredCrcChanged",
+     [] {
+         Bytes f = validFile();
+         f.back() ^= 0x01;
+         return f;
+     },
+     -6, ""},
+    {"LargerThanOneReadPiece", [] { return validFile(200 * 1024 + 7); }, 0, ""},
+};
+
+class CheckFileSuffix : public testing::TestWithParam<Row> {};
+
+TEST_P(CheckFileSuffix, GivesCodeAndText) {
+    const Row& row = GetParam();
+    TempFile f(row.make());
+    const dfu::CheckResult r = dfu::checkFileSuffix(f.file);
+    EXPECT_EQ(r.code, row.code);
+    EXPECT_EQ(r.message, row.message);
+    if (r.code == 0 || r.code == -6) {
+        EXPECT_EQ(std::ftell(f.file), 0) << "the upgrade reads the image from offset 0";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CheckFileSuffix, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+TEST(CheckFileSuffixCrc, AnySingleChangedByteBeforeTheCrcFails) {
+    const Bytes good = validFile(40);
+    for (std::size_t i = 0; i < good.size() - dfu::kSuffixCrcLength; ++i) {
+        Bytes bad = good;
+        bad[i] ^= 0x5A;
+        TempFile f(bad);
+        const dfu::CheckResult r = dfu::checkFileSuffix(f.file);
+        // Bytes of the suffix's checked fields may fail their own check first.
+        if (i >= suffixAt(good) + dfu::kSuffixBcdDfu) {
+            EXPECT_NE(r.code, 0) << "byte " << i;
+        } else {
+            EXPECT_EQ(r.code, -6) << "byte " << i;
+        }
+    }
+}
+
+TEST(Crc32, IsTheComplementOfTheCommonCrc) {
+    const Bytes data = dfu::makeImage(1000, 7);
+    dfu::Crc32 crc;
+    crc.set(0xFFFFFFFFu);
+    crc.update(data.data(), 333);
+    const uint32_t value = crc.update(data.data() + 333, data.size() - 333);
+    EXPECT_EQ(value, ~uint32_t(::crc32(0, data.data(), uInt(data.size()))));
+    EXPECT_EQ(crc.update(nullptr, 0), value) << "an empty update reads the register";
+}
+
+TEST(Crc32, KnownValue) {
+    // The common CRC-32 of "123456789" is 0xCBF43926.
+    dfu::Crc32 crc;
+    crc.set(0xFFFFFFFFu);
+    EXPECT_EQ(crc.update("123456789", 9), ~0xCBF43926u);
+}
+
+TEST(MakeDfuFile, SuffixCarriesTheBackupIdentity) {
+    const Bytes image = dfu::makeImage(100, 3);
+    const Bytes f = dfu::makeDfuFile(image);
+    ASSERT_EQ(f.size(), 116u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), f.begin()));
+    const uint8_t* s = f.data() + 100;
+    EXPECT_EQ(dfu::le16(s + dfu::kSuffixBcdDevice), 0x0001);
+    EXPECT_EQ(dfu::le16(s + dfu::kSuffixIdProduct), 0xFFFE);
+    EXPECT_EQ(dfu::le16(s + dfu::kSuffixIdVendor), 0x0A12);
+    EXPECT_EQ(dfu::le16(s + dfu::kSuffixBcdDfu), 0x0100);
+    EXPECT_EQ(Bytes(s + dfu::kSuffixSignature, s + dfu::kSuffixSignature + 3),
+              (Bytes{'U', 'F', 'D'}));
+    EXPECT_EQ(s[dfu::kSuffixBLength], 16);
+    EXPECT_EQ(dfu::le32(image.data() + dfu::kImageLengthOffset), 100u);
+}
+
+} // namespace
