@@ -1,0 +1,22 @@
+#pragma once
+// The accessory the demo program simulates: a healthy device with the timing
+// of a real one, so the wizard's progress page moves as it would in the field.
+
+#include "simdevicemodel.h"
+
+namespace demo {
+
+// The feature report length of the real accessory, report ID included.
+constexpr uint16_t kFeatureReportLength = 64;
+// Announced in every status reply; the device is busy that long after each
+// block.
+constexpr uint32_t kPollTimeoutMs = 5;
+// Time the device takes to handle one report.
+constexpr int kReportDelayUs = 1000;
+// Size of the firmware the device holds before any upgrade (what a backup
+// reads).
+constexpr uint32_t kStoredImageLength = 48 * 1024;
+
+sim::AccessoryConfig accessoryConfig();
+
+} // namespace demo

@@ -1,0 +1,168 @@
+#include "installator.h"
+
+#include "hiddfu.h"
+#include "progressrelay.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+// The accessory; usage 0 and usage page 0 let the engine accept any.
+constexpr uint16_t kVendorId = 0x0A12;
+constexpr uint16_t kProductId = 0xFFFE;
+constexpr uint16_t kAnyUsage = 0;
+constexpr uint16_t kAnyUsagePage = 0;
+
+const char kTextCopyFile[] = "/Resources/text_copy.json";
+const char kChangelogFile[] = "/Resources/changelog.html";
+const char kTextCopyMember[] = "copy";
+const char kFirmwareKey[] = "dfuUpdateUrl";
+const char kBackupFileName[] = "tavrinFirmware.backup";
+
+// Paths go to the engine in the file system's own encoding: Latin-1 bytes
+// would name a different file on a UTF-8 file system as soon as the path
+// holds a character outside ASCII (a user's home folder, say).
+QByteArray enginePath(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+installator::installator() : QObject(nullptr) {
+    m_progressManager = new ProgressManager(this);
+    // Made before QML can connect anything, so the device is restarted and
+    // released before the pages react to the same result.
+    QObject::connect(this, &installator::resultReady, this, &installator::restartAndDisconnect);
+    loadTextCopy();
+    loadChangelog();
+}
+
+installator::~installator() {
+    delete m_progressManager;
+}
+
+int installator::connect() {
+    const int32 code = hidDfuConnect(kVendorId, kProductId, kAnyUsage, kAnyUsagePage);
+    if (code == 0)
+        qInfo() << "Connection established";
+    else
+        qWarning() << "Connection error " << code;
+    return code;
+}
+
+int installator::backup() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    // A folder that cannot be made shows up as the engine's open failure.
+    QDir::root().mkpath(folder);
+    const QString path = folder + "/" + kBackupFileName;
+    const QByteArray encoded = enginePath(path);
+    qInfo() << "Save firmware backup to " << path;
+    qInfo() << "c style" << encoded.constData();
+    const int32 code = hidDfuBackup(encoded.constData());
+    // Also after a refusal: every call gets exactly one result.
+    emit m_progressManager->startReportingProgress();
+    return code;
+}
+
+int installator::upgrade() {
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString fileName = getText(kFirmwareKey);
+    // Always relative to the executable's folder, even when the name itself
+    // is absolute.
+    const QString path = folder + "/" + fileName;
+    const QByteArray encoded = enginePath(path);
+    const QFileInfo info(path);
+    const bool present = info.exists() && info.isFile();
+    qInfo() << "Firmware file exists in location" << present << folder << "/" << fileName;
+    // The engine is asked also when the file is missing: it reports that
+    // case itself, through the operation's result.
+    const int32 code = hidDfuUpgrade(encoded.constData());
+    emit m_progressManager->startReportingProgress();
+    return code;
+}
+
+QString installator::getLastError() {
+    const char* text = hidDfuGetLastError();
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+QString installator::getText(QString key) {
+    // The inserting lookup is deliberate: a missing key becomes a null entry,
+    // so it reads as null on every later lookup too.
+    const QJsonValue value = m_textCopy[key];
+    if (value.isString())
+        return value.toString();
+    qWarning() << "Value under key \"" << key << "\" is not a string, it is " << int(value.type());
+    return key;
+}
+
+QString installator::applicationPath() {
+    return QCoreApplication::applicationDirPath();
+}
+
+void installator::restartAndDisconnect(int status) {
+    qInfo() << "Status after progress: " << status;
+    if (status != 0) {
+        // The device stays open, as it was when the operation failed.
+        qInfo() << "Error: " << status;
+        return;
+    }
+    reset();
+    // A device whose restart request failed is still open: release it anyway.
+    disconnect();
+}
+
+int installator::reset() {
+    const int32 code = hidDfuReset();
+    qInfo() << "Reset status" << code;
+    if (code != 0)
+        qInfo() << "Error resetting device: " << hidDfuGetLastError();
+    else
+        qInfo() << "Device reset succeeded";
+    return code;
+}
+
+int installator::disconnect() {
+    const int32 code = hidDfuDisconnect();
+    if (code != 0)
+        qInfo() << "Error disconnecting: " << hidDfuGetLastError();
+    else
+        qInfo() << "Disconnected successfuly";
+    return code;
+}
+
+void installator::loadTextCopy() {
+    const QString path = QCoreApplication::applicationDirPath() + kTextCopyFile;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qWarning() << "Couldn't open \"" << path << "\" text copy file.";
+        return;
+    }
+    const QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    // Anything but an object under "copy" leaves the text copy empty, exactly
+    // as a missing file does; parse errors are not reported.
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    m_textCopy = document.object().value(kTextCopyMember).toObject();
+}
+
+void installator::loadChangelog() {
+    const QString path = QCoreApplication::applicationDirPath() + kChangelogFile;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qWarning() << "Changelog file not found under" << path;
+        return;
+    }
+    // Default stream settings: a byte-order mark picks the Unicode encoding,
+    // otherwise the locale's encoding applies.
+    QTextStream stream(&file);
+    m_changelog = stream.readAll();
+}

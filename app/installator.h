@@ -1,0 +1,60 @@
+#pragma once
+// The one object through which the wizard reaches the firmware engine. QML
+// creates it as the element Installator of the module installator 1.0.
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+class ProgressManager;
+
+class installator : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString changelog READ changelog CONSTANT)
+
+public:
+    // Starts the progress relay's thread and reads the text copy file and the
+    // changelog beside the executable, once.
+    installator();
+    // Stops the relay. A polling run that is active finishes first, which
+    // means the engine's running operation ends first; its result is not
+    // delivered any more.
+    ~installator() override;
+
+    QString changelog() const { return m_changelog; }
+
+    // The method order below is the class's QML interface; keep it.
+signals:
+    // Emitted only by the progress relay.
+    void progressChanged(int);
+    void resultReady(int);
+
+public slots:
+    // Runs on every resultReady before any QML handler: after a success the
+    // device is restarted and released, after a failure it is left alone.
+    void restartAndDisconnect(int status);
+
+public:
+    Q_INVOKABLE int connect();
+    // Starts reading the device's firmware into the per-user data folder; the
+    // outcome arrives through resultReady.
+    Q_INVOKABLE int backup();
+    // Starts writing the firmware file named by "dfuUpdateUrl"; the outcome
+    // arrives through resultReady.
+    Q_INVOKABLE int upgrade();
+    Q_INVOKABLE QString getLastError();
+    // The text under the given key in the text copy; the key itself when
+    // there is no string under it.
+    Q_INVOKABLE QString getText(QString);
+    Q_INVOKABLE QString applicationPath();
+
+private:
+    int reset();
+    int disconnect();
+    void loadTextCopy();
+    void loadChangelog();
+
+    ProgressManager* m_progressManager = nullptr;
+    QString m_changelog;
+    QJsonObject m_textCopy;
+};

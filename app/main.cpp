@@ -1,0 +1,34 @@
+#include "hidbackend.h"
+#include "installator.h"
+#include "startup.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QUrl>
+#include <QtQml>
+
+#include <iostream>
+
+// The engine instance and the resource bundle are set up by static
+// initialisation before this runs, and torn down after it returns.
+int main(int argc, char* argv[]) {
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
+
+    // Flushed before the QML loads, so it comes first also when standard
+    // output is a pipe.
+    std::cout << "Starting TAVRIN firmware installator" << std::endl;
+
+    qmlRegisterType<installator>("installator", 1, 0, "Installator");
+    // Before any engine operation can start: the worker's queued signals
+    // carry these types.
+    registerEngineMetaTypes();
+    prepareHidBackend();
+
+    // Declared after the application object, so it is destroyed first; with
+    // it go the window and the controller, which waits for its relay.
+    QQmlApplicationEngine qmlEngine;
+    qmlEngine.load(QUrl(QStringLiteral("qrc:/installator/qml/main.qml")));
+    return application.exec();
+}
