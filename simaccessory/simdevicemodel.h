@@ -1,0 +1,174 @@
+#pragma once
+// The simulated accessory's behaviour, independent of how reports reach it:
+// the in-process hidapi attachment calls it today, a kernel uhid attachment can
+// call it the same way. It knows nothing of hidapi, handles or the bus.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct AccessoryConfig {
+    uint16_t vendorId = 0x0A12;
+    uint16_t productId = 0xFFFE;
+    uint16_t usagePage = 0xFF00;
+    uint16_t usage = 0x0001;
+    // L: the length of every ID 1 report, ID byte included. The generated
+    // report descriptor declares feature reports ID 2 (6 data bytes), ID 3
+    // (1 byte) and ID 1 (L - 1 bytes), so it describes L only when L >= 7.
+    uint16_t featureReportLength = 64;
+    // Served instead of the generated descriptor when set (a descriptor that
+    // disagrees with L, or has no feature report at all). The model itself
+    // keeps using featureReportLength.
+    std::optional<std::vector<uint8_t>> descriptorOverride;
+    uint32_t pollTimeoutMs = 0;       // announced in every status reply (24 bits)
+    int busyMs = -1;                  // dfuDNBUSY after each data block; -1: pollTimeoutMs
+    uint8_t initialStatus = 0;        // e.g. 10 (errFIRMWARE), kept until cleared
+    std::vector<uint8_t> storedImage; // what backup serves until a download replaces it
+    std::optional<std::wstring> serialNumber = std::wstring(L"SIM-0001");
+    std::optional<std::wstring> manufacturer = std::wstring(L"TAVRIN");
+    std::optional<std::wstring> product = std::wstring(L"TAVRIN accessory (simulated)");
+    int reportDelayUs = 0; // time each report takes, spent before it is handled
+    int reenumerateMs = 0; // absence from the bus after a reset
+};
+
+enum class Direction { HostToDevice, DeviceToHost };
+
+struct Report {
+    Direction direction;
+    uint8_t reportId;
+    // HostToDevice: the whole buffer the host sent. DeviceToHost: the whole
+    // reply as written into the host's buffer (empty when the read failed).
+    std::vector<uint8_t> bytes;
+    bool failed;
+};
+
+inline bool operator==(const Report& a, const Report& b) {
+    return a.direction == b.direction && a.reportId == b.reportId && a.bytes == b.bytes &&
+           a.failed == b.failed;
+}
+inline bool operator!=(const Report& a, const Report& b) {
+    return !(a == b);
+}
+
+// What a backup reply does wrong; see DeviceModel::setBackupFault.
+enum class BackupFault {
+    None,
+    ZeroLength,     // data length 0, no data, the image position stays
+    OverlongLength, // data length field 0xFFFF, the payload carries the normal data
+    BeyondImage,    // data length L - 6 even where the image holds fewer bytes
+};
+
+class DeviceModel {
+public:
+    // DFU status and state values the model uses (USB DFU 1.1).
+    static constexpr uint8_t kStatusOk = 0;
+    static constexpr uint8_t kStatusErrAddress = 8;
+    static constexpr uint8_t kStatusErrFirmware = 10;
+    static constexpr uint8_t kStateDfuIdle = 2;
+    static constexpr uint8_t kStateDfuDnBusy = 4;
+    static constexpr uint8_t kStateDfuDnloadIdle = 5;
+    static constexpr uint8_t kStateDfuError = 10;
+
+    explicit DeviceModel(AccessoryConfig config);
+    DeviceModel(const DeviceModel&) = delete;
+    DeviceModel& operator=(const DeviceModel&) = delete;
+
+    const AccessoryConfig& config() const { return m_config; }
+    std::vector<uint8_t> reportDescriptor() const;
+
+    // --- Presence, for attachments -------------------------------------
+    // On the bus now: not unplugged and not inside the absence after a reset.
+    bool present() const;
+    // Changes at every reset: a connection opened in one session is dead in
+    // all later ones.
+    uint64_t session() const;
+
+    // --- Reports, for attachments --------------------------------------
+    // data[0] is the report ID. Both return the byte count or -1 and never
+    // touch data beyond length. Reports on a dead session or an unplugged
+    // device fail without reaching the device's logic.
+    int sendFeatureReport(uint64_t session, const uint8_t* data, size_t length);
+    int getFeatureReport(uint64_t session, uint8_t* data, size_t length);
+
+    // --- Faults (usable before or during an operation) -----------------
+    // Report counts start with the next report after the call (1 = next).
+    // The nth report of this kind from now on fails (-1, state unchanged).
+    void failReport(Direction direction, uint8_t reportId, int nth = 1);
+    // The nth report of any kind from now on, and every one after it, fails:
+    // the device is unplugged and leaves the bus for good.
+    void unplugAtReport(int nth = 1);
+    // The next `reads` status replies say busy (status 0, state 4).
+    void answerBusy(int reads);
+    // Every status reply says this status and/or state until cleared. The
+    // device's real state machine is not affected.
+    void overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state);
+    void clearStatusOverride();
+    // From the nth backup reply from now on (until set to None).
+    void setBackupFault(BackupFault fault, int fromReply = 1);
+
+    // --- Observation --------------------------------------------------
+    std::vector<Report> records() const;
+    // Forgets the records and the received image.
+    void clearRecords();
+    // Counted data of every accepted download block, in order, across downloads.
+    std::vector<uint8_t> receivedImage() const;
+    // The image that backup serves: the last completed download, or the
+    // configured one.
+    std::vector<uint8_t> storedImage() const;
+    int resetCount() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct FailFault {
+        Direction direction;
+        uint8_t reportId;
+        int countdown;
+    };
+
+    bool reachable(uint64_t session) const;
+    bool consumeFaults(Direction direction, uint8_t reportId);
+    void delay() const;
+    int handleCommand(const uint8_t* data, size_t length);
+    int handleDownload(const uint8_t* data, size_t length);
+    std::vector<uint8_t> statusReply();
+    std::vector<uint8_t> backupReply();
+    void restart();
+    uint8_t currentState() const;
+
+    const AccessoryConfig m_config;
+    const int m_busyMs;
+
+    mutable std::mutex m_mutex;
+    // Device state.
+    uint8_t m_status;
+    uint8_t m_state;
+    Clock::time_point m_busyUntil;
+    uint16_t m_expectedBlock = 0;
+    std::vector<uint8_t> m_download; // blocks of the download in progress
+    std::vector<uint8_t> m_storedImage;
+    size_t m_backupOffset = 0;
+    // Presence.
+    uint64_t m_session = 1;
+    bool m_unplugged = false;
+    Clock::time_point m_absentUntil;
+    int m_resetCount = 0;
+    // Faults.
+    std::vector<FailFault> m_failFaults;
+    int m_unplugCountdown = 0;
+    int m_busyReads = 0;
+    std::optional<uint8_t> m_statusOverride;
+    std::optional<uint8_t> m_stateOverride;
+    BackupFault m_backupFault = BackupFault::None;
+    int m_backupFaultCountdown = 0;
+    // Observation.
+    std::vector<Report> m_records;
+    std::vector<uint8_t> m_receivedImage;
+};
+
+} // namespace sim

@@ -1,0 +1,458 @@
+// The simulated accessory through the hidapi calls the engine makes: its DFU
+// state machine, reset and re-enumeration, backup chunking, each fault, and
+// the bus's enumeration and descriptor files.
+
+#include "reportdescriptor.h"
+#include "simbus.h"
+#include "simdevicemodel.h"
+
+#include <hidapi/hidapi.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cwchar>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+void PrintTo(const Report& report, std::ostream* out) {
+    *out << (report.direction == Direction::HostToDevice ? "to device" : "to host") << " id "
+         << int(report.reportId) << (report.failed ? " FAILED" : "") << " [";
+    for (uint8_t byte : report.bytes) {
+        *out << ' ' << std::hex << int(byte) << std::dec;
+    }
+    *out << " ]";
+}
+} // namespace sim
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Handle = std::unique_ptr<hid_device, decltype(&hid_close)>;
+using sim::Direction;
+
+constexpr uint16_t kVendorId = 0x0A12;
+constexpr uint16_t kProductId = 0xFFFE;
+constexpr size_t kStatusLength = 7;
+constexpr uint8_t kStatusId = 2;
+constexpr uint8_t kDataId = 1;
+constexpr size_t kDataHeaderLength = 6;
+const Bytes kClearStatus = {0x03, 0x04};
+const Bytes kReset = {0x03, 0xFF};
+
+Handle open(const std::string& path) {
+    return Handle(hid_open_path(path.c_str()), &hid_close);
+}
+
+Handle open(const sim::DeviceModel& device) {
+    return open(sim::Bus::pathOf(device));
+}
+
+Bytes pattern(size_t size, uint8_t first = 0) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = uint8_t(first + i);
+    }
+    return bytes;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// 02, status, 24-bit poll timeout, state, string index 0.
+Bytes statusReply(uint8_t status, uint32_t pollTimeoutMs, uint8_t state) {
+    return {kStatusId,
+            status,
+            uint8_t(pollTimeoutMs),
+            uint8_t(pollTimeoutMs >> 8),
+            uint8_t(pollTimeoutMs >> 16),
+            state,
+            0};
+}
+
+// Data area beyond the counted bytes is `filler`, as a host leaves the
+// following file bytes there.
+Bytes downloadReport(size_t length, uint16_t block, const Bytes& data, uint8_t filler = 0) {
+    Bytes report(length, filler);
+    report[0] = kDataId;
+    report[1] = 0x01;
+    report[2] = uint8_t(block);
+    report[3] = uint8_t(block >> 8);
+    report[4] = uint8_t(data.size());
+    report[5] = uint8_t(data.size() >> 8);
+    std::copy(data.begin(), data.end(), report.begin() + kDataHeaderLength);
+    return report;
+}
+
+Bytes backupReply(size_t length, uint16_t announced, const Bytes& data) {
+    Bytes reply(length, 0);
+    reply[0] = kDataId;
+    reply[1] = uint8_t(announced);
+    reply[2] = uint8_t(announced >> 8);
+    std::copy(data.begin(), data.end(), reply.begin() + kDataHeaderLength);
+    return reply;
+}
+
+int send(hid_device* dev, const Bytes& report) {
+    return hid_send_feature_report(dev, report.data(), report.size());
+}
+
+// The reply as the host sees it, or empty when the read failed.
+Bytes get(hid_device* dev, uint8_t reportId, size_t length) {
+    Bytes buffer(length, 0);
+    buffer[0] = reportId;
+    const int count = hid_get_feature_report(dev, buffer.data(), buffer.size());
+    if (count < 0) {
+        return {};
+    }
+    buffer.resize(size_t(count));
+    return buffer;
+}
+
+Bytes status(hid_device* dev) {
+    return get(dev, kStatusId, kStatusLength);
+}
+
+sim::Report toDevice(const Bytes& bytes, bool failed = false) {
+    return {Direction::HostToDevice, bytes[0], bytes, failed};
+}
+
+sim::Report toHost(const Bytes& bytes) {
+    return {Direction::DeviceToHost, bytes[0], bytes, false};
+}
+
+std::vector<std::string> enumeratedPaths(unsigned short vendorId = 0,
+                                         unsigned short productId = 0) {
+    std::vector<std::string> paths;
+    hid_device_info* list = hid_enumerate(vendorId, productId);
+    for (hid_device_info* info = list; info != nullptr; info = info->next) {
+        paths.push_back(info->path);
+    }
+    hid_free_enumeration(list);
+    return paths;
+}
+
+class SimAccessory : public testing::Test {
+protected:
+    void SetUp() override { sim::Bus::reset(); }
+    void TearDown() override { sim::Bus::reset(); }
+
+    static sim::AccessoryConfig config(uint16_t length = 64) {
+        sim::AccessoryConfig c;
+        c.featureReportLength = length;
+        return c;
+    }
+};
+
+TEST_F(SimAccessory, EnumeratesInterfacesInOrderWithTheirFields) {
+    EXPECT_EQ(hid_enumerate(0, 0), nullptr);
+    hid_free_enumeration(nullptr);
+
+    const std::string keyboard = sim::Bus::addKeyboard();
+    sim::DeviceModel& first = sim::Bus::addAccessory(config());
+    const std::string mouse = sim::Bus::addMouse();
+    sim::AccessoryConfig anonymous = config();
+    anonymous.serialNumber.reset();
+    sim::DeviceModel& second = sim::Bus::addAccessory(anonymous);
+
+    const std::vector<std::string> all = {keyboard, sim::Bus::pathOf(first), mouse,
+                                          sim::Bus::pathOf(second)};
+    EXPECT_EQ(enumeratedPaths(), all);
+    EXPECT_EQ(all[0], sim::Bus::root() + "/dev/hidraw0");
+    EXPECT_EQ(all[3], sim::Bus::root() + "/dev/hidraw3");
+    EXPECT_EQ(enumeratedPaths(kVendorId, kProductId), (std::vector<std::string>{all[1], all[3]}));
+    EXPECT_EQ(enumeratedPaths(kVendorId, 0), (std::vector<std::string>{all[1], all[3]}));
+
+    hid_device_info* list = hid_enumerate(kVendorId, kProductId);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->usage_page, 0xFF00);
+    EXPECT_EQ(list->usage, 0x0001);
+    EXPECT_EQ(list->bus_type, HID_API_BUS_USB);
+    ASSERT_NE(list->serial_number, nullptr);
+    EXPECT_STREQ(list->serial_number, L"SIM-0001");
+    ASSERT_NE(list->manufacturer_string, nullptr);
+    EXPECT_STREQ(list->manufacturer_string, L"TAVRIN");
+    ASSERT_NE(list->next, nullptr);
+    EXPECT_EQ(list->next->serial_number, nullptr);
+    hid_free_enumeration(list);
+
+    sim::Bus::reset();
+    EXPECT_EQ(hid_enumerate(0, 0), nullptr);
+}
+
+TEST_F(SimAccessory, DescriptorFilesGiveEachInterfaceItsFeatureReportLength) {
+    sim::Bus::addKeyboard();
+    sim::Bus::addAccessory(config(64));
+    sim::Bus::addAccessory(config(300));
+    sim::Bus::addAccessory(config(8));
+    sim::Bus::addMouse();
+    sim::AccessoryConfig noFeatures = config(64);
+    noFeatures.descriptorOverride = Bytes{0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xC0};
+    sim::Bus::addAccessory(noFeatures);
+
+    std::vector<int> lengths;
+    for (const std::string& path : enumeratedPaths()) {
+        Bytes descriptor;
+        std::string error;
+        ASSERT_TRUE(hiddescriptor::readDescriptor(path, descriptor, error)) << error;
+        const hiddescriptor::Result result =
+            hiddescriptor::longestFeatureReport(descriptor.data(), descriptor.size());
+        ASSERT_TRUE(result.ok) << result.error;
+        lengths.push_back(result.featureReportLength);
+    }
+    EXPECT_EQ(lengths, (std::vector<int>{0, 64, 300, 8, 0, 0}));
+}
+
+TEST_F(SimAccessory, DownloadsBlocksAndStoresTheImageAtTheEnd) {
+    constexpr size_t L = 16; // 10 data bytes per report
+    sim::AccessoryConfig c = config(L);
+    c.pollTimeoutMs = 10000;
+    c.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+    ASSERT_TRUE(dev);
+
+    const Bytes image = pattern(13, 0x40);
+    const Bytes block0 = downloadReport(L, 0, Bytes(image.begin(), image.begin() + 10));
+    const Bytes block1 = downloadReport(L, 1, Bytes(image.begin() + 10, image.end()), 0xEE);
+    const Bytes end = downloadReport(L, 2, {});
+
+    EXPECT_EQ(status(dev.get()), statusReply(0, 10000, 2));
+    EXPECT_EQ(send(dev.get(), block0), int(L));
+    EXPECT_EQ(send(dev.get(), block1), int(L));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 10000, 5));
+    EXPECT_EQ(device.storedImage(), Bytes()); // not before the end of the download
+    EXPECT_EQ(send(dev.get(), end), int(L));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 10000, 2));
+
+    EXPECT_EQ(device.storedImage(), image);
+    EXPECT_EQ(device.receivedImage(), image);
+    const std::vector<sim::Report> expected = {
+        toHost(statusReply(0, 10000, 2)), toDevice(block0), toDevice(block1),
+        toHost(statusReply(0, 10000, 5)), toDevice(end),    toHost(statusReply(0, 10000, 2)),
+    };
+    EXPECT_EQ(device.records(), expected);
+
+    device.clearRecords();
+    EXPECT_TRUE(device.records().empty());
+    EXPECT_TRUE(device.receivedImage().empty());
+}
+
+TEST_F(SimAccessory, IsBusyAfterEachBlockAndRefusesBlocksMeanwhile) {
+    sim::AccessoryConfig c = config();
+    c.pollTimeoutMs = 20;
+    c.busyMs = 60000;
+    sim::DeviceModel& slow = sim::Bus::addAccessory(c);
+    c.busyMs = -1; // busy as long as the poll timeout it announces
+    sim::DeviceModel& quick = sim::Bus::addAccessory(c);
+
+    const Handle slowDev = open(slow);
+    const Bytes block0 = downloadReport(64, 0, pattern(58));
+    const Bytes block1 = downloadReport(64, 1, pattern(5));
+    EXPECT_EQ(send(slowDev.get(), block0), 64);
+    EXPECT_EQ(status(slowDev.get()), statusReply(0, 20, 4));
+    EXPECT_EQ(send(slowDev.get(), block1), -1);
+    EXPECT_EQ(slow.receivedImage(), pattern(58));
+    EXPECT_EQ(slow.records().back(), toDevice(block1, true));
+
+    const Handle quickDev = open(quick);
+    EXPECT_EQ(send(quickDev.get(), block0), 64);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(status(quickDev.get()), statusReply(0, 20, 5));
+    EXPECT_EQ(send(quickDev.get(), block1), 64);
+}
+
+TEST_F(SimAccessory, WrongBlockNumberIsErrAddressUntilCleared) {
+    sim::DeviceModel& device = sim::Bus::addAccessory(config());
+    const Handle dev = open(device);
+    EXPECT_EQ(send(dev.get(), downloadReport(64, 1, pattern(4))), 64);
+    EXPECT_EQ(status(dev.get()), statusReply(8, 0, 10));
+    EXPECT_EQ(send(dev.get(), downloadReport(64, 0, pattern(4))), 64); // ignored meanwhile
+    EXPECT_EQ(status(dev.get()), statusReply(8, 0, 10));
+    EXPECT_EQ(send(dev.get(), kClearStatus), 2);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 2));
+    EXPECT_EQ(send(dev.get(), downloadReport(64, 0, pattern(4))), 64);
+    EXPECT_EQ(device.receivedImage(), pattern(4));
+}
+
+TEST_F(SimAccessory, ErrFirmwareStaysUntilCleared) {
+    sim::AccessoryConfig c = config();
+    c.initialStatus = 10;
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+    EXPECT_EQ(status(dev.get()), statusReply(10, 0, 2));
+    const Bytes block0 = downloadReport(64, 0, pattern(4));
+    EXPECT_EQ(send(dev.get(), block0), 64);
+    EXPECT_EQ(status(dev.get()), statusReply(10, 0, 2));
+    EXPECT_TRUE(device.receivedImage().empty());
+    EXPECT_EQ(send(dev.get(), kClearStatus), 2);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 2));
+    // Reports while the status was non-zero are recorded all the same.
+    EXPECT_EQ(device.records().at(1), toDevice(block0));
+}
+
+TEST_F(SimAccessory, ResetLeavesTheBusAndReturnsFresh) {
+    sim::AccessoryConfig c = config();
+    c.initialStatus = 10;
+    c.storedImage = pattern(100);
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    c.reenumerateMs = 60000;
+    sim::DeviceModel& slow = sim::Bus::addAccessory(c);
+    const std::string path = sim::Bus::pathOf(device);
+
+    Handle dev = open(path);
+    EXPECT_EQ(get(dev.get(), kDataId, 64).size(), 64u); // backup half-way through
+    EXPECT_EQ(send(dev.get(), kReset), 2);
+    EXPECT_EQ(device.resetCount(), 1);
+    EXPECT_TRUE(status(dev.get()).empty());
+    EXPECT_EQ(send(dev.get(), kClearStatus), -1);
+    EXPECT_EQ(device.records().back(), toDevice(kClearStatus, true));
+    dev.reset();
+    EXPECT_EQ(sim::Bus::openConnections(), 0);
+
+    dev = open(path);
+    ASSERT_TRUE(dev);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 2));
+    EXPECT_EQ(get(dev.get(), kDataId, 64), backupReply(64, 58, pattern(58)));
+
+    const std::string slowPath = sim::Bus::pathOf(slow);
+    Handle slowDev = open(slowPath);
+    EXPECT_EQ(send(slowDev.get(), kReset), 2);
+    EXPECT_EQ(enumeratedPaths(), std::vector<std::string>{path});
+    EXPECT_FALSE(open(slowPath));
+}
+
+TEST_F(SimAccessory, BackupServesTheImageInChunksAndStartsOver) {
+    sim::AccessoryConfig c = config(64);
+    c.storedImage = pattern(100);
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+
+    const Bytes first = backupReply(64, 58, pattern(58));
+    const Bytes last = backupReply(64, 42, pattern(42, 58));
+    EXPECT_EQ(get(dev.get(), kDataId, 64), first);
+    EXPECT_EQ(get(dev.get(), kDataId, 64), last);
+    EXPECT_EQ(get(dev.get(), kDataId, 64), first);
+    EXPECT_EQ(device.records(),
+              (std::vector<sim::Report>{toHost(first), toHost(last), toHost(first)}));
+
+    // A shorter host buffer gets the report's start and nothing beyond it.
+    Bytes buffer(64, 0xAA);
+    buffer[0] = kDataId;
+    EXPECT_EQ(hid_get_feature_report(dev.get(), buffer.data(), 10), 10);
+    EXPECT_EQ(buffer, concat(Bytes(last.begin(), last.begin() + 10), Bytes(54, 0xAA)));
+}
+
+TEST_F(SimAccessory, FailsTheNthReportOfAKindWithoutChangingState) {
+    sim::DeviceModel& device = sim::Bus::addAccessory(config());
+    const Handle dev = open(device);
+    device.failReport(Direction::HostToDevice, kDataId, 2);
+
+    const Bytes block1 = downloadReport(64, 1, pattern(3, 58));
+    EXPECT_EQ(send(dev.get(), downloadReport(64, 0, pattern(58))), 64);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 5)); // another kind: not counted
+    EXPECT_EQ(send(dev.get(), block1), -1);
+    EXPECT_EQ(device.records().back(), toDevice(block1, true));
+    EXPECT_EQ(send(dev.get(), block1), 64); // block 1 was still expected
+    EXPECT_EQ(device.receivedImage(), pattern(61));
+
+    device.failReport(Direction::DeviceToHost, kStatusId);
+    EXPECT_TRUE(status(dev.get()).empty());
+    EXPECT_EQ(device.records().back(), (sim::Report{Direction::DeviceToHost, kStatusId, {}, true}));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 5));
+}
+
+TEST_F(SimAccessory, UnplugsAtReportNAndLeavesTheBus) {
+    sim::DeviceModel& device = sim::Bus::addAccessory(config());
+    const std::string path = sim::Bus::pathOf(device);
+    const Handle dev = open(path);
+    device.unplugAtReport(2);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0, 2));
+    EXPECT_TRUE(status(dev.get()).empty());
+    EXPECT_EQ(send(dev.get(), kClearStatus), -1);
+    EXPECT_TRUE(enumeratedPaths().empty());
+    EXPECT_FALSE(open(path));
+}
+
+TEST_F(SimAccessory, StatusFaultsShapeTheReplies) {
+    sim::AccessoryConfig c = config();
+    c.pollTimeoutMs = 5;
+    c.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+
+    device.answerBusy(2);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 4));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 4));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 2));
+
+    device.overrideStatus(3, std::nullopt);
+    EXPECT_EQ(status(dev.get()), statusReply(3, 5, 2));
+    EXPECT_EQ(status(dev.get()), statusReply(3, 5, 2));
+    device.overrideStatus(std::nullopt, 7);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 7));
+    device.clearStatusOverride();
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 2));
+}
+
+struct BackupFaultRow {
+    const char* name;
+    sim::BackupFault fault;
+    Bytes secondReply;   // image of 100 bytes, L = 64, fault from the second reply
+    int thirdDataLength; // fault cleared: where the image position was left
+};
+
+const BackupFaultRow kBackupFaultRows[] = {
+    {"ZeroLength", sim::BackupFault::ZeroLength, backupReply(64, 0, {}), 42},
+    {"OverlongLength", sim::BackupFault::OverlongLength, backupReply(64, 0xFFFF, pattern(42, 58)),
+     58},
+    {"BeyondImage", sim::BackupFault::BeyondImage, backupReply(64, 58, pattern(42, 58)), 58},
+};
+
+class SimAccessoryBackupFault : public SimAccessory,
+                                public testing::WithParamInterface<BackupFaultRow> {};
+
+TEST_P(SimAccessoryBackupFault, ShapesTheRepliesWithinTheHostBuffer) {
+    sim::AccessoryConfig c = config(64);
+    c.storedImage = pattern(100);
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+    device.setBackupFault(GetParam().fault, 2);
+
+    EXPECT_EQ(get(dev.get(), kDataId, 64), backupReply(64, 58, pattern(58)));
+    Bytes buffer(80, 0xAA);
+    buffer[0] = kDataId;
+    EXPECT_EQ(hid_get_feature_report(dev.get(), buffer.data(), 64), 64);
+    EXPECT_EQ(buffer, concat(GetParam().secondReply, Bytes(16, 0xAA)));
+
+    device.setBackupFault(sim::BackupFault::None);
+    EXPECT_EQ(get(dev.get(), kDataId, 64).at(1), GetParam().thirdDataLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SimAccessoryBackupFault, testing::ValuesIn(kBackupFaultRows),
+                         [](const testing::TestParamInfo<BackupFaultRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(SimAccessory, OpenFailsOnRequestAndForUnknownPaths) {
+    sim::DeviceModel& device = sim::Bus::addAccessory(config());
+    const std::string keyboard = sim::Bus::addKeyboard();
+    sim::Bus::setOpenFails(device, true);
+    EXPECT_FALSE(open(device));
+    EXPECT_EQ(enumeratedPaths().size(), 2u); // still listed, as a node without permission is
+    sim::Bus::setOpenFails(device, false);
+    EXPECT_TRUE(open(device));
+    EXPECT_FALSE(open(sim::Bus::root() + "/dev/hidraw9"));
+
+    const Handle keyboardDev = open(keyboard);
+    ASSERT_TRUE(keyboardDev);
+    EXPECT_TRUE(status(keyboardDev.get()).empty());
+}
+
+} // namespace
