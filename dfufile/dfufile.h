@@ -55,7 +55,9 @@ inline void putLe32(uint8_t* at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         at[i] = uint8_t(v >> (8 * i));
 }
-inline uint16_t le16(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
+inline uint16_t le16(const uint8_t* at) {
+    return uint16_t(at[0] | (at[1] << 8));
+}
 inline uint32_t le32(const uint8_t* at) {
     return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) |
            (uint32_t(at[3]) << 24);
@@ -75,8 +77,8 @@ std::vector<uint8_t> makeDfuFile(const std::vector<uint8_t>& image);
 std::vector<uint8_t> makeImage(uint32_t length, uint32_t seed = 1);
 
 struct CheckResult {
-    int32_t code = 0;     // 0, -5, -6 or -7
-    std::string message;  // empty: the code's table text applies
+    int32_t code = 0;    // 0, -5, -6 or -7
+    std::string message; // empty: the code's table text applies
 };
 
 // Checks the suffix and CRC of an open file. Reads the file in fixed-size

@@ -21,7 +21,9 @@ using Code = CHidDfuErrorState::Code;
 
 namespace {
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
 
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
@@ -102,10 +104,9 @@ int32 AsyncWorker::ReadBackupBlock(uint8_t* destination, uint16_t length, uint16
     dataLength = dfu::le16(reply.data() + kBackupDataLength);
     const std::size_t capacity = length - kDataHeaderLength;
     if (dataLength > capacity)
-        return ReportMessage(Code::UnknownError, "Device sent a backup block of " +
-                                                     std::to_string(dataLength) +
-                                                     " bytes; a report holds at most " +
-                                                     std::to_string(capacity));
+        return ReportMessage(Code::UnknownError,
+                             "Device sent a backup block of " + std::to_string(dataLength) +
+                                 " bytes; a report holds at most " + std::to_string(capacity));
     std::memcpy(destination, reply.data() + kDataHeaderLength, dataLength);
     return 0;
 }
@@ -157,9 +158,8 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
             QThread::msleep(static_cast<unsigned long>(pollTimeout - elapsed));
         emit setDefaultMessage(Code::Busy);
     }
-    return ReportMessage(Code::UpgradeFailed,
-                         "Upgrade failed (DFU status code = " + std::to_string(unsigned(status)) +
-                             ")");
+    return ReportMessage(Code::UpgradeFailed, "Upgrade failed (DFU status code = " +
+                                                  std::to_string(unsigned(status)) + ")");
 }
 
 int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
@@ -196,8 +196,8 @@ void AsyncWorker::DoUpgrade() {
     // first report, whose data area may be too small to hold it.
     uint8_t lengthField[dfu::kImageLengthSize] = {};
     std::fseek(file, long(dfu::kImageLengthOffset), SEEK_SET);
-    const bool lengthRead = std::fread(lengthField, 1, sizeof lengthField, file) ==
-                            sizeof lengthField;
+    const bool lengthRead =
+        std::fread(lengthField, 1, sizeof lengthField, file) == sizeof lengthField;
     std::fseek(file, 0, SEEK_SET);
 
     std::vector<uint8_t> report(std::size_t(featureReportLength), 0);
@@ -268,9 +268,9 @@ void AsyncWorker::DoBackup() {
         result = Code::FailedToWriteFile;
     }
     if (result == 0 && std::rename(partialName.c_str(), fileName.c_str()) != 0)
-        result = ReportMessage(Code::FailedToWriteFile,
-                               "Failed to write to file " + quoted(fileName) + ": " +
-                                   std::strerror(errno));
+        result =
+            ReportMessage(Code::FailedToWriteFile, "Failed to write to file " + quoted(fileName) +
+                                                       ": " + std::strerror(errno));
     if (result != 0)
         std::remove(partialName.c_str());
     finish(result);
@@ -320,14 +320,13 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
         // A device that stops delivering, or delivers more than the image
         // holds, would otherwise keep this loop going or corrupt the file.
         if (dataLength == 0)
-            return ReportMessage(Code::UnknownError,
-                                 "Device sent an empty backup block with " +
-                                     std::to_string(remaining) + " bytes of the image still due");
+            return ReportMessage(Code::UnknownError, "Device sent an empty backup block with " +
+                                                         std::to_string(remaining) +
+                                                         " bytes of the image still due");
         if (dataLength > remaining)
             return ReportMessage(Code::UnknownError,
-                                 "Device sent " + std::to_string(dataLength) +
-                                     " bytes with only " + std::to_string(remaining) +
-                                     " bytes of the image still due");
+                                 "Device sent " + std::to_string(dataLength) + " bytes with only " +
+                                     std::to_string(remaining) + " bytes of the image still due");
         if ((result = writeBlock(dataLength)) != 0)
             return result;
         remaining -= dataLength;

@@ -34,8 +34,7 @@ private:
     // Report transport; each returns 0 or a negative code it has reported.
     int32 GetStatus(uint8& status, uint8& state);
     int32 ClearStatus();
-    int32 DownloadBlock(int32 capacity, uint8_t* report, int64_t& remaining,
-                        uint16_t& blockNumber);
+    int32 DownloadBlock(int32 capacity, uint8_t* report, int64_t& remaining, uint16_t& blockNumber);
     int32 ReadBackupBlock(uint8_t* destination, uint16_t length, uint16_t& dataLength);
 
     int32 CheckFileSuffix(std::FILE* file);

@@ -12,8 +12,11 @@ AsyncWorkerManager::~AsyncWorkerManager() {
 }
 
 void AsyncWorkerManager::startWorker() {
-    auto* worker = new AsyncWorker(engine->deviceHandle, engine->fileName,
-                                   int32(engine->featureReportLength));
+    // The previous worker has delivered its exit code but its thread may still
+    // be winding down; QThread::start would ignore a thread that still runs.
+    workerThread.wait();
+    auto* worker =
+        new AsyncWorker(engine->deviceHandle, engine->fileName, int32(engine->featureReportLength));
     worker->moveToThread(&workerThread);
 
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
@@ -38,4 +41,5 @@ void AsyncWorkerManager::startWorker() {
 void AsyncWorkerManager::setExitCode(int32 exitCode) {
     std::lock_guard<std::mutex> lock(engine->stateMutex);
     exitCodeValue = exitCode;
+    engine->operationRunning = false;
 }

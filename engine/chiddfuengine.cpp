@@ -33,8 +33,8 @@ uint16_t featureReportLengthOf(const char* path) {
                    << parsed.error.c_str();
         return 0;
     }
-    return uint16_t(std::min(parsed.featureReportLength,
-                             int(std::numeric_limits<uint16_t>::max())));
+    return uint16_t(
+        std::min(parsed.featureReportLength, int(std::numeric_limits<uint16_t>::max())));
 }
 
 } // namespace
@@ -42,19 +42,21 @@ uint16_t featureReportLengthOf(const char* path) {
 CHidDfuEngine::CHidDfuEngine() : QObject(nullptr), workerManager(this) {}
 
 CHidDfuEngine::~CHidDfuEngine() {
-    if (isRunning()) {
+    if (isRunning())
         setCode(CHidDfuErrorState::Busy);
-        // The transfer cannot be stopped without risking the device; let it
-        // end, so that neither the handle nor the thread disappears under it.
-        workerManager.thread().wait();
-    }
+    // A transfer cannot be stopped without risking the device; let it end, so
+    // that neither the handle nor the thread disappears under it.
+    workerManager.thread().wait();
     if (deviceHandle) {
         hid_close(deviceHandle);
         deviceHandle = nullptr;
     }
 }
 
-bool CHidDfuEngine::isRunning() const { return workerManager.thread().isRunning(); }
+bool CHidDfuEngine::isRunning() const {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return operationRunning;
+}
 
 int32 CHidDfuEngine::setCode(int32 code) {
     std::lock_guard<std::mutex> lock(stateMutex);
@@ -73,8 +75,8 @@ int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usa
 
     hid_device_info* devices = hid_enumerate(0, 0);
     for (hid_device_info* d = devices; d; d = d->next) {
-        qWarning() << "Device Found\n  type: " << d->vendor_id << d->product_id << "\n  path: "
-                   << (d->path ? d->path : "")
+        qWarning() << "Device Found\n  type: " << d->vendor_id << d->product_id
+                   << "\n  path: " << (d->path ? d->path : "")
                    << "\n  serial_number: " << wideText(d->serial_number).constData()
                    << "\n   Manufacturer: " << wideText(d->manufacturer_string).constData()
                    << "\n   Product: " << wideText(d->product_string).constData();
@@ -124,6 +126,7 @@ int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::
         // report arrives.
         std::lock_guard<std::mutex> lock(stateMutex);
         progress = 0;
+        operationRunning = true;
     }
     workerManager.startWorker();
     emit(workerManager.*signal)();
@@ -159,22 +162,29 @@ std::string CHidDfuEngine::LastError() const {
 }
 
 uint8 CHidDfuEngine::Progress() const {
-    if (!isRunning())
-        return 100;
     std::lock_guard<std::mutex> lock(stateMutex);
+    if (!operationRunning)
+        return 100;
     // 100 means "nothing runs" to every caller; a worker that reports 100 or
     // more while still running must not end the caller's wait early.
     return std::min<uint8>(progress, 99);
 }
 
-int32 CHidDfuEngine::Result() {
-    if (isRunning())
-        return setCode(CHidDfuErrorState::Busy);
+uint8 CHidDfuEngine::lastProgress() const {
     std::lock_guard<std::mutex> lock(stateMutex);
+    return progress;
+}
+
+int32 CHidDfuEngine::Result() {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (operationRunning)
+        return errorState.setCode(CHidDfuErrorState::Busy);
     return workerManager.storedExitCode();
 }
 
-void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) { setCode(aErrorCode); }
+void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) {
+    setCode(aErrorCode);
+}
 
 void CHidDfuEngine::SetMsg_(int32 aErrorCode, std::string aErrorMessage) {
     setCodeAndText(aErrorCode, aErrorMessage);
@@ -193,17 +203,31 @@ CHidDfuEngine theEngine;
 thread_local std::string lastErrorCopy;
 } // namespace
 
-CHidDfuEngine& hidDfuEngine() { return theEngine; }
+CHidDfuEngine& hidDfuEngine() {
+    return theEngine;
+}
 
 int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage) {
     return theEngine.Connect(vendorId, productId, usage, usagePage);
 }
-int32 hidDfuDisconnect() { return theEngine.Disconnect(); }
-int32 hidDfuReset() { return theEngine.Reset(); }
-int32 hidDfuBackup(const char* path) { return theEngine.Backup(path); }
-int32 hidDfuUpgrade(const char* path) { return theEngine.Upgrade(path); }
-uint8 hidDfuGetProgress() { return theEngine.Progress(); }
-int32 hidDfuGetResult() { return theEngine.Result(); }
+int32 hidDfuDisconnect() {
+    return theEngine.Disconnect();
+}
+int32 hidDfuReset() {
+    return theEngine.Reset();
+}
+int32 hidDfuBackup(const char* path) {
+    return theEngine.Backup(path);
+}
+int32 hidDfuUpgrade(const char* path) {
+    return theEngine.Upgrade(path);
+}
+uint8 hidDfuGetProgress() {
+    return theEngine.Progress();
+}
+int32 hidDfuGetResult() {
+    return theEngine.Result();
+}
 
 const char* hidDfuGetLastError() {
     // A copy private to the calling thread: the engine's own text may change

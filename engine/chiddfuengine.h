@@ -20,13 +20,13 @@ class CHidDfuBase {};
 // disconnect, reset and the starts run on the caller's (GUI) thread; backup
 // and upgrade run on the worker manager's thread.
 //
-// Thread safety: the progress, the last exit code and the error state are
-// written by the worker's reports on the worker thread and read from the GUI
-// and relay threads; one mutex guards them all. The worker's reports reach the
-// slots directly on the worker thread, so by the time the worker thread has
-// stopped, everything the operation reported is in place: a caller that sees
-// "not running" sees the operation's final code and text, whether or not the
-// GUI thread's event loop runs.
+// Thread safety: whether an operation runs, its progress, the last exit code
+// and the error state are written by the worker's reports on the worker thread
+// and read from the GUI and relay threads; one mutex guards them all. The
+// worker's reports reach the slots directly on the worker thread, and its exit
+// code, the last of them, is what ends "running": a caller that sees "not
+// running" sees the operation's final code and text, whether or not the GUI
+// thread's event loop runs, and no query can slip in between.
 class CHidDfuEngine : public QObject, public CHidDfuBase {
     Q_OBJECT
 
@@ -48,6 +48,8 @@ public:
     bool isRunning() const;
     bool isConnected() const { return deviceHandle != nullptr; }
     uint16_t reportLength() const { return featureReportLength; }
+    // The value last reported by a worker, as stored (capped at 100).
+    uint8 lastProgress() const;
 
 public slots:
     void SetDefaultMsg_(int32 aErrorCode);
@@ -67,8 +69,11 @@ private:
     CHidDfuErrorState errorState;
     AsyncWorkerManager workerManager;
     uint8 progress = 0;
+    // From a start until the worker has delivered its exit code. The worker
+    // thread itself may take a moment longer to wind down.
+    bool operationRunning = false;
 
-    // Guards errorState, progress and the manager's exit code.
+    // Guards errorState, progress, operationRunning and the manager's exit code.
     mutable std::mutex stateMutex;
 };
 

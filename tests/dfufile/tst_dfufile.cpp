@@ -30,7 +30,9 @@ void resealCrc(Bytes& file) {
     dfu::putLe32(file.data() + file.size() - dfu::kSuffixCrcLength, value);
 }
 
-std::size_t suffixAt(const Bytes& file) { return file.size() - dfu::kSuffixLength; }
+std::size_t suffixAt(const Bytes& file) {
+    return file.size() - dfu::kSuffixLength;
+}
 
 struct Row {
     const char* name;
