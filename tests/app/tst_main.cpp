@@ -1,0 +1,112 @@
+// The demo program as a whole process: its start line, its arguments and its
+// exit code. It runs on an X server of this test's own, and its test hook
+// closes the window as the window system's close box would.
+#include <QtTest>
+
+namespace {
+
+const QByteArray kStartLine = "Starting TAVRIN firmware installator\n";
+const char kCloseAfterVariable[] = "TAVRIN_DEMO_CLOSE_AFTER_MS";
+const char kCloseAfterMs[] = "700";
+constexpr int kRunTimeoutMs = 60000;
+constexpr int kServerStartTimeoutMs = 20000;
+
+} // namespace
+
+class tst_main : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void startLineAndExitCode_data();
+    void startLineAndExitCode();
+    void startLineBeforeQmlLoads();
+
+private:
+    QProcessEnvironment programEnvironment() const;
+
+    QProcess m_server;
+    QString m_display;
+};
+
+void tst_main::initTestCase() {
+    // -displayfd lets the server pick a free display itself, so tests that
+    // run at the same time never race for one.
+    m_server.start(QStringLiteral("Xvfb"),
+                   {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"});
+    QVERIFY2(m_server.waitForStarted(kServerStartTimeoutMs), "Xvfb did not start");
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_server.canReadLine() && waited.elapsed() < kServerStartTimeoutMs)
+        m_server.waitForReadyRead(100);
+    const QByteArray number = m_server.readLine().trimmed();
+    QVERIFY2(!number.isEmpty(), "Xvfb reported no display");
+    m_display = QStringLiteral(":") + QString::fromLatin1(number);
+}
+
+void tst_main::cleanupTestCase() {
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.terminate();
+        m_server.waitForFinished(5000);
+    }
+}
+
+QProcessEnvironment tst_main::programEnvironment() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(kCloseAfterVariable, kCloseAfterMs);
+    return environment;
+}
+
+void tst_main::startLineAndExitCode_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no arguments") << QStringList();
+    QTest::newRow("unknown argument") << QStringList{"--tavrin-no-such-option"};
+    QTest::newRow("unknown argument and value") << QStringList{"-frobnicate", "7"};
+}
+
+void tst_main::startLineAndExitCode() {
+    QFETCH(QStringList, arguments);
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment());
+    program.setWorkingDirectory(QFileInfo(TAVRIN_DEMO_PROGRAM).absolutePath());
+    program.start(TAVRIN_DEMO_PROGRAM, arguments);
+    QVERIFY(program.waitForStarted());
+    QVERIFY(program.waitForFinished(kRunTimeoutMs));
+
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // The whole of standard output, byte for byte.
+    QCOMPARE(program.readAllStandardOutput(), kStartLine);
+}
+
+void tst_main::startLineBeforeQmlLoads() {
+    // A copy without the files beside it: the controller, created while the
+    // QML loads, then reports the missing text copy file on the message log.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString copy = folder.filePath(QStringLiteral("tavrin-installator-demo"));
+    QVERIFY(QFile::copy(TAVRIN_DEMO_PROGRAM, copy));
+
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment());
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(copy, QStringList());
+    QVERIFY(program.waitForStarted());
+    QVERIFY(program.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(program.exitCode(), 0);
+
+    const QByteArray output = program.readAll();
+    const int startLine = output.indexOf(kStartLine);
+    const int loading = output.indexOf("Couldn't open \"");
+    QVERIFY2(startLine >= 0, output.constData());
+    QVERIFY2(loading >= 0, output.constData());
+    QVERIFY(startLine < loading);
+    QCOMPARE(output.count(kStartLine), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_main)
+#include "tst_main.moc"

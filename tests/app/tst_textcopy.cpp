@@ -1,0 +1,188 @@
+// The text copy lookup and the changelog, both read once by the controller's
+// constructor from the files beside the executable.
+#include "appfolder.h"
+#include "installator.h"
+#include "logcapture.h"
+
+#include <QtTest>
+
+namespace {
+
+QString textCopyPath() {
+    return appfolder::path(appfolder::textCopyFile());
+}
+QString changelogPath() {
+    return appfolder::path(appfolder::changelogFile());
+}
+
+QString notAStringWarning(const QString& key, int type) {
+    return LogCapture::format(QtWarningMsg, QStringLiteral("Value under key \" \"%1\" \" is not a "
+                                                           "string, it is  %2")
+                                                .arg(key)
+                                                .arg(type));
+}
+
+} // namespace
+
+class tst_textcopy : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void lookup_data();
+    void lookup();
+    void missingTextCopyFile();
+    void changelog_data();
+    void changelog();
+    void missingChangelog();
+
+private:
+    LogCapture m_log;
+};
+
+void tst_textcopy::initTestCase() {
+    m_log.install();
+}
+
+void tst_textcopy::init() {
+    appfolder::remove(appfolder::textCopyFile());
+    appfolder::remove(appfolder::changelogFile());
+    m_log.clear();
+}
+
+void tst_textcopy::cleanupTestCase() {
+    init();
+}
+
+void tst_textcopy::lookup_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expected");
+    // -1: no warning; otherwise the JSON type number the warning ends in.
+    QTest::addColumn<int>("warningType");
+
+    QTest::newRow("string") << QByteArray(R"({"copy": {"applicationTitle": "Firmware update"}})")
+                            << "applicationTitle"
+                            << "Firmware update" << -1;
+    QTest::newRow("non-ASCII and escapes") << QByteArray("{\"copy\": {\"k\": \"Gr\xc3\xbc\xc3\x9f"
+                                                         R"(e \"quoted\"\n\u00e9"}})")
+                                           << "k" << QString::fromUtf8("Grüße \"quoted\"\né") << -1;
+    QTest::newRow("empty string") << QByteArray(R"({"copy": {"k": ""}})") << "k"
+                                  << "" << -1;
+    QTest::newRow("number") << QByteArray(R"({"copy": {"k": 42}})") << "k"
+                            << "k" << 2;
+    QTest::newRow("boolean") << QByteArray(R"({"copy": {"k": true}})") << "k"
+                             << "k" << 1;
+    QTest::newRow("null") << QByteArray(R"({"copy": {"k": null}})") << "k"
+                          << "k" << 0;
+    QTest::newRow("array value") << QByteArray(R"({"copy": {"k": ["v"]}})") << "k"
+                                 << "k" << 4;
+    QTest::newRow("object value") << QByteArray(R"({"copy": {"k": {"v": "w"}}})") << "k"
+                                  << "k" << 5;
+    QTest::newRow("missing key") << QByteArray(R"({"copy": {"other": "v"}})") << "k"
+                                 << "k" << 0;
+    QTest::newRow("case differs") << QByteArray(R"({"copy": {"applicationTitle": "T"}})")
+                                  << "ApplicationTitle"
+                                  << "ApplicationTitle" << 0;
+    QTest::newRow("key at the top, not in copy") << QByteArray(R"({"k": "v", "copy": {}})") << "k"
+                                                 << "k" << 0;
+    QTest::newRow("invalid JSON") << QByteArray(R"({"copy": {"k": "v")") << "k"
+                                  << "k" << 0;
+    QTest::newRow("array at the top") << QByteArray(R"([{"copy": {"k": "v"}}])") << "k"
+                                      << "k" << 0;
+    QTest::newRow("copy a string") << QByteArray(R"({"copy": "k"})") << "k"
+                                   << "k" << 0;
+    QTest::newRow("no copy") << QByteArray(R"({"text": {"k": "v"}})") << "k"
+                             << "k" << 0;
+    QTest::newRow("empty file") << QByteArray() << "k"
+                                << "k" << 0;
+}
+
+void tst_textcopy::lookup() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, key);
+    QFETCH(QString, expected);
+    QFETCH(int, warningType);
+    QVERIFY(appfolder::write(appfolder::textCopyFile(), file));
+    QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
+
+    installator controller;
+    // A file that cannot be used is no open failure: nothing is logged yet.
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()), QStringList());
+
+    // Twice: a value that is not a string warns on every lookup, and the
+    // null entry a missing key leaves behind reads as null again.
+    QCOMPARE(controller.getText(key), expected);
+    QCOMPARE(controller.getText(key), expected);
+
+    QStringList warnings;
+    if (warningType >= 0)
+        warnings << notAStringWarning(key, warningType) << notAStringWarning(key, warningType);
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()), warnings);
+}
+
+void tst_textcopy::missingTextCopyFile() {
+    QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
+
+    installator controller;
+    QCOMPARE(
+        m_log.texts(LogCapture::onThisThread()),
+        QStringList{LogCapture::format(
+            QtWarningMsg,
+            QStringLiteral("Couldn't open \" \"%1\" \" text copy file.").arg(textCopyPath()))});
+
+    m_log.clear();
+    QCOMPARE(controller.getText("applicationTitle"), QStringLiteral("applicationTitle"));
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()),
+             QStringList{notAStringWarning("applicationTitle", 0)});
+}
+
+void tst_textcopy::changelog_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("line feeds") << QByteArray("<h1>1.2</h1>\n<p>Faster.</p>\n")
+                                << "<h1>1.2</h1>\n<p>Faster.</p>\n";
+    QTest::newRow("CRLF line ends")
+        << QByteArray("<h1>1.2</h1>\r\n<p>Faster.</p>\r\n") << "<h1>1.2</h1>\n<p>Faster.</p>\n";
+    QTest::newRow("UTF-8 with byte-order mark") << QByteArray("\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9f"
+                                                              "e</p>")
+                                                << QString::fromUtf8("<p>Grüße</p>");
+    QTest::newRow("UTF-16 with byte-order mark")
+        << QByteArray("\xff\xfe<\0p\0>\0\xfc\0<\0/\0p\0>\0", 18) << QString::fromUtf8("<p>ü</p>");
+    QTest::newRow("empty") << QByteArray() << "";
+}
+
+void tst_textcopy::changelog() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, expected);
+    QVERIFY(appfolder::writeTextCopy({}));
+    QVERIFY(appfolder::write(appfolder::changelogFile(), file));
+
+    installator controller;
+    QCOMPARE(controller.changelog(), expected);
+    QCOMPARE(controller.property("changelog").toString(), expected);
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()), QStringList());
+}
+
+void tst_textcopy::missingChangelog() {
+    installator controller;
+    // Text copy first, then the changelog.
+    QCOMPARE(
+        m_log.texts(LogCapture::onThisThread()),
+        (QStringList{
+            LogCapture::format(
+                QtWarningMsg,
+                QStringLiteral("Couldn't open \" \"%1\" \" text copy file.").arg(textCopyPath())),
+            LogCapture::format(
+                QtWarningMsg,
+                QStringLiteral("Changelog file not found under \"%1\"").arg(changelogPath())),
+        }));
+    QCOMPARE(controller.changelog(), QString());
+}
+
+QTEST_GUILESS_MAIN(tst_textcopy)
+#include "tst_textcopy.moc"
