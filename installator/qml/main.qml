@@ -3,8 +3,15 @@ import QtQuick.Window 2.2
 import QtQuick.Layouts 1.1
 import installator 1.0
 
+// The wizard's only window. Pages and components reach `installator`,
+// `windowRoot`, `settings`, `robotoFont` and `robotoMediumFont` through the
+// scope chain, so those ids are part of the scene's contract.
 Window {
     id: windowRoot
+    objectName: "windowRoot"
+
+    property alias settings: mainView.settings
+
     visible: true
     minimumWidth: 918
     minimumHeight: 616
@@ -12,7 +19,33 @@ Window {
     height: minimumHeight
     title: installator.getText("applicationTitle")
 
+    FontLoader {
+        id: robotoFont
+        source: "qrc:/installator/Resources/Roboto-Regular.ttf"
+    }
+    FontLoader {
+        id: robotoMediumFont
+        source: "qrc:/installator/Resources/Roboto-Medium.ttf"
+    }
+    FontLoader {
+        id: robotoLightFont
+        source: "qrc:/installator/Resources/Roboto-Light.ttf"
+    }
+    FontLoader {
+        id: robotoBlackFont
+        source: "qrc:/installator/Resources/Roboto-Black.ttf"
+    }
+
+    // Created before the view so that the texts and the changelog are read
+    // before any page binding asks for them.
     Installator {
         id: installator
+        objectName: "installator"
+    }
+
+    MainView {
+        id: mainView
+        objectName: "mainView"
+        anchors.fill: parent
     }
 }

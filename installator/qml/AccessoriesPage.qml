@@ -1,0 +1,75 @@
+import QtQuick 2.6
+import QtQuick.Layouts 1.1
+
+Page {
+    id: page
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: settings.contentMargin
+        anchors.bottomMargin: settings.contentMargin
+        anchors.leftMargin: settings.pageSideMargin
+        anchors.rightMargin: settings.pageSideMargin
+        spacing: 10
+
+        BigText {
+            objectName: "accessoriesPageTitle"
+            Layout.minimumHeight: preferredHeight
+            Layout.preferredHeight: preferredHeight
+            Layout.alignment: Qt.AlignHCenter
+            text: installator.getText("accessoriesPageTitle")
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.minimumHeight: 87
+            Layout.preferredHeight: 87
+        }
+
+        // The layout reserves only 30 px for the row; the taller cells
+        // reach down into the free space below it.
+        Row {
+            Layout.minimumHeight: 30
+            Layout.preferredHeight: 30
+            Layout.alignment: Qt.AlignHCenter
+            spacing: 30
+
+            CapturedImage {
+                objectName: "accessoriesPageCell1"
+                source: "qrc:/installator/Resources/group-293.png"
+                sourceSize: Qt.size(142, 79)
+                text: installator.getText("accessoriesPageContent1")
+            }
+            CapturedImage {
+                objectName: "accessoriesPageCell2"
+                source: "qrc:/installator/Resources/group-7.svg"
+                sourceSize: Qt.size(165, 33)
+                text: installator.getText("accessoriesPageContent2")
+            }
+            CapturedImage {
+                objectName: "accessoriesPageCell3"
+                source: "qrc:/installator/Resources/group-417.svg"
+                sourceSize: Qt.size(102, 101)
+                text: installator.getText("accessoriesPageContent3")
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+    }
+
+    bottomButtons: [
+        StyledButton {
+            objectName: "accessoriesPageBack"
+            backgroundImage: ""
+            text: installator.getText("accessoriesPageBack")
+            onClicked: pageView.showPageByName("changelogPage")
+        },
+        StyledButton {
+            objectName: "accessoriesPageForward"
+            text: installator.getText("accessoriesPageForward")
+            onClicked: pageView.showPageByName("howTo1Page")
+        }
+    ]
+}

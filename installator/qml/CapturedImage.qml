@@ -1,0 +1,34 @@
+import QtQuick 2.4
+
+// A picture above a one-line caption. The caption is as wide as its text,
+// so a long one reaches past the cell on both sides.
+Item {
+    id: capturedImageRoot
+
+    property alias text: caption.text
+    property alias source: image.source
+    property alias sourceSize: image.sourceSize
+
+    width: 160
+    height: 136
+
+    Item {
+        id: pictureArea
+        anchors.top: parent.top
+        width: 160
+        height: 100
+
+        Image {
+            id: image
+            anchors.centerIn: parent
+            antialiasing: true
+        }
+    }
+
+    RegularText {
+        id: caption
+        objectName: "caption"
+        anchors.bottom: parent.bottom
+        height: 24
+    }
+}

@@ -1,0 +1,92 @@
+import QtQuick 2.5
+import QtQuick.Controls 1.5
+import QtQuick.Layouts 1.1
+
+Page {
+    id: page
+
+    // Set together, by showing this page by name with properties.
+    property int error: 0
+    // The empty string stands for the generic text.
+    property string errorText: ""
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: settings.contentMargin
+        anchors.bottomMargin: settings.contentMargin
+        anchors.leftMargin: settings.pageSideMargin
+        anchors.rightMargin: settings.pageSideMargin
+        spacing: 0
+
+        Item {
+            Layout.minimumHeight: 95
+            Layout.preferredHeight: 95
+        }
+
+        Image {
+            objectName: "errorPageShield"
+            Layout.alignment: Qt.AlignHCenter
+            source: "qrc:/installator/Resources/shield_icon.svg"
+            sourceSize: Qt.size(45, 56)
+        }
+
+        Item {
+            Layout.minimumHeight: 25
+            Layout.preferredHeight: 25
+        }
+
+        BigText {
+            id: title
+            objectName: "errorPageTitle"
+            Layout.minimumHeight: preferredHeight
+            Layout.preferredHeight: preferredHeight
+            Layout.alignment: Qt.AlignHCenter
+            text: installator.getText("errorPageTitle")
+        }
+
+        Item {
+            Layout.minimumHeight: 15
+            Layout.preferredHeight: 15
+        }
+
+        Item {
+            id: textBlock
+
+            // Fetched once; shown whenever no error text was passed.
+            readonly property string unknownErrorText: installator.getText("failedUnknownError")
+
+            Layout.minimumHeight: 30
+            Layout.preferredHeight: body.contentHeight
+            Layout.preferredWidth: title.contentWidth
+            Layout.maximumWidth: title.contentWidth
+            Layout.alignment: Qt.AlignHCenter
+
+            RegularText {
+                id: body
+                objectName: "errorPageText"
+                height: parent.height
+                width: page.width
+                text: (page.errorText !== "" ? page.errorText : textBlock.unknownErrorText) + "\nError "
+                      + page.error
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+    }
+
+    bottomButtons: [
+        StyledButton {
+            objectName: "errorPageExit"
+            backgroundImage: ""
+            text: installator.getText("errorPageExit")
+            onClicked: windowRoot.close()
+        },
+        StyledButton {
+            objectName: "errorPageForward"
+            text: installator.getText("errorPageForward")
+            onClicked: pageView.showPageByName("howTo1Page")
+        }
+    ]
+}

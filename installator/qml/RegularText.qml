@@ -1,0 +1,16 @@
+import QtQuick 2.5
+
+// Body text: centred lines at a fixed 24 px pitch.
+StyledText {
+    // Extra space the welcome page leaves above its body text.
+    property real textMargin: 4
+
+    // Centred by position rather than by anchors: pages also place these
+    // texts directly in column layouts, which must not see anchors.
+    x: parent ? (parent.width - width) / 2 : 0
+    font.pixelSize: 15
+    lineHeightMode: Text.FixedHeight
+    lineHeight: 24
+    wrapMode: Text.WordWrap
+    horizontalAlignment: Text.AlignHCenter
+}

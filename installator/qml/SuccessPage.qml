@@ -1,0 +1,87 @@
+import QtQuick 2.6
+import QtQuick.Layouts 1.1
+
+Page {
+    id: page
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: settings.contentMargin
+        anchors.bottomMargin: settings.contentMargin
+        anchors.leftMargin: settings.pageSideMargin
+        anchors.rightMargin: settings.pageSideMargin
+        spacing: 10
+
+        BigText {
+            id: title
+            objectName: "successPageTitle"
+            Layout.minimumHeight: preferredHeight
+            Layout.preferredHeight: preferredHeight
+            Layout.alignment: Qt.AlignHCenter
+            text: installator.getText("successPageTitle")
+        }
+
+        Item {
+            Layout.minimumHeight: 38
+            Layout.preferredHeight: 38
+        }
+
+        CircularProgress {
+            objectName: "successPageRing"
+            Layout.minimumHeight: settings.circularProgressSize
+            Layout.preferredHeight: settings.circularProgressSize
+            Layout.alignment: Qt.AlignHCenter
+            lineWidth: settings.circularProgressLineWidth
+            value: 1.0
+            textProgressVisible: false
+
+            Column {
+                anchors.centerIn: parent
+                spacing: 2
+
+                Image {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    source: "qrc:/installator/Resources/tavrin-icon.svg"
+                    sourceSize: Qt.size(60, 60)
+                    fillMode: Image.PreserveAspectFit
+                    antialiasing: true
+                }
+
+                TavrinLogo {
+                    objectName: "successPageProductLogo"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: 110
+                }
+            }
+        }
+
+        Item {
+            Layout.minimumHeight: 38
+            Layout.preferredHeight: 38
+        }
+
+        Item {
+            Layout.minimumHeight: 30
+            Layout.preferredHeight: body.contentHeight
+            Layout.preferredWidth: title.contentWidth
+            Layout.maximumWidth: title.contentWidth
+            Layout.alignment: Qt.AlignHCenter
+
+            RegularText {
+                id: body
+                objectName: "successPageContent"
+                height: parent.height
+                width: page.width
+                text: installator.getText("successPageContent")
+            }
+        }
+    }
+
+    bottomButtons: [
+        StyledButton {
+            objectName: "successPageExit"
+            text: installator.getText("successPageExit")
+            onClicked: windowRoot.close()
+        }
+    ]
+}

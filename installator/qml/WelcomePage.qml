@@ -1,0 +1,75 @@
+import QtQuick 2.6
+import QtQuick.Layouts 1.1
+
+Page {
+    id: page
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: 92
+        anchors.bottomMargin: settings.contentMargin
+        anchors.leftMargin: settings.pageSideMargin
+        anchors.rightMargin: settings.pageSideMargin
+        spacing: 0
+
+        Image {
+            objectName: "welcomePageIcon"
+            Layout.minimumWidth: 60
+            Layout.preferredWidth: 60
+            Layout.minimumHeight: 60
+            Layout.preferredHeight: 60
+            Layout.alignment: Qt.AlignHCenter
+            source: "qrc:/installator/Resources/firmware_icon@x5.png"
+            antialiasing: true
+            mipmap: true
+            smooth: true
+        }
+
+        Item {
+            Layout.minimumHeight: 28
+            Layout.preferredHeight: 28
+        }
+
+        BigText {
+            id: title
+            objectName: "welcomePageTitle"
+            Layout.minimumHeight: preferredHeight
+            Layout.preferredHeight: preferredHeight
+            Layout.alignment: Qt.AlignHCenter
+            text: installator.getText("welcomePageTitle")
+        }
+
+        Item {
+            Layout.minimumHeight: 12 + body.textMargin
+            Layout.preferredHeight: 12 + body.textMargin
+        }
+
+        Item {
+            Layout.minimumHeight: 30
+            Layout.preferredHeight: body.contentHeight
+            Layout.preferredWidth: title.contentWidth
+            Layout.maximumWidth: title.contentWidth
+            Layout.alignment: Qt.AlignHCenter
+
+            RegularText {
+                id: body
+                objectName: "welcomePageContent"
+                height: parent.height
+                width: page.width - 2 * settings.pageSideMargin
+                text: installator.getText("welcomePageContent")
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+    }
+
+    bottomButtons: [
+        StyledButton {
+            objectName: "welcomePageForward"
+            text: installator.getText("welcomePageForward")
+            onClicked: pageView.showPageByName("changelogPage")
+        }
+    ]
+}
