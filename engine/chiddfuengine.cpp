@@ -7,8 +7,11 @@
 #include <QString>
 
 #include <hidapi/hidapi.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -35,6 +38,16 @@ uint16_t featureReportLengthOf(const char* path) {
     }
     return uint16_t(
         std::min(parsed.featureReportLength, int(std::numeric_limits<uint16_t>::max())));
+}
+
+// Most often the node exists but belongs to root: say so, and how to fix it.
+void warnOpenFailed(const char* path, int error) {
+    if (error == 0 && path && ::access(path, R_OK | W_OK) != 0)
+        error = errno;
+    const char* reason = error ? std::strerror(error) : "reason unknown";
+    qWarning() << "Cannot open" << (path ? path : "") << ":" << reason
+               << "- to reach the accessory without root, install the udev rule"
+               << "70-tavrin-accessory.rules (see README)";
 }
 
 } // namespace
@@ -86,7 +99,10 @@ int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usa
         if (!matches)
             continue;
         featureReportLength = featureReportLengthOf(d->path);
+        errno = 0;
         deviceHandle = hid_open_path(d->path);
+        if (!deviceHandle)
+            warnOpenFailed(d->path, errno);
         break;
     }
     hid_free_enumeration(devices);

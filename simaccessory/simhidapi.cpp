@@ -7,6 +7,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -95,6 +96,13 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     }
     const std::optional<sim::Connection> connection = sim::Bus::open(path);
     if (!connection) {
+        // As the hidraw backend leaves it after a failed open(2): a refused
+        // interface looks like a node that belongs to someone else.
+        bool present = false;
+        for (const sim::BusEntry& entry : sim::Bus::enumerate()) {
+            present = present || entry.path == path;
+        }
+        errno = present ? EACCES : ENOENT;
         return nullptr;
     }
     return new hid_device{*connection};

@@ -7,6 +7,7 @@
 #include "simbus.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,6 +102,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void connectReadsTheReportLengthFromTheDescriptor();
+    void openRefusedNamesTheNodeAndTheRule();
     void disconnectAndReset();
     void refusedStarts_data();
     void refusedStarts();
@@ -260,6 +262,20 @@ void tst_Engine::connectReadsTheReportLengthFromTheDescriptor() {
     sim::Bus::addAccessory(config);
     QCOMPARE(connectAccessory(), 0);
     QCOMPARE(int(hidDfuEngine().reportLength()), 300);
+}
+
+void tst_Engine::openRefusedNamesTheNodeAndTheRule() {
+    sim::DeviceModel& device = sim::Bus::addAccessory();
+    sim::Bus::setOpenFails(device, true);
+    const QString path = QString::fromStdString(sim::Bus::pathOf(device));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Device Found"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         qPrintable("Cannot open " + path +
+                                    " : Permission denied - to reach the accessory without "
+                                    "root, install the udev rule 70-tavrin-accessory.rules "
+                                    "(see README)"));
+    QCOMPARE(connectAccessory(), -2);
+    QCOMPARE(lastError(), std::string("Failed to connect to device"));
 }
 
 void tst_Engine::disconnectAndReset() {
