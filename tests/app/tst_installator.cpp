@@ -74,12 +74,14 @@ private slots:
     void restartAndDisconnectAfterFailure();
     void upgradeEndToEnd();
     void upgradeFromNonAsciiFolder();
+    void backupReplacesEarlierFile();
     void destroyDuringUpgrade();
 
 private:
     // Lines of the GUI thread, and of the other threads (the relay's), both
     // without the engine's own lines; the relay's without progress lines.
     QStringList guiLines() const;
+    static QString backupPath();
     QStringList relayLines() const;
     void writeFiles(const QString& firmwareName, const Bytes& firmware);
 
@@ -122,6 +124,12 @@ QStringList tst_installator::relayLines() const {
     return m_log.texts([gui](const LogLine& line) {
         return line.thread != gui && !isEngineLine(line) && !isProgressLine(line);
     });
+}
+
+QString tst_installator::backupPath() {
+    // The per-user data folder is named after the executable.
+    return qEnvironmentVariable("XDG_DATA_HOME") + "/" + QCoreApplication::applicationName() +
+           "/tavrinFirmware.backup";
 }
 
 void tst_installator::writeFiles(const QString& firmwareName, const Bytes& firmware) {
@@ -208,8 +216,7 @@ void tst_installator::startsWhileBusy() {
         QCOMPARE(result.at(0).toInt(), 0);
     QCOMPARE(device.receivedImage(), dfu::makeImage(kSlowImageLength));
 
-    const QString backupPath = qEnvironmentVariable("XDG_DATA_HOME") + "/" +
-                               QCoreApplication::applicationName() + "/tavrinFirmware.backup";
+    const QString backupPath = tst_installator::backupPath();
     QStringList expected{firmwareLine(true, kFirmwareName), firmwareLine(true, kFirmwareName),
                          info(QStringLiteral("Save firmware backup to  \"%1\"").arg(backupPath)),
                          info(QStringLiteral("c style ") + backupPath)};
@@ -337,6 +344,39 @@ void tst_installator::upgradeFromNonAsciiFolder() {
     expected << restartLines(0);
     QCOMPARE(guiLines(), expected);
     QVERIFY(QDir(appfolder::path(QString::fromUtf8("Prüfung Ωmega"))).removeRecursively());
+}
+
+void tst_installator::backupReplacesEarlierFile() {
+    constexpr uint32_t kStoredLength = 1000;
+    sim::AccessoryConfig config;
+    config.storedImage = dfu::makeImage(kStoredLength, 3);
+    sim::Bus::addAccessory(config);
+    // Longer than the backup, so a file that was appended to or only
+    // partly overwritten would show.
+    QDir().mkpath(QFileInfo(backupPath()).absolutePath());
+    {
+        QFile earlier(backupPath());
+        QVERIFY(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(earlier.write(QByteArray(4 * int(kStoredLength), 'x')) > 0);
+    }
+    installator controller;
+    QSignalSpy results(&controller, &installator::resultReady);
+    m_log.clear();
+
+    QCOMPARE(controller.connect(), 0);
+    QCOMPARE(controller.backup(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 60000);
+    QCOMPARE(results.at(0).at(0).toInt(), 0);
+
+    QFile backup(backupPath());
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), toQByteArray(dfu::makeDfuFile(config.storedImage)));
+    QStringList expected{info(QStringLiteral("Connection established")),
+                         info(QStringLiteral("Save firmware backup to  \"%1\"").arg(backupPath())),
+                         info(QStringLiteral("c style ") + backupPath())};
+    expected << restartLines(0);
+    QCOMPARE(guiLines(), expected);
+    QCOMPARE(relayLines(), QStringList{info(QStringLiteral("Upgrade status:  0"))});
 }
 
 void tst_installator::destroyDuringUpgrade() {
