@@ -282,54 +282,55 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
         return ReportMessage(Code::DriverOperationFailed,
                              "Feature report length is invalid (" + std::to_string(length) + ")");
 
-    // Large enough for the image length field even when a report is not.
-    std::vector<uint8_t> buffer(std::max(length, dfu::kImageLengthOffset + dfu::kImageLengthSize),
-                                0);
+    std::vector<uint8_t> buffer(length, 0);
     dfu::Crc32 crc;
     crc.set(0xFFFFFFFFu);
 
-    auto writeBlock = [&](uint16_t count) {
-        crc.update(buffer.data(), count);
-        if (std::fwrite(buffer.data(), 1, count, file) < count) {
-            emit setDefaultMessage(Code::FailedToWriteFile);
-            return int32(Code::FailedToWriteFile);
-        }
-        return int32(0);
-    };
+    // The image's first bytes, up to its length field. A report large enough
+    // delivers them in the first reply; a smaller one over several.
+    constexpr std::size_t kHeaderLength = dfu::kImageLengthOffset + dfu::kImageLengthSize;
+    uint8_t header[kHeaderLength] = {};
+    uint32_t received = 0;
+    uint32_t total = 0;
+    bool totalKnown = false;
 
-    uint16_t dataLength = 0;
-    int32 result = ReadBackupBlock(buffer.data(), uint16_t(length), dataLength);
-    if (result != 0)
-        return result;
-    const uint32_t total = dfu::le32(buffer.data() + dfu::kImageLengthOffset);
-    if (total == 0)
-        return ReportMessage(Code::UnknownError, "Device reports DFU length of zero");
-    if (dataLength > total)
-        return ReportMessage(Code::UnknownError, "Device sent " + std::to_string(dataLength) +
-                                                     " bytes of an image of " +
-                                                     std::to_string(total) + " bytes");
-    if ((result = writeBlock(dataLength)) != 0)
-        return result;
-
-    uint32_t remaining = total - dataLength;
-    while (remaining != 0) {
-        emit progressChanged(progressOf(double(remaining), double(total)));
+    while (!totalKnown || received < total) {
+        if (totalKnown)
+            emit progressChanged(progressOf(double(total - received), double(total)));
         std::fill(buffer.begin(), buffer.end(), uint8_t(0));
-        if ((result = ReadBackupBlock(buffer.data(), uint16_t(length), dataLength)) != 0)
+        uint16_t dataLength = 0;
+        int32 result = ReadBackupBlock(buffer.data(), uint16_t(length), dataLength);
+        if (result != 0)
             return result;
+
+        if (!totalKnown) {
+            const std::size_t take = std::min<std::size_t>(dataLength, kHeaderLength - received);
+            std::copy_n(buffer.begin(), take, header + received);
+            if (dataLength == 0 || received + dataLength >= kHeaderLength) {
+                total = dfu::le32(header + dfu::kImageLengthOffset);
+                totalKnown = true;
+                if (total == 0)
+                    return ReportMessage(Code::UnknownError, "Device reports DFU length of zero");
+            }
+        }
         // A device that stops delivering, or delivers more than the image
         // holds, would otherwise keep this loop going or corrupt the file.
-        if (dataLength == 0)
+        if (totalKnown && dataLength == 0)
             return ReportMessage(Code::UnknownError, "Device sent an empty backup block with " +
-                                                         std::to_string(remaining) +
+                                                         std::to_string(total - received) +
                                                          " bytes of the image still due");
-        if (dataLength > remaining)
-            return ReportMessage(Code::UnknownError,
-                                 "Device sent " + std::to_string(dataLength) + " bytes with only " +
-                                     std::to_string(remaining) + " bytes of the image still due");
-        if ((result = writeBlock(dataLength)) != 0)
-            return result;
-        remaining -= dataLength;
+        if (totalKnown && dataLength > total - received)
+            return ReportMessage(Code::UnknownError, "Device sent " + std::to_string(dataLength) +
+                                                         " bytes with only " +
+                                                         std::to_string(total - received) +
+                                                         " bytes of the image still due");
+
+        crc.update(buffer.data(), dataLength);
+        if (std::fwrite(buffer.data(), 1, dataLength, file) < dataLength) {
+            emit setDefaultMessage(Code::FailedToWriteFile);
+            return Code::FailedToWriteFile;
+        }
+        received += dataLength;
     }
 
     uint8_t suffix[dfu::kSuffixLength];

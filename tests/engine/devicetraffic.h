@@ -75,7 +75,7 @@ inline Traffic healthyUpgrade(std::size_t L, const Bytes& file, uint32_t pollTim
     uint16_t block = 0;
     std::size_t offset = 0;
     do {
-        if (block > 0)
+        if (offset > 0)
             t.push_back(status(0, pollTimeout, kDnloadIdle));
         const uint16_t n = uint16_t(std::min<uint32_t>(remaining, uint32_t(capacity)));
         t.push_back(download(L, block, n, file, offset));

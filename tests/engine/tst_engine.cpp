@@ -120,6 +120,8 @@ private slots:
     void backupOfAHundredBytes();
     void backupFailuresKeepThePreviousBackup_data();
     void backupFailuresKeepThePreviousBackup();
+    void backupWithSmallReports_data();
+    void backupWithSmallReports();
     void backupToAnUnwritableFolder();
 
     void operationsInARow();
@@ -401,6 +403,13 @@ void tst_Engine::upgradeTraffic_data() {
     QTest::newRow("L 7, one byte a report") << 7 << dfu::makeImage(20) << dfu::makeImage(20);
     QTest::newRow("L 12, length field past the first report")
         << 12 << dfu::makeImage(50) << dfu::makeImage(50);
+    const Bytes shortImage = imageDeclaring(100, 150);
+    Bytes padded = dfu::makeDfuFile(shortImage);
+    padded.resize(150, 0);
+    QTest::newRow("N above the image size sends the suffix, then zeros")
+        << 64 << shortImage << padded;
+    QTest::newRow("block number wraps after 65535")
+        << 7 << dfu::makeImage(65536 + 3) << dfu::makeImage(65536 + 3);
     Bytes longer = imageDeclaring(100, 60);
     QTest::newRow("N below the image size sends N bytes")
         << 64 << longer << Bytes(longer.begin(), longer.begin() + 60);
@@ -425,8 +434,11 @@ void tst_Engine::upgradeTraffic() {
 
     const Traffic expected = healthyUpgrade(std::size_t(L), file, config.pollTimeoutMs);
     const Traffic actual = recorded(device);
-    QVERIFY2(actual == expected,
-             qPrintable("expected\n" + describe(expected) + "actual\n" + describe(actual)));
+    for (std::size_t i = 0; i < std::min(actual.size(), expected.size()); ++i)
+        QVERIFY2(actual[i] == expected[i],
+                 qPrintable(QString("report %1 differs:\nexpected\n").arg(i) +
+                            describe({expected[i]}) + "actual\n" + describe({actual[i]})));
+    QCOMPARE(actual.size(), expected.size());
     QCOMPARE(device.receivedImage(), sent);
 }
 
@@ -538,24 +550,30 @@ void tst_Engine::statusTenLaterEndsTheRun() {
 }
 
 void tst_Engine::progressValues_data() {
+    QTest::addColumn<bool>("backup");
     QTest::addColumn<uint32_t>("length");
     QTest::addColumn<QList<int>>("progress");
-    QTest::newRow("N = 0") << 0u << QList<int>{0};
-    QTest::newRow("N = 2 x 58 + 1") << 117u << QList<int>{0, 49, 99};
-    QTest::newRow("N = 1160, double precision")
-        << 1160u
+    QTest::newRow("upgrade, N = 0") << false << 0u << QList<int>{0};
+    QTest::newRow("upgrade, N = 2 x 58 + 1") << false << 117u << QList<int>{0, 49, 99};
+    QTest::newRow("upgrade, N = 1160, double precision")
+        << false << 1160u
         << QList<int>{0, 5, 10, 15, 20, 25, 30, 35, 40, 44, 50, 55, 60, 65, 70, 75, 80, 85, 90, 95};
+    QTest::newRow("backup, 100 bytes") << true << 100u << QList<int>{0, 58};
+    QTest::newRow("backup, one report") << true << 58u << QList<int>{0};
 }
 
 // The worker itself, on a thread of its own, so that every value it reports
 // can be seen.
 void tst_Engine::progressValues() {
+    QFETCH(bool, backup);
     QFETCH(uint32_t, length);
     QFETCH(QList<int>, progress);
-    sim::DeviceModel& device = sim::Bus::addAccessory();
-    (void)device;
     const Bytes image = length == 0 ? imageDeclaring(14, 0) : dfu::makeImage(length);
-    const QString path = writeFile("progress.dfu", dfu::makeDfuFile(image));
+    sim::AccessoryConfig config;
+    config.storedImage = image;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    const QString path = backup ? m_dir.filePath("progress.backup")
+                                : writeFile("progress.dfu", dfu::makeDfuFile(image));
     hid_device* handle = hid_open_path(sim::Bus::pathOf(device).c_str());
     QVERIFY(handle);
 
@@ -571,7 +589,10 @@ void tst_Engine::progressValues() {
     connect(
         worker, &AsyncWorker::exitCode, worker, [&](int32 c) { exit = c; }, Qt::DirectConnection);
     thread.start();
-    QMetaObject::invokeMethod(worker, &AsyncWorker::DoUpgrade, Qt::QueuedConnection);
+    if (backup)
+        QMetaObject::invokeMethod(worker, &AsyncWorker::DoBackup, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(worker, &AsyncWorker::DoUpgrade, Qt::QueuedConnection);
     QVERIFY(thread.wait(20000));
     hid_close(handle);
 
@@ -659,6 +680,31 @@ void tst_Engine::backupFailuresKeepThePreviousBackup() {
     QCOMPARE(QString::fromStdString(lastError()), text);
     QCOMPARE(readFile(path), previous);
     QVERIFY(!QFile::exists(path + ".partial"));
+}
+
+// A report too small to carry the image's length field in one reply: the
+// length is gathered from as many replies as it takes.
+void tst_Engine::backupWithSmallReports_data() {
+    QTest::addColumn<int>("L");
+    QTest::newRow("L 7") << 7;
+    QTest::newRow("L 10") << 10;
+    QTest::newRow("L 19") << 19;
+    QTest::newRow("L 20") << 20;
+}
+
+void tst_Engine::backupWithSmallReports() {
+    QFETCH(int, L);
+    const Bytes image = dfu::makeImage(101, 2);
+    sim::AccessoryConfig config;
+    config.featureReportLength = uint16_t(L);
+    config.storedImage = image;
+    sim::Bus::addAccessory(config);
+    const QString path = m_dir.filePath("small.backup");
+    QCOMPARE(connectAccessory(), 0);
+    QCOMPARE(hidDfuBackup(QFile::encodeName(path).constData()), 0);
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), 0);
+    QCOMPARE(readFile(path), dfu::makeDfuFile(image));
 }
 
 void tst_Engine::backupToAnUnwritableFolder() {
