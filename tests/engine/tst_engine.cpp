@@ -107,12 +107,14 @@ private slots:
     void refusedStarts_data();
     void refusedStarts();
     void callsWhileRunning();
+    void backupWithoutReportLengthIsRefusedFirst();
 
     void upgradeTraffic_data();
     void upgradeTraffic();
     void upgradeFailures_data();
     void upgradeFailures();
     void busyOnceCostsOneSleep();
+    void statusTenAtTheStartIsCleared();
     void statusTenLaterEndsTheRun();
     void progressValues_data();
     void progressValues();
@@ -387,6 +389,34 @@ void tst_Engine::callsWhileRunning() {
     QCOMPARE(device.resetCount(), 0);
 }
 
+// The report length is checked before the busy state: a device without a
+// usable data report is refused as such even while another operation runs.
+void tst_Engine::backupWithoutReportLengthIsRefusedFirst() {
+    sim::AccessoryConfig config;
+    config.descriptorOverride = Bytes{0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0};
+    sim::Bus::addAccessory(config);
+    QCOMPARE(connectAccessory(), 0);
+    // A large file keeps the upgrade busy with its CRC for a while.
+    const QString path = m_dir.filePath("large.dfu");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(16 * 1024 * 1024));
+        QVERIFY(f.seek(f.size() - 16));
+        const Bytes suffix(dfu::makeDfuFile({}));
+        f.write(reinterpret_cast<const char*>(suffix.data()), 16);
+    }
+    QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
+    QCOMPARE(hidDfuBackup("backup"), -12);
+    const bool stillRunning = hidDfuGetProgress() < 100;
+    QCOMPARE(lastError(), std::string("Feature report length is invalid (0)"));
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), -6);
+    QFile::remove(path);
+    if (!stillRunning)
+        QSKIP("the upgrade ended before the refused backup could be judged");
+}
+
 void tst_Engine::upgradeTraffic_data() {
     QTest::addColumn<int>("L");
     QTest::addColumn<Bytes>("image");
@@ -528,6 +558,27 @@ void tst_Engine::busyOnceCostsOneSleep() {
     Traffic expected = healthyUpgrade(64, file, 40);
     expected.insert(expected.begin(), status(0, 40, 4));
     QCOMPARE(recorded(device), expected);
+}
+
+void tst_Engine::statusTenAtTheStartIsCleared() {
+    sim::AccessoryConfig config;
+    config.initialStatus = 10;
+    config.pollTimeoutMs = 3;
+    config.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    const Bytes file = dfu::makeDfuFile(dfu::makeImage(100));
+    const QString path = writeFile("corrupt-at-start.dfu", file);
+    QCOMPARE(connectAccessory(), 0);
+    QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), 0);
+    // The recovered condition stays the last text; the code tells success.
+    QCOMPARE(lastError(), std::string("Device firmware is corrupt"));
+
+    Traffic expected = healthyUpgrade(64, file, 3);
+    expected.insert(expected.begin(), {status(10, 3, kIdle), command(0x04)});
+    QCOMPARE(recorded(device), expected);
+    QCOMPARE(device.storedImage(), dfu::makeImage(100));
 }
 
 void tst_Engine::statusTenLaterEndsTheRun() {
