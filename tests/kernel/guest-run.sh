@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Runs a test program as root on a real Linux kernel: boots Debian's cloud
+# kernel under QEMU (software emulation, no KVM needed) with a busybox
+# initramfs that holds the HID modules, the program and the shared libraries
+# it needs, and exits with the program's verdict.
+#
+#   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... PROGRAM [ARGUMENT]...
+#
+# --kernel-cache  where the kernel package is downloaded and unpacked, once
+#                 (it is never installed: installing would run initramfs hooks)
+# --work          this run's own folder (initramfs, console log)
+# --env           set in the program's environment in the guest
+#
+# Exit code: 0 when the program passed, 1 when it failed or the guest ended
+# without a verdict, 77 when QEMU or the kernel cannot be had on this machine
+# (the test is then skipped, never passed).
+set -euo pipefail
+
+readonly kSkip=77
+readonly kMarker=TAVRIN-GUEST-EXIT
+# Seconds for the whole guest run; the test's own limit is above this.
+readonly kGuestTimeout=240
+readonly kModules=(hid hid-generic uhid)
+readonly kKernelMetaPackage=linux-image-cloud-amd64
+
+here="$(cd "$(dirname "$0")" && pwd)"
+
+skip() {
+    echo "SKIP: $*"
+    exit "$kSkip"
+}
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+cache=
+work=
+envs=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --kernel-cache) cache="$2"; shift 2 ;;
+    --work) work="$2"; shift 2 ;;
+    --env) envs+=("$2"); shift 2 ;;
+    --) shift; break ;;
+    -*) fail "unknown option $1" ;;
+    *) break ;;
+    esac
+done
+[ -n "$cache" ] && [ -n "$work" ] && [ $# -ge 1 ] || fail "usage: $0 --kernel-cache DIR --work DIR [--env NAME=VALUE]... PROGRAM [ARGUMENT]..."
+program="$(realpath "$1")"
+shift
+cache="$(realpath -m "$cache")"
+work="$(realpath -m "$work")"
+[ -x "$program" ] || fail "no test program at $program"
+
+for tool in qemu-system-x86_64 cpio gzip busybox apt-get apt-cache dpkg-deb flock ldd; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (packages qemu-system-x86, busybox-static, cpio)"
+done
+[ "$(uname -m)" = x86_64 ] || skip "the guest kernel is for x86_64"
+
+kernel_package() {
+    apt-cache depends "$kKernelMetaPackage" 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
+}
+
+download_kernel() {
+    local package="$1"
+    rm -rf "$cache/download"
+    mkdir -p "$cache/download"
+    (cd "$cache/download" && apt-get download -q -o APT::Sandbox::User=root "$package")
+}
+
+# Downloads and unpacks the kernel and its HID modules once per build folder.
+# Test runs that start together wait for one another here.
+fetch_kernel() {
+    mkdir -p "$cache"
+    exec 9>"$cache/.lock"
+    flock 9
+    if [ -f "$cache/ready" ]; then
+        return 0
+    fi
+    local package
+    package="$(kernel_package)"
+    if [ -z "$package" ] || ! download_kernel "$package"; then
+        # The package lists may be missing or out of date.
+        if [ "$(id -u)" -eq 0 ]; then
+            apt-get update -qq || true
+        fi
+        package="$(kernel_package)"
+        [ -n "$package" ] || skip "no $kKernelMetaPackage in the package lists"
+        download_kernel "$package" || skip "cannot download $package"
+    fi
+    rm -rf "$cache/root" "$cache/modules"
+    dpkg-deb -x "$cache"/download/*.deb "$cache/root" || skip "cannot unpack $package"
+    local vmlinuz
+    vmlinuz="$(find "$cache/root/boot" -name 'vmlinuz-*' | head -n 1)"
+    [ -n "$vmlinuz" ] || skip "$package holds no kernel image"
+    mkdir -p "$cache/modules"
+    local module found
+    for module in "${kModules[@]}"; do
+        found="$(find "$cache/root/lib/modules" -path '*/drivers/hid/*' \( -name "$module.ko" -o -name "$module.ko.xz" \) | head -n 1)"
+        [ -n "$found" ] || skip "$package has no $module module"
+        case "$found" in
+        *.xz) xz -dc "$found" >"$cache/modules/$module.ko" ;;
+        *) cp "$found" "$cache/modules/$module.ko" ;;
+        esac
+    done
+    cp "$vmlinuz" "$cache/vmlinuz"
+    rm -rf "$cache/root" "$cache/download"
+    echo "$package" >"$cache/ready"
+    flock -u 9
+}
+
+# Copies a program and every shared library it loads (as ldd resolves them,
+# the dynamic loader included) to the same paths under the guest's root.
+copy_with_libraries() {
+    local file="$1" destination="$2" library
+    mkdir -p "$(dirname "$destination")"
+    cp -L "$file" "$destination"
+    # A static program has no libraries; ldd then says so and fails.
+    { ldd "$file" 2>/dev/null || true; } | awk '
+        $2 == "=>" && $3 ~ /^\// { print $3 }
+        $1 ~ /^\// { print $1 }' | while read -r library; do
+        if [ ! -e "$root$library" ]; then
+            mkdir -p "$root$(dirname "$library")"
+            cp -L "$library" "$root$library"
+        fi
+    done
+}
+
+build_initramfs() {
+    rm -rf "$root"
+    mkdir -p "$root"/{bin,dev,proc,sys,tmp,root,modules,test}
+    copy_with_libraries "$(command -v busybox)" "$root/bin/busybox"
+    local applet
+    for applet in $("$root/bin/busybox" --list); do
+        # busybox itself is not an applet link: it stays the real file.
+        [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
+    done
+    cp "$cache"/modules/*.ko "$root/modules/"
+    copy_with_libraries "$program" "$root/test/$(basename "$program")"
+    cp "$here/guest-init.sh" "$root/init"
+    chmod 755 "$root/init"
+    {
+        echo "#!/bin/sh"
+        local assignment
+        for assignment in "${envs[@]+"${envs[@]}"}"; do
+            printf 'export %s=%q\n' "${assignment%%=*}" "${assignment#*=}"
+        done
+        printf 'exec /test/%q' "$(basename "$program")"
+        if [ $# -gt 0 ]; then
+            printf ' %q' "$@"
+        fi
+        echo
+    } >"$root/test/run"
+    (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet | gzip -1) \
+        >"$work/initramfs.gz"
+}
+
+fetch_kernel
+mkdir -p "$work"
+root="$work/root"
+build_initramfs "$@"
+rm -rf "$root"
+
+console="$work/console.log"
+echo "Booting $(cat "$cache/ready") with $(basename "$program") $*"
+set +e
+timeout --kill-after=10 "$kGuestTimeout" qemu-system-x86_64 \
+    -accel tcg -cpu max -machine q35 -m 512 -smp 1 \
+    -nographic -no-reboot -nodefaults -serial stdio -monitor none \
+    -kernel "$cache/vmlinuz" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 rdinit=/init quiet panic=-1" \
+    </dev/null | tr -d '\r' | tee "$console"
+qemu_status=${PIPESTATUS[0]}
+set -e
+
+result="$(grep -o "$kMarker [0-9]*" "$console" | tail -n 1 | cut -d ' ' -f 2)"
+if [ -z "$result" ]; then
+    fail "the guest ended without a verdict (QEMU exit status $qemu_status; console above)"
+fi
+if [ "$result" -ne 0 ]; then
+    echo "Guest test program failed with exit code $result"
+    exit 1
+fi
+echo "Guest test program passed"

@@ -1,0 +1,571 @@
+// The engine, linked with the system's hidapi-hidraw, against the accessory
+// model plugged into a real Linux kernel through /dev/uhid: enumeration,
+// hidraw nodes, the report descriptor in sysfs and every feature report go
+// through the kernel's HID core. Runs as root inside the test guest that
+// guest-run.sh boots; anywhere without /dev/uhid it skips.
+//
+// The expected traffic is built by the same builders as the in-process
+// engine tests, so both attachments of the model are held to one standard.
+
+#include "chiddfuengine.h"
+#include "devicetraffic.h"
+#include "dfufile.h"
+#include "hiddfu.h"
+#include "reportdescriptor.h"
+#include "uhiddevice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <hidapi/hidapi.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using namespace traffic;
+
+namespace {
+
+constexpr uint16_t kVendor = 0x0A12;
+constexpr uint16_t kProduct = 0xFFFE;
+constexpr uint16_t kVendorUsagePage = 0xFF00;
+constexpr uint16_t kReportLength = 64;
+constexpr uint32_t kPollTimeoutMs = 10;
+constexpr int kReenumerateMs = 300;
+constexpr uint32_t kStoredImageLength = 1000;
+constexpr uint32_t kStoredImageSeed = 7;
+// The user the permission test becomes: no access to root's device nodes.
+constexpr uid_t kNobody = 65534;
+
+// Generous: the guest runs on an emulated processor.
+constexpr int kDeviceAppearsMs = 10000;
+constexpr int kOperationMs = 60000;
+
+// Set by the harness's failure check only: every accessory then reports
+// this DFU status, a device gone wrong that the suite must not pass.
+const char kForcedStatusVariable[] = "TAVRIN_KERNEL_TEST_DEVICE_STATUS";
+
+// Backup replies: ID, data length (16 bits), three ignored bytes, data.
+constexpr std::size_t kBackupLengthOffset = 1;
+constexpr std::size_t kBackupDataOffset = 6;
+
+struct Listed {
+    std::string path;
+    uint16_t vendorId;
+    uint16_t productId;
+    uint16_t usagePage;
+    std::wstring manufacturer;
+    std::wstring product;
+    std::wstring serialNumber;
+};
+
+std::wstring wide(const wchar_t* text) {
+    return text ? std::wstring(text) : std::wstring();
+}
+
+std::vector<Listed> listHidInterfaces() {
+    std::vector<Listed> list;
+    hid_device_info* devices = hid_enumerate(0, 0);
+    for (hid_device_info* d = devices; d; d = d->next)
+        list.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, d->usage_page,
+                        wide(d->manufacturer_string), wide(d->product_string),
+                        wide(d->serial_number)});
+    hid_free_enumeration(devices);
+    return list;
+}
+
+std::string accessoryPath() {
+    for (const Listed& l : listHidInterfaces()) {
+        if (l.vendorId == kVendor && l.productId == kProduct)
+            return l.path;
+    }
+    return {};
+}
+
+// The kernel's name of the HID device behind a hidraw node, e.g.
+// "0003:0A12:FFFE.0002"; a new one for every device the kernel creates.
+QString kernelDeviceOf(const std::string& nodePath) {
+    const QString node = QFileInfo(QString::fromStdString(nodePath)).fileName();
+    return QFileInfo(QStringLiteral("/sys/class/hidraw/%1/device").arg(node))
+        .canonicalFilePath()
+        .section('/', -1);
+}
+
+bool waitUntilIdle() {
+    QElapsedTimer t;
+    t.start();
+    while (hidDfuGetProgress() != 100) {
+        if (t.elapsed() > kOperationMs)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+int32 connectAccessory() {
+    return hidDfuConnect(kVendor, kProduct, 0, 0);
+}
+
+Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
+    const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
+    Bytes r(L, 0);
+    r[0] = 1;
+    dfu::putLe16(r.data() + kBackupLengthOffset, uint16_t(n));
+    std::copy(image.begin() + long(offset), image.begin() + long(offset + n),
+              r.begin() + long(kBackupDataOffset));
+    return r;
+}
+
+Traffic healthyBackup(std::size_t L, const Bytes& image) {
+    Traffic t;
+    for (std::size_t offset = 0; offset < image.size(); offset += L - kBackupDataOffset)
+        t.push_back({sim::Direction::DeviceToHost, backupReply(L, image, offset)});
+    return t;
+}
+
+Traffic operator+(Traffic a, const Traffic& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Traffic firstOf(const Traffic& t, std::size_t count) {
+    return Traffic(t.begin(), t.begin() + long(std::min(count, t.size())));
+}
+
+// Collects the message log while it lives and passes every line on.
+class LogCapture {
+public:
+    LogCapture() {
+        s_lines.clear();
+        s_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture() { qInstallMessageHandler(s_previous); }
+    static QStringList warnings() { return s_lines; }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type == QtWarningMsg)
+            s_lines << text;
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static QStringList s_lines;
+    static QtMessageHandler s_previous;
+};
+QStringList LogCapture::s_lines;
+QtMessageHandler LogCapture::s_previous = nullptr;
+
+using Configure = std::function<void(sim::AccessoryConfig&)>;
+using Arm = std::function<void(sim::DeviceModel&)>;
+using Expect = std::function<Traffic(const Bytes& file)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Configure)
+Q_DECLARE_METATYPE(Arm)
+Q_DECLARE_METATYPE(Expect)
+
+class tst_Kernel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void enumerationWalksPastOtherDevices();
+    void reportLengthComesFromTheSysfsDescriptor_data();
+    void reportLengthComesFromTheSysfsDescriptor();
+    void openWithoutPermissionNamesTheNodeAndTheRule();
+
+    void upgradeTraffic_data();
+    void upgradeTraffic();
+    void upgradeOutcomes_data();
+    void upgradeOutcomes();
+
+    void backup_data();
+    void backup();
+
+    void resetTakesTheDeviceAwayAndReconnectFindsItAgain();
+
+private:
+    sim::AccessoryConfig baseConfig() const;
+    bool plug(const sim::AccessoryConfig& config);
+    void unplug();
+    QString writeFile(const QString& name, const Bytes& bytes);
+    static Bytes readFile(const QString& path);
+    int32 runUpgrade(const QString& path);
+    int32 runBackup(const QString& path);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<uhid::Device> m_keyboard;
+    std::unique_ptr<sim::DeviceModel> m_model;
+    std::unique_ptr<uhid::Device> m_accessory;
+};
+
+void tst_Kernel::initTestCase() {
+    if (!QFile::exists(QStringLiteral("/dev/uhid")))
+        QSKIP("needs /dev/uhid: this test runs inside the kernel guest (see guest-run.sh)");
+    QVERIFY(m_dir.isValid());
+    // Another HID device that stays for the whole run, so every connect walks
+    // past it.
+    m_keyboard = std::make_unique<uhid::Device>(uhid::keyboardIdentity());
+    std::string error;
+    QVERIFY2(m_keyboard->start(error), error.c_str());
+    QTRY_VERIFY_WITH_TIMEOUT(!listHidInterfaces().empty(), kDeviceAppearsMs);
+}
+
+void tst_Kernel::cleanup() {
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuDisconnect(), 0);
+    if (m_accessory) {
+        for (const std::string& problem : m_accessory->problems())
+            qWarning("uhid attachment: %s", problem.c_str());
+        QVERIFY(m_accessory->problems().empty());
+    }
+    unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(accessoryPath().empty(), kDeviceAppearsMs);
+}
+
+void tst_Kernel::cleanupTestCase() {
+    unplug();
+    m_keyboard.reset();
+}
+
+sim::AccessoryConfig tst_Kernel::baseConfig() const {
+    sim::AccessoryConfig config;
+    config.featureReportLength = kReportLength;
+    config.pollTimeoutMs = kPollTimeoutMs;
+    // Ready at once after each block, so the traffic does not depend on how
+    // fast the emulated machine runs; busy answers are armed explicitly.
+    config.busyMs = 0;
+    config.reenumerateMs = kReenumerateMs;
+    config.storedImage = dfu::makeImage(kStoredImageLength, kStoredImageSeed);
+    config.product = std::wstring(L"TAVRIN accessory (uhid)");
+    return config;
+}
+
+bool tst_Kernel::plug(const sim::AccessoryConfig& config) {
+    m_model = std::make_unique<sim::DeviceModel>(config);
+    bool forced = false;
+    const int status = qEnvironmentVariableIntValue(kForcedStatusVariable, &forced);
+    if (forced)
+        m_model->overrideStatus(uint8_t(status), std::nullopt);
+    m_accessory = std::make_unique<uhid::Device>(uhid::accessoryIdentity(*m_model), m_model.get());
+    std::string error;
+    if (!m_accessory->start(error)) {
+        qWarning("%s", error.c_str());
+        return false;
+    }
+    QElapsedTimer t;
+    t.start();
+    while (accessoryPath().empty()) {
+        if (t.elapsed() > kDeviceAppearsMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+void tst_Kernel::unplug() {
+    m_accessory.reset();
+    m_model.reset();
+}
+
+QString tst_Kernel::writeFile(const QString& name, const Bytes& bytes) {
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    return path;
+}
+
+Bytes tst_Kernel::readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    return Bytes(all.begin(), all.end());
+}
+
+int32 tst_Kernel::runUpgrade(const QString& path) {
+    const int32 started = hidDfuUpgrade(QFile::encodeName(path).constData());
+    if (started != 0)
+        return started;
+    return waitUntilIdle() ? hidDfuGetResult() : -14;
+}
+
+int32 tst_Kernel::runBackup(const QString& path) {
+    const int32 started = hidDfuBackup(QFile::encodeName(path).constData());
+    if (started != 0)
+        return started;
+    return waitUntilIdle() ? hidDfuGetResult() : -14;
+}
+
+void tst_Kernel::enumerationWalksPastOtherDevices() {
+    QVERIFY(plug(baseConfig()));
+    const std::vector<Listed> listed = listHidInterfaces();
+    QCOMPARE(listed.size(), std::size_t(2));
+    const Listed& keyboard = listed[0];
+    const Listed& accessory = listed[1];
+    QCOMPARE(keyboard.vendorId, uhid::keyboardIdentity().vendorId);
+    QVERIFY(QString::fromStdString(keyboard.path).startsWith("/dev/hidraw"));
+    QVERIFY(QString::fromStdString(accessory.path).startsWith("/dev/hidraw"));
+    QCOMPARE(accessory.vendorId, kVendor);
+    QCOMPARE(accessory.productId, kProduct);
+    QCOMPARE(accessory.usagePage, kVendorUsagePage);
+    // What the kernel knows of a virtual device: its name and unique ID, no
+    // manufacturer.
+    QCOMPARE(accessory.product, std::wstring(L"TAVRIN accessory (uhid)"));
+    QCOMPARE(accessory.serialNumber, std::wstring(L"SIM-0001"));
+    QCOMPARE(accessory.manufacturer, std::wstring());
+
+    LogCapture log;
+    QCOMPARE(connectAccessory(), 0);
+    const QStringList found = log.warnings().filter(QStringLiteral("Device Found"));
+    QCOMPARE(found.size(), 2);
+    QVERIFY2(found[0].contains(QString::fromStdString(keyboard.path)), qPrintable(found[0]));
+    QVERIFY2(found[1].contains(QString::fromStdString(accessory.path)), qPrintable(found[1]));
+    QVERIFY2(found[1].contains(QStringLiteral("%1 %2").arg(kVendor).arg(kProduct)),
+             qPrintable(found[1]));
+    QCOMPARE(connectAccessory(), -2);
+    QCOMPARE(std::string(hidDfuGetLastError()), std::string("Already connected"));
+}
+
+void tst_Kernel::reportLengthComesFromTheSysfsDescriptor_data() {
+    QTest::addColumn<int>("reportLength");
+    QTest::newRow("64") << 64;
+    QTest::newRow("32") << 32;
+    QTest::newRow("255") << 255;
+}
+
+void tst_Kernel::reportLengthComesFromTheSysfsDescriptor() {
+    QFETCH(int, reportLength);
+    sim::AccessoryConfig config = baseConfig();
+    config.featureReportLength = uint16_t(reportLength);
+    QVERIFY(plug(config));
+    const std::string path = accessoryPath();
+    std::vector<uint8_t> descriptor;
+    std::string error;
+    QVERIFY2(hiddescriptor::readDescriptor(path, descriptor, error), error.c_str());
+    // The kernel serves the descriptor the device was created with, byte for byte.
+    QCOMPARE(descriptor, m_model->reportDescriptor());
+    QCOMPARE(connectAccessory(), 0);
+    QCOMPARE(int(hidDfuEngine().reportLength()), reportLength);
+}
+
+void tst_Kernel::openWithoutPermissionNamesTheNodeAndTheRule() {
+    if (::geteuid() != 0)
+        QSKIP("needs root to give up the right to open the node");
+    QVERIFY(plug(baseConfig()));
+    const std::string path = accessoryPath();
+    LogCapture log;
+    // The node belongs to root, as on a desktop without the udev rule.
+    QCOMPARE(::seteuid(kNobody), 0);
+    const int32 result = connectAccessory();
+    QCOMPARE(::seteuid(0), 0);
+    QCOMPARE(result, -2);
+    QCOMPARE(std::string(hidDfuGetLastError()), std::string("Failed to connect to device"));
+    const QString expected = QStringLiteral("Cannot open %1 : Permission denied - to reach the "
+                                            "accessory without root, install the udev rule "
+                                            "70-tavrin-accessory.rules (see README)")
+                                 .arg(QString::fromStdString(path));
+    QVERIFY2(log.warnings().contains(expected), qPrintable(log.warnings().join('\n')));
+    // Root opens it.
+    QCOMPARE(connectAccessory(), 0);
+}
+
+void tst_Kernel::upgradeTraffic_data() {
+    QTest::addColumn<int>("reportLength");
+    QTest::addColumn<int>("imageLength");
+    QTest::newRow("one block") << 64 << 40;
+    QTest::newRow("two full blocks") << 64 << 2 * 58;
+    QTest::newRow("three blocks, one byte in the last") << 64 << 2 * 58 + 1;
+    QTest::newRow("4 KiB") << 64 << 4096;
+    QTest::newRow("report length 32 from the descriptor") << 32 << 1000;
+}
+
+void tst_Kernel::upgradeTraffic() {
+    QFETCH(int, reportLength);
+    QFETCH(int, imageLength);
+    sim::AccessoryConfig config = baseConfig();
+    config.featureReportLength = uint16_t(reportLength);
+    QVERIFY(plug(config));
+    const Bytes image = dfu::makeImage(uint32_t(imageLength), uint32_t(imageLength));
+    const Bytes file = dfu::makeDfuFile(image);
+    const QString path = writeFile(QStringLiteral("upgrade.dfu"), file);
+
+    QCOMPARE(connectAccessory(), 0);
+    const int32 result = runUpgrade(path);
+    QVERIFY2(result == 0, hidDfuGetLastError());
+    const Traffic expected = healthyUpgrade(std::size_t(reportLength), file, kPollTimeoutMs);
+    const Traffic actual = recorded(*m_model);
+    QVERIFY2(actual == expected,
+             qPrintable("received:\n" + describe(actual) + "expected:\n" + describe(expected)));
+    QCOMPARE(m_model->storedImage(), image);
+}
+
+void tst_Kernel::upgradeOutcomes_data() {
+    QTest::addColumn<Configure>("configure");
+    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<Expect>("expect");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+
+    const Configure asIs = [](sim::AccessoryConfig&) {};
+    const Arm nothing = [](sim::DeviceModel&) {};
+    const uint32_t pt = kPollTimeoutMs;
+    const std::size_t L = kReportLength;
+    const Entry busy = status(0, pt, sim::DeviceModel::kStateDfuDnBusy);
+    const Entry failedStatusRead{sim::Direction::DeviceToHost, {}};
+
+    QTest::newRow("busy once, then ready")
+        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(1); })
+        << Expect([=](const Bytes& f) { return Traffic{busy} + healthyUpgrade(L, f, pt); }) << 0
+        << QString();
+    QTest::newRow("busy twice ends the run")
+        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(2); }) << Expect([=](const Bytes&) {
+               return Traffic{busy, busy};
+           })
+        << -8 << "Upgrade failed (DFU status code = 0)";
+    QTest::newRow("corrupt firmware is cleared first") << Configure([](sim::AccessoryConfig& c) {
+        c.initialStatus = sim::DeviceModel::kStatusErrFirmware;
+    }) << nothing << Expect([=](const Bytes& f) {
+        return Traffic{status(sim::DeviceModel::kStatusErrFirmware, pt, kIdle), command(4)} +
+               healthyUpgrade(L, f, pt);
+    }) << 0 << QString();
+    QTest::newRow("status 3 ends the run")
+        << asIs << Arm([](sim::DeviceModel& d) { d.overrideStatus(3, std::nullopt); })
+        << Expect([=](const Bytes&) { return Traffic{status(3, pt, kIdle)}; }) << -8
+        << "Upgrade failed (DFU status code = 3)";
+    QTest::newRow("status read fails")
+        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::DeviceToHost, 2); })
+        << Expect([=](const Bytes&) { return Traffic{failedStatusRead}; }) << -12
+        << "Failed to get feature information (GetStatus)";
+    QTest::newRow("download report fails")
+        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::HostToDevice, 1); })
+        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); }) << -12
+        << "Failed to write to device";
+    // Three data reports, then the end of the download is the fourth ID 1 report.
+    QTest::newRow("end of download fails") << asIs << Arm([](sim::DeviceModel& d) {
+        d.failReport(sim::Direction::HostToDevice, 1, 4);
+    }) << Expect([=](const Bytes& f) {
+        const Traffic all = healthyUpgrade(L, f, pt);
+        return firstOf(all, all.size() - 1);
+    }) << -12 << "Write to device failed attempting to complete upgrade";
+}
+
+void tst_Kernel::upgradeOutcomes() {
+    QFETCH(Configure, configure);
+    QFETCH(Arm, arm);
+    QFETCH(Expect, expect);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    sim::AccessoryConfig config = baseConfig();
+    configure(config);
+    QVERIFY(plug(config));
+    const Bytes file = dfu::makeDfuFile(dfu::makeImage(2 * 58 + 1, 3));
+    const QString path = writeFile(QStringLiteral("outcome.dfu"), file);
+
+    QCOMPARE(connectAccessory(), 0);
+    arm(*m_model);
+    QCOMPARE(runUpgrade(path), code);
+    if (!text.isEmpty())
+        QCOMPARE(QString::fromLatin1(hidDfuGetLastError()), text);
+    const Traffic expected = expect(file);
+    const Traffic actual = recorded(*m_model);
+    QVERIFY2(actual == expected,
+             qPrintable("received:\n" + describe(actual) + "expected:\n" + describe(expected)));
+}
+
+void tst_Kernel::backup_data() {
+    QTest::addColumn<int>("imageLength");
+    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const Arm nothing = [](sim::DeviceModel&) {};
+    QTest::newRow("100 bytes") << 100 << nothing << 0 << QString();
+    QTest::newRow("1000 bytes") << 1000 << nothing << 0 << QString();
+    QTest::newRow("device reports length zero")
+        << 1000 << Arm([](sim::DeviceModel& d) { d.setBackupFault(sim::BackupFault::ZeroLength); })
+        << -20 << "Device reports DFU length of zero";
+}
+
+void tst_Kernel::backup() {
+    QFETCH(int, imageLength);
+    QFETCH(Arm, arm);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    sim::AccessoryConfig config = baseConfig();
+    config.storedImage = dfu::makeImage(uint32_t(imageLength), kStoredImageSeed);
+    QVERIFY(plug(config));
+    const QString path = m_dir.filePath(QStringLiteral("tavrinFirmware.backup"));
+    QFile::remove(path);
+
+    QCOMPARE(connectAccessory(), 0);
+    arm(*m_model);
+    QCOMPARE(runBackup(path), code);
+    if (code != 0) {
+        QCOMPARE(QString::fromLatin1(hidDfuGetLastError()), text);
+        QCOMPARE(readFile(path), Bytes());
+        return;
+    }
+    const Traffic expected = healthyBackup(kReportLength, config.storedImage);
+    const Traffic actual = recorded(*m_model);
+    QVERIFY2(actual == expected,
+             qPrintable("received:\n" + describe(actual) + "expected:\n" + describe(expected)));
+    QCOMPARE(readFile(path), dfu::makeDfuFile(config.storedImage));
+    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
+    QVERIFY(f);
+    const dfu::CheckResult check = dfu::checkFileSuffix(f);
+    std::fclose(f);
+    QVERIFY2(check.code == 0, check.message.c_str());
+}
+
+// The whole session of the wizard and after: connect, upgrade, reset (the
+// device leaves the bus and comes back as a new kernel device), a new
+// connect, and a backup of what the upgrade wrote.
+void tst_Kernel::resetTakesTheDeviceAwayAndReconnectFindsItAgain() {
+    QVERIFY(plug(baseConfig()));
+    const Bytes image = dfu::makeImage(500, 11);
+    const QString upgradePath = writeFile(QStringLiteral("session.dfu"), dfu::makeDfuFile(image));
+    const QString before = kernelDeviceOf(accessoryPath());
+    QVERIFY(!before.isEmpty());
+
+    QCOMPARE(connectAccessory(), 0);
+    const int32 upgraded = runUpgrade(upgradePath);
+    QVERIFY2(upgraded == 0, hidDfuGetLastError());
+    m_model->clearRecords();
+    QCOMPARE(hidDfuReset(), 0);
+    QCOMPARE(recorded(*m_model), Traffic{command(0xFF)});
+    QCOMPARE(m_model->resetCount(), 1);
+
+    // Gone, then back under a new kernel device.
+    QTRY_COMPARE_WITH_TIMEOUT(m_accessory->creations(), 2, kDeviceAppearsMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!accessoryPath().empty(), kDeviceAppearsMs);
+    const QString after = kernelDeviceOf(accessoryPath());
+    QVERIFY(!after.isEmpty());
+    QVERIFY2(after != before, qPrintable(before + " " + after));
+
+    QCOMPARE(connectAccessory(), 0);
+    const QString backupPath = m_dir.filePath(QStringLiteral("session.backup"));
+    const int32 backedUp = runBackup(backupPath);
+    QVERIFY2(backedUp == 0, hidDfuGetLastError());
+    const Bytes backupFile = readFile(backupPath);
+    QCOMPARE(backupFile, dfu::makeDfuFile(image));
+    std::FILE* f = std::fopen(QFile::encodeName(backupPath).constData(), "rb");
+    QVERIFY(f);
+    const dfu::CheckResult check = dfu::checkFileSuffix(f);
+    std::fclose(f);
+    QVERIFY2(check.code == 0, check.message.c_str());
+}
+
+QTEST_GUILESS_MAIN(tst_Kernel)
+#include "tst_kernel.moc"

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Unpacks the Debian package into an empty folder (dpkg -x, as root would
+# install it but without touching the system), checks what it holds and what
+# it depends on, then starts the installed program through its link in
+# usr/bin on a virtual X server and checks that it comes up on the welcome
+# page and stays up.
+#   check-package.sh PACKAGE_FOLDER UNPACK_FOLDER
+set -euo pipefail
+
+readonly kStartLine="Starting TAVRIN firmware installator"
+# The window title, from the text copy beside the executable: shown only when
+# the installed program found its files.
+readonly kWindowTitle="TAVRIN Firmware Installator"
+# How long the program must stay up, in seconds.
+readonly kStayUp=5
+
+packages="$1"
+root="$2"
+
+failures=0
+check() {
+    local what="$1"
+    shift
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAILED: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+deb="$(ls -t "$packages"/tavrin-installator_*.deb 2>/dev/null | head -n 1 || true)"
+[ -n "$deb" ] || { echo "FAILED: no package in $packages"; exit 1; }
+echo "Package: $deb"
+rm -rf "$root"
+mkdir -p "$root"
+dpkg -x "$deb" "$root"
+
+program_dir="$root/usr/lib/tavrin-installator"
+check "program in usr/lib/tavrin-installator" test -x "$program_dir/tavrin-installator"
+check "text copy beside it" test -s "$program_dir/Resources/text_copy.json"
+check "changelog beside it" test -s "$program_dir/Resources/changelog.html"
+check "product logo beside it" test -s "$program_dir/productLogo.png"
+check "firmware beside it" test -s "$program_dir/tavrinFirmware.dfu"
+check "relative link in usr/bin" test "$(readlink "$root/usr/bin/tavrin-installator")" = \
+    ../lib/tavrin-installator/tavrin-installator
+check "desktop entry" grep -qx "Exec=tavrin-installator" \
+    "$root/usr/share/applications/tavrin-installator.desktop"
+check "desktop icon" test -s "$root/usr/share/icons/hicolor/256x256/apps/tavrin-installator.png"
+check "udev rule" grep -q 'ATTRS{idVendor}=="0a12", ATTRS{idProduct}=="fffe", TAG+="uaccess"' \
+    "$root/usr/lib/udev/rules.d/70-tavrin-accessory.rules"
+
+depends="$(dpkg-deb -f "$deb" Depends)"
+echo "Depends: $depends"
+for package in libqt5core5a libqt5gui5 libqt5qml5 libqt5quick5 libhidapi-hidraw0 \
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-layouts \
+    qml-module-qtquick-controls qml-module-qtgraphicaleffects libqt5svg5; do
+    check "depends on $package" grep -qE "(^|, )$package( |,|$)" <<<"$depends"
+done
+
+# The run: the program in the background on the virtual server, a look at
+# the screen after a while, then the end of the program.
+runtime="$(mktemp -d)"
+chmod 700 "$runtime"
+output="$root/../run.log"
+screenshot="$root/../screen.png"
+windows="$root/../windows.txt"
+rm -f "$output" "$screenshot" "$windows"
+XDG_RUNTIME_DIR="$runtime" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    "$1" >"$2" 2>&1 &
+    pid=$!
+    sleep "$3"
+    xwininfo -root -tree >"$4" 2>&1 || true
+    import -window "$6" "$5" 2>/dev/null || true
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "still running after $3 s"
+        kill "$pid"
+        wait "$pid" || true
+    else
+        wait "$pid"
+        echo "ended early with exit code $?"
+    fi
+' run "$root/usr/bin/tavrin-installator" "$output" "$kStayUp" "$windows" "$screenshot" \
+    "$kWindowTitle" \
+    >"$root/../verdict.txt"
+rm -rf "$runtime"
+echo "--- program output"
+cat "$output"
+echo "---"
+
+check "start line" grep -qx "$kStartLine" "$output"
+check "stayed up for $kStayUp s" grep -q "still running" "$root/../verdict.txt"
+# A missing QML module, a QML error or a file not found beside the executable
+# all show up on the message log.
+check "no QML or file warnings" bash -c '! grep -E "qrc:/|QQmlApplicationEngine|is not installed|Couldn.t open|not found" "$1"' \
+    _ "$output"
+check "window \"$kWindowTitle\" shown" grep -q "\"$kWindowTitle\"" "$windows"
+# The welcome page fills the window with text and art: far from one colour,
+# as an empty or unpainted window would be.
+if [ -s "$screenshot" ]; then
+    spread="$(convert "$screenshot" -colorspace Gray -format '%[fx:int(1000*standard_deviation)]' info:)"
+    check "welcome page drawn (grey spread $spread/1000)" test "$spread" -gt 20
+else
+    check "screenshot taken" false
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "Package checks passed"
