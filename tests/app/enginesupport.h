@@ -2,6 +2,7 @@
 // Helpers for tests that drive the process's one engine against the
 // simulated accessory.
 
+#include "devicetraffic.h"
 #include "dfufile.h"
 #include "hiddfu.h"
 #include "simbus.h"
@@ -23,13 +24,8 @@ constexpr uint16_t kProductId = 0xFFFE;
 constexpr uint8 kNothingRunning = 100;
 
 // Report layout, as the accessory receives it.
-constexpr uint8_t kDataReportId = 1;
 constexpr uint8_t kCommandReportId = 3;
-constexpr uint8_t kDownloadRequest = 0x01;
 constexpr uint8_t kResetCommand = 0xFF;
-constexpr std::size_t kBlockNumberOffset = 2;
-constexpr std::size_t kDataLengthOffset = 4;
-constexpr std::size_t kDataOffset = 6;
 
 // An accessory slow enough that an upgrade of kSlowImageLength bytes runs
 // for seconds: long enough to act while it runs, whatever the machine.
@@ -53,47 +49,17 @@ inline QByteArray toQByteArray(const Bytes& bytes) {
 }
 
 // The reports the host sends for a successful upgrade of file to an
-// accessory with feature report length L, followed by the restart request:
-// every data report carries a full data area of file bytes (zeros past the
-// file's end) and its counted length; then the end-of-download report.
+// accessory with feature report length L, followed by the restart request.
 inline std::vector<Bytes> upgradeAndResetReports(const Bytes& file, std::size_t L,
                                                  uint32_t imageLength) {
-    const std::size_t capacity = L - kDataOffset;
-    std::vector<Bytes> reports;
-    uint16_t block = 0;
-    std::size_t remaining = imageLength;
-    do {
-        Bytes report(L, 0);
-        report[0] = kDataReportId;
-        report[1] = kDownloadRequest;
-        dfu::putLe16(report.data() + kBlockNumberOffset, block);
-        const std::size_t counted = remaining < capacity ? remaining : capacity;
-        dfu::putLe16(report.data() + kDataLengthOffset, uint16_t(counted));
-        const std::size_t offset = std::size_t(block) * capacity;
-        for (std::size_t i = 0; i < capacity && offset + i < file.size(); ++i)
-            report[kDataOffset + i] = file[offset + i];
-        reports.push_back(report);
-        remaining -= counted;
-        ++block;
-    } while (remaining > 0);
-    Bytes end(L, 0);
-    end[0] = kDataReportId;
-    end[1] = kDownloadRequest;
-    dfu::putLe16(end.data() + kBlockNumberOffset, block);
-    reports.push_back(end);
+    Q_ASSERT(dfu::le32(file.data() + dfu::kImageLengthOffset) == imageLength);
+    Q_UNUSED(imageLength);
+    std::vector<Bytes> reports = traffic::upgradeReports(L, file);
     reports.push_back({kCommandReportId, kResetCommand});
     return reports;
 }
 
-// The whole buffers the host sent, in order.
-inline std::vector<Bytes> sentReports(const sim::DeviceModel& device) {
-    std::vector<Bytes> sent;
-    for (const sim::Report& report : device.records()) {
-        if (report.direction == sim::Direction::HostToDevice)
-            sent.push_back(report.bytes);
-    }
-    return sent;
-}
+using traffic::sentReports;
 
 // Leaves the engine idle and disconnected and the bus empty, as the next
 // test function expects to find them.

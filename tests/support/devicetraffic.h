@@ -90,6 +90,26 @@ inline Traffic healthyUpgrade(std::size_t L, const Bytes& file, uint32_t pollTim
     return t;
 }
 
+// The whole buffers the host sent, in order.
+inline std::vector<Bytes> sentReports(const sim::DeviceModel& device) {
+    std::vector<Bytes> sent;
+    for (const auto& r : device.records()) {
+        if (r.direction == sim::Direction::HostToDevice)
+            sent.push_back(r.bytes);
+    }
+    return sent;
+}
+
+// The buffers the host sends for a successful upgrade of file, in order.
+inline std::vector<Bytes> upgradeReports(std::size_t L, const Bytes& file) {
+    std::vector<Bytes> sent;
+    for (const auto& e : healthyUpgrade(L, file, 0)) {
+        if (e.direction == sim::Direction::HostToDevice)
+            sent.push_back(e.bytes);
+    }
+    return sent;
+}
+
 inline QString describe(const Traffic& t) {
     QString s;
     for (const auto& e : t) {
