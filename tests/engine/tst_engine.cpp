@@ -3,6 +3,7 @@
 #include "asyncworker.h"
 #include "chiddfuengine.h"
 #include "devicetraffic.h"
+#include "enginecalls.h"
 #include "hiddfu.h"
 #include "simbus.h"
 
@@ -23,23 +24,13 @@ using namespace traffic;
 
 namespace {
 
-constexpr uint16_t kVendor = 0x0A12;
-constexpr uint16_t kProduct = 0xFFFE;
+constexpr uint16_t kVendor = enginecalls::kVendorId;
+constexpr uint16_t kProduct = enginecalls::kProductId;
 
-int32 connectAccessory() {
-    return hidDfuConnect(kVendor, kProduct, 0, 0);
-}
+using enginecalls::connectAccessory;
 
-// Waits, as the progress relay does, until no operation runs.
 bool waitUntilIdle(int timeoutMs = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (hidDfuGetProgress() != 100) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(1);
-    }
-    return true;
+    return enginecalls::waitUntilIdle(timeoutMs);
 }
 
 std::string lastError() {

@@ -10,6 +10,7 @@
 #include "chiddfuengine.h"
 #include "devicetraffic.h"
 #include "dfufile.h"
+#include "enginecalls.h"
 #include "hiddfu.h"
 #include "reportdescriptor.h"
 #include "uhiddevice.h"
@@ -32,8 +33,8 @@ using namespace traffic;
 
 namespace {
 
-constexpr uint16_t kVendor = 0x0A12;
-constexpr uint16_t kProduct = 0xFFFE;
+constexpr uint16_t kVendor = enginecalls::kVendorId;
+constexpr uint16_t kProduct = enginecalls::kProductId;
 constexpr uint16_t kVendorUsagePage = 0xFF00;
 constexpr uint16_t kReportLength = 64;
 constexpr uint32_t kPollTimeoutMs = 10;
@@ -98,19 +99,10 @@ QString kernelDeviceOf(const std::string& nodePath) {
 }
 
 bool waitUntilIdle() {
-    QElapsedTimer t;
-    t.start();
-    while (hidDfuGetProgress() != 100) {
-        if (t.elapsed() > kOperationMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
+    return enginecalls::waitUntilIdle(kOperationMs);
 }
 
-int32 connectAccessory() {
-    return hidDfuConnect(kVendor, kProduct, 0, 0);
-}
+using enginecalls::connectAccessory;
 
 Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
     const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
