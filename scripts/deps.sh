@@ -6,7 +6,7 @@ TAVRIN_PACKAGES=(
   qml-module-qtquick-layouts qml-module-qtquick-controls qml-module-qtgraphicaleffects
   qml-module-qttest libqt5svg5 libhidapi-dev fonts-roboto-unhinted
   xvfb xauth libgl1-mesa-dri librsvg2-bin imagemagick googletest libgtest-dev
-  qemu-system-x86 busybox-static cpio x11-utils dpkg-dev
+  qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
 )
 
 tavrin_install_deps() {
