@@ -2,6 +2,7 @@
 #include "installator.h"
 #include "startup.h"
 
+#include <QDebug>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
@@ -30,5 +31,11 @@ int main(int argc, char* argv[]) {
     // it go the window and the controller, which waits for its relay.
     QQmlApplicationEngine qmlEngine;
     qmlEngine.load(QUrl(QStringLiteral("qrc:/installator/qml/main.qml")));
+    // Without its window the program would idle on, invisible and impossible
+    // to close; the QML engine has already logged why the load failed.
+    if (qmlEngine.rootObjects().isEmpty()) {
+        qCritical() << "The installer's window could not be loaded";
+        return 1;
+    }
     return application.exec();
 }

@@ -23,6 +23,7 @@ private slots:
     void startLineAndExitCode_data();
     void startLineAndExitCode();
     void startLineBeforeQmlLoads();
+    void windowThatCannotLoadEndsTheProgram();
 
 private:
     QProcessEnvironment programEnvironment() const;
@@ -106,6 +107,32 @@ void tst_main::startLineBeforeQmlLoads() {
     QVERIFY2(loading >= 0, output.constData());
     QVERIFY(startLine < loading);
     QCOMPARE(output.count(kStartLine), 1);
+}
+
+void tst_main::windowThatCannotLoadEndsTheProgram() {
+    // A QML module found first on the import path whose plugin is missing:
+    // the wizard's main file cannot load.
+    QTemporaryDir imports;
+    QVERIFY(imports.isValid());
+    QVERIFY(QDir(imports.path()).mkpath(QStringLiteral("QtQuick/Layouts")));
+    QFile qmldir(imports.filePath(QStringLiteral("QtQuick/Layouts/qmldir")));
+    QVERIFY(qmldir.open(QIODevice::WriteOnly));
+    qmldir.write("module QtQuick.Layouts\nplugin tavrin_no_such_plugin\n");
+    qmldir.close();
+
+    QProcessEnvironment environment = programEnvironment();
+    environment.insert(QStringLiteral("QML2_IMPORT_PATH"), imports.path());
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(TAVRIN_DEMO_PROGRAM, QStringList());
+    QVERIFY(program.waitForStarted());
+    QVERIFY(program.waitForFinished(kRunTimeoutMs));
+
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardOutput(), kStartLine);
+    const QByteArray errors = program.readAllStandardError();
+    QVERIFY2(errors.contains("The installer's window could not be loaded"), errors.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_main)
