@@ -27,30 +27,39 @@ Page {
         }
 
         // The layout reserves only 30 px for the row; the taller cells
-        // reach down into the free space below it.
-        Row {
+        // reach down into the free space below it. The three cells are wider
+        // than the column at the opening size: held in a slot of no width of
+        // its own, they overhang both sides evenly instead of widening the
+        // column, which would push the title and the cells off the window's
+        // axis.
+        Item {
+            Layout.fillWidth: true
             Layout.minimumHeight: 30
             Layout.preferredHeight: 30
-            Layout.alignment: Qt.AlignHCenter
-            spacing: 30
 
-            CapturedImage {
-                objectName: "accessoriesPageCell1"
-                source: "qrc:/installator/Resources/group-293.png"
-                sourceSize: Qt.size(142, 79)
-                text: installator.getText("accessoriesPageContent1")
-            }
-            CapturedImage {
-                objectName: "accessoriesPageCell2"
-                source: "qrc:/installator/Resources/group-7.svg"
-                sourceSize: Qt.size(165, 33)
-                text: installator.getText("accessoriesPageContent2")
-            }
-            CapturedImage {
-                objectName: "accessoriesPageCell3"
-                source: "qrc:/installator/Resources/group-417.svg"
-                sourceSize: Qt.size(102, 101)
-                text: installator.getText("accessoriesPageContent3")
+            Row {
+                objectName: "accessoriesPageCells"
+                x: (parent.width - width) / 2
+                spacing: 30
+
+                CapturedImage {
+                    objectName: "accessoriesPageCell1"
+                    source: "qrc:/installator/Resources/group-293.png"
+                    sourceSize: Qt.size(142, 79)
+                    text: installator.getText("accessoriesPageContent1")
+                }
+                CapturedImage {
+                    objectName: "accessoriesPageCell2"
+                    source: "qrc:/installator/Resources/group-7.svg"
+                    sourceSize: Qt.size(165, 33)
+                    text: installator.getText("accessoriesPageContent2")
+                }
+                CapturedImage {
+                    objectName: "accessoriesPageCell3"
+                    source: "qrc:/installator/Resources/group-417.svg"
+                    sourceSize: Qt.size(102, 101)
+                    text: installator.getText("accessoriesPageContent3")
+                }
             }
         }
 

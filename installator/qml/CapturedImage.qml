@@ -20,7 +20,14 @@ Item {
 
         Image {
             id: image
+            objectName: "picture"
             anchors.centerIn: parent
+            // Drawn within its source size with its aspect ratio kept: a
+            // vector image would otherwise be stretched to the source size,
+            // and under PreserveAspectFit Qt decodes it to cover that size.
+            width: sourceSize.width
+            height: sourceSize.height
+            fillMode: Image.PreserveAspectFit
             antialiasing: true
         }
     }

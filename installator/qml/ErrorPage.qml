@@ -25,9 +25,15 @@ Page {
 
         Image {
             objectName: "errorPageShield"
+            // A vector image is stretched to its source size unless a fill
+            // mode keeps its aspect ratio; under that fill mode Qt decodes it
+            // to cover the source size, so the layout sizes the item to it.
+            Layout.preferredWidth: sourceSize.width
+            Layout.preferredHeight: sourceSize.height
             Layout.alignment: Qt.AlignHCenter
             source: "qrc:/installator/Resources/shield_icon.svg"
             sourceSize: Qt.size(45, 56)
+            fillMode: Image.PreserveAspectFit
         }
 
         Item {

@@ -36,7 +36,13 @@ Page {
             textProgressVisible: false
 
             Image {
+                objectName: "howTo1PageIcon"
                 anchors.centerIn: parent
+                // Qt decodes a vector image under PreserveAspectFit large
+                // enough to cover its source size, not to fit in it: sized
+                // to the source size, the item keeps the drawing within it.
+                width: sourceSize.width
+                height: sourceSize.height
                 source: "qrc:/installator/Resources/turn_off_icon.svg"
                 sourceSize: Qt.size(60, 60)
                 fillMode: Image.PreserveAspectFit

@@ -40,7 +40,14 @@ Page {
                 spacing: 2
 
                 Image {
+                    objectName: "successPageIcon"
                     anchors.horizontalCenter: parent.horizontalCenter
+                    // Qt decodes a vector image under PreserveAspectFit large
+                    // enough to cover its source size, not to fit in it:
+                    // sized to the source size, the item keeps the drawing
+                    // within it.
+                    width: sourceSize.width
+                    height: sourceSize.height
                     source: "qrc:/installator/Resources/tavrin-icon.svg"
                     sourceSize: Qt.size(60, 60)
                     fillMode: Image.PreserveAspectFit
