@@ -1,4 +1,4 @@
-#include "demoaccessory.h"
+#include "demoscenarios.h"
 #include "hidbackend.h"
 #include "simbus.h"
 
@@ -31,6 +31,6 @@ void scheduleClose() {
 } // namespace
 
 void prepareHidBackend() {
-    sim::Bus::addAccessory(demo::accessoryConfig());
+    demo::plugInScenario(demo::kDefaultScenario);
     scheduleClose();
 }

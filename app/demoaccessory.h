@@ -16,6 +16,8 @@ constexpr int kReportDelayUs = 1000;
 // Size of the firmware the device holds before any upgrade (what a backup
 // reads).
 constexpr uint32_t kStoredImageLength = 48 * 1024;
+// Image length of the firmware file staged beside the demo programs.
+constexpr uint32_t kFirmwareImageLength = TAVRIN_FIRMWARE_IMAGE_LENGTH;
 
 sim::AccessoryConfig accessoryConfig();
 

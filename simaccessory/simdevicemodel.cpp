@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 namespace sim {
@@ -208,7 +209,30 @@ int DeviceModel::handleDownload(const uint8_t* data, size_t length) {
     ++m_expectedBlock; // wraps from 65535 to 0 as the host's counter does
     m_state = kStateDfuDnloadIdle;
     m_busyUntil = Clock::now() + std::chrono::milliseconds(m_busyMs);
+    if (m_config.lateFault != LateFault::None &&
+        ++m_blocksAccepted == m_config.lateFaultAfterBlocks)
+        strikeLateFault();
     return int(length);
+}
+
+void DeviceModel::strikeLateFault() {
+    switch (m_config.lateFault) {
+    case LateFault::None:
+        break;
+    case LateFault::Unplug:
+        m_unplugged = true;
+        break;
+    case LateFault::WriteError:
+        m_writeErrorDue = true;
+        m_download.clear();
+        m_expectedBlock = 0;
+        m_state = kStateDfuIdle;
+        m_busyUntil = Clock::time_point();
+        break;
+    case LateFault::StaysBusy:
+        m_busyReads = std::numeric_limits<int>::max();
+        break;
+    }
 }
 
 uint8_t DeviceModel::currentState() const {
@@ -220,7 +244,11 @@ std::vector<uint8_t> DeviceModel::statusReply() {
     reply[0] = kStatusId;
     uint8_t status = m_status;
     uint8_t state = currentState();
-    if (m_busyReads > 0) {
+    if (m_writeErrorDue) {
+        m_writeErrorDue = false;
+        status = kStatusErrWrite;
+        state = kStateDfuError;
+    } else if (m_busyReads > 0) {
         --m_busyReads;
         status = kStatusOk;
         state = kStateDfuDnBusy;

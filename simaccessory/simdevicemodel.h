@@ -13,6 +13,17 @@
 
 namespace sim {
 
+// Scripted misbehaviour in the middle of a download, for demonstrations: it
+// strikes once, right after the device has accepted the configured number of
+// data blocks.
+enum class LateFault {
+    None,
+    Unplug,     // the device leaves the bus for good
+    WriteError, // the next status read says errWRITE in dfuERROR; the device
+                // abandons the download and is idle again after that read
+    StaysBusy,  // every status read from then on says busy
+};
+
 struct AccessoryConfig {
     uint16_t vendorId = 0x0A12;
     uint16_t productId = 0xFFFE;
@@ -35,6 +46,8 @@ struct AccessoryConfig {
     std::optional<std::wstring> product = std::wstring(L"TAVRIN accessory (simulated)");
     int reportDelayUs = 0; // time each report takes, spent before it is handled
     int reenumerateMs = 0; // absence from the bus after a reset
+    LateFault lateFault = LateFault::None;
+    int lateFaultAfterBlocks = 0;
 };
 
 enum class Direction { HostToDevice, DeviceToHost };
@@ -68,6 +81,7 @@ class DeviceModel {
 public:
     // DFU status and state values the model uses (USB DFU 1.1).
     static constexpr uint8_t kStatusOk = 0;
+    static constexpr uint8_t kStatusErrWrite = 3;
     static constexpr uint8_t kStatusErrAddress = 8;
     static constexpr uint8_t kStatusErrFirmware = 10;
     static constexpr uint8_t kStateDfuIdle = 2;
@@ -139,6 +153,7 @@ private:
     std::vector<uint8_t> statusReply();
     std::vector<uint8_t> backupReply();
     void restart();
+    void strikeLateFault();
     uint8_t currentState() const;
 
     const AccessoryConfig m_config;
@@ -162,6 +177,8 @@ private:
     std::vector<FailFault> m_failFaults;
     int m_unplugCountdown = 0;
     int m_busyReads = 0;
+    int m_blocksAccepted = 0;
+    bool m_writeErrorDue = false;
     std::optional<uint8_t> m_statusOverride;
     std::optional<uint8_t> m_stateOverride;
     BackupFault m_backupFault = BackupFault::None;

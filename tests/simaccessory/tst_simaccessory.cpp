@@ -401,6 +401,37 @@ TEST_F(SimAccessory, StatusFaultsShapeTheReplies) {
     EXPECT_EQ(status(dev.get()), statusReply(0, 5, 2));
 }
 
+// The scripted late faults strike right after the nth accepted block.
+TEST_F(SimAccessory, LateFaultsStrikeAfterTheConfiguredBlock) {
+    sim::AccessoryConfig c = config();
+    c.lateFaultAfterBlocks = 2;
+    c.busyMs = 0;
+    for (sim::LateFault fault :
+         {sim::LateFault::Unplug, sim::LateFault::WriteError, sim::LateFault::StaysBusy}) {
+        c.lateFault = fault;
+        sim::DeviceModel& device = sim::Bus::addAccessory(c);
+        const Handle dev = open(device);
+        EXPECT_EQ(send(dev.get(), downloadReport(64, 0, pattern(58))), 64);
+        EXPECT_EQ(status(dev.get()), statusReply(0, 0, 5));
+        EXPECT_EQ(send(dev.get(), downloadReport(64, 1, pattern(58))), 64);
+        switch (fault) {
+        case sim::LateFault::Unplug:
+            EXPECT_EQ(status(dev.get()), Bytes());
+            EXPECT_FALSE(device.present());
+            break;
+        case sim::LateFault::WriteError: // once, then idle with the download abandoned
+            EXPECT_EQ(status(dev.get()), statusReply(3, 0, 10));
+            EXPECT_EQ(status(dev.get()), statusReply(0, 0, 2));
+            EXPECT_EQ(send(dev.get(), downloadReport(64, 0, pattern(4))), 64);
+            EXPECT_EQ(status(dev.get()), statusReply(0, 0, 5));
+            break;
+        default:
+            for (int read = 0; read < 3; ++read)
+                EXPECT_EQ(status(dev.get()), statusReply(0, 0, 4));
+        }
+    }
+}
+
 struct BackupFaultRow {
     const char* name;
     sim::BackupFault fault;

@@ -1,0 +1,72 @@
+#include "demoscenarios.h"
+
+#include "demoaccessory.h"
+#include "simbus.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace demo {
+
+namespace {
+
+// Data bytes in one block of the demo accessory.
+constexpr uint32_t kBlockCapacity = kFeatureReportLength - 6;
+constexpr int kBlocksAt40Percent = int(kFirmwareImageLength / kBlockCapacity * 2 / 5);
+constexpr int kBlocksAt60Percent = int(kFirmwareImageLength / kBlockCapacity * 3 / 5);
+
+// A full-speed USB accessory: each control transfer takes a few frames and
+// every block waits for a flash page write.
+constexpr int kFullSpeedReportDelayUs = 2000;
+constexpr uint32_t kFullSpeedPollTimeoutMs = 20;
+
+const std::vector<Scenario> kScenarios = {
+    {"healthy", "an accessory that takes the update (the default)"},
+    {"no-accessory", "nothing plugged in: the connection fails"},
+    {"unplugged", "the accessory is unplugged at about 40 % of the update"},
+    {"write-fails", "the accessory reports a failed write at about 60 % of the update"},
+    {"busy", "the accessory stays busy at about 40 % of the update"},
+    {"full-speed", "a slow full-speed accessory with real timing (about half a minute)"},
+};
+
+} // namespace
+
+const std::vector<Scenario>& scenarios() {
+    return kScenarios;
+}
+
+bool plugInScenario(const std::string& name) {
+    if (name == "no-accessory")
+        return true;
+    sim::AccessoryConfig config = accessoryConfig();
+    if (name == "unplugged") {
+        config.lateFault = sim::LateFault::Unplug;
+        config.lateFaultAfterBlocks = kBlocksAt40Percent;
+    } else if (name == "write-fails") {
+        config.lateFault = sim::LateFault::WriteError;
+        config.lateFaultAfterBlocks = kBlocksAt60Percent;
+    } else if (name == "busy") {
+        config.lateFault = sim::LateFault::StaysBusy;
+        config.lateFaultAfterBlocks = kBlocksAt40Percent;
+    } else if (name == "full-speed") {
+        config.reportDelayUs = kFullSpeedReportDelayUs;
+        config.pollTimeoutMs = kFullSpeedPollTimeoutMs;
+    } else if (name != "healthy") {
+        return false;
+    }
+    sim::Bus::addAccessory(config);
+    return true;
+}
+
+std::string scenarioHelp() {
+    std::size_t width = 0;
+    for (const Scenario& s : kScenarios)
+        width = std::max(width, std::strlen(s.name));
+    std::string text;
+    for (const Scenario& s : kScenarios)
+        text += "  " + std::string(s.name) + std::string(width + 2 - std::strlen(s.name), ' ') +
+                s.description + "\n";
+    return text;
+}
+
+} // namespace demo

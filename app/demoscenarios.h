@@ -1,0 +1,27 @@
+#pragma once
+// What the demo programs can simulate, chosen on their command line, so that
+// every page and message can be seen without a real accessory or a test
+// build. Each scenario plugs its accessory (or none) into the in-process bus.
+
+#include <string>
+#include <vector>
+
+namespace demo {
+
+struct Scenario {
+    const char* name;
+    const char* description;
+};
+
+// Every scenario, the default first.
+const std::vector<Scenario>& scenarios();
+constexpr const char* kDefaultScenario = "healthy";
+
+// Plugs in the named scenario's accessory; false (and nothing plugged in)
+// for a name that is not in scenarios().
+bool plugInScenario(const std::string& name);
+
+// One line per scenario, "  name  description", for a --help text.
+std::string scenarioHelp();
+
+} // namespace demo
