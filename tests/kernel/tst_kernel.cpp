@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -185,6 +186,8 @@ private slots:
     void backup();
 
     void resetTakesTheDeviceAwayAndReconnectFindsItAgain();
+
+    void udevTagsTheAccessoryNodeOnly();
 
 private:
     sim::AccessoryConfig baseConfig() const;
@@ -557,6 +560,43 @@ void tst_Kernel::resetTakesTheDeviceAwayAndReconnectFindsItAgain() {
     const dfu::CheckResult check = dfu::checkFileSuffix(f);
     std::fclose(f);
     QVERIFY2(check.code == 0, check.message.c_str());
+}
+
+namespace {
+
+// The tags udev recorded for a device node, ":uaccess:" style; empty when it
+// recorded none. Waits for udev to finish the events queued so far.
+QString udevTags(const std::string& node) {
+    QProcess::execute(QStringLiteral("udevadm"), {QStringLiteral("settle")});
+    QProcess info;
+    info.start(QStringLiteral("udevadm"),
+               {QStringLiteral("info"), QStringLiteral("--query=property"),
+                QStringLiteral("--name=") + QString::fromStdString(node)});
+    info.waitForFinished();
+    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith(QLatin1String("TAGS=")))
+            return line.mid(5);
+    }
+    return {};
+}
+
+} // namespace
+
+// Debian's own udev, started by the guest's /init with nothing but the
+// project's rule, must give the user at the seat the accessory and nothing
+// else.
+void tst_Kernel::udevTagsTheAccessoryNodeOnly() {
+    if (!QFile::exists(QStringLiteral("/bin/udevadm")))
+        QSKIP("no udev in this guest (guest-run.sh --udev-rule)");
+    QVERIFY(plug(baseConfig()));
+    std::string keyboard;
+    for (const Listed& l : listHidInterfaces()) {
+        if (l.vendorId == uhid::keyboardIdentity().vendorId)
+            keyboard = l.path;
+    }
+    QVERIFY(!keyboard.empty());
+    QCOMPARE(udevTags(accessoryPath()), QStringLiteral(":uaccess:"));
+    QCOMPARE(udevTags(keyboard), QString());
 }
 
 QTEST_GUILESS_MAIN(tst_Kernel)
