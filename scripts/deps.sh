@@ -52,9 +52,8 @@ tavrin_install_deps() {
       { sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v; }; }; then
       apt=(sudo "${apt[@]}")
     else
-      echo "Missing Debian packages: ${missing[*]}. They cannot be installed without root (no" \
-        "working sudo). As root, run this line, then run scripts/$(basename "$0") again as this user:" \
-        $'\n'"  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+      printf '%s\n  %s\n' "Missing Debian packages: ${missing[*]}. They cannot be installed without root (no working sudo). As root, run this line, then run scripts/$(basename "$0") again as this user:" \
+        "apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
       exit "$TAVRIN_EXIT_CANNOT_INSTALL"
     fi
   fi
