@@ -10,10 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#if HID_API_VERSION_MAJOR == 0 && HID_API_VERSION_MINOR < 14
-extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, size_t buf_size);
-#endif
-
 #include <chrono>
 #include <cwchar>
 #include <memory>
@@ -211,21 +207,6 @@ TEST_F(SimAccessory, DescriptorFilesGiveEachInterfaceItsFeatureReportLength) {
         lengths.push_back(result.featureReportLength);
     }
     EXPECT_EQ(lengths, (std::vector<int>{0, 64, 300, 8, 0, 0}));
-}
-
-TEST_F(SimAccessory, DescriptorCallAnswersUpToTheBufferOrDeclines) {
-    sim::AccessoryConfig declining = config(64);
-    declining.answersDescriptorCall = false;
-    const sim::DeviceModel& answering = sim::Bus::addAccessory(config(64));
-    const Handle answers = open(answering);
-    const Handle declines = open(sim::Bus::addAccessory(declining));
-    const Bytes expected = answering.reportDescriptor();
-    Bytes buffer(4096);
-    ASSERT_EQ(hid_get_report_descriptor(answers.get(), buffer.data(), buffer.size()),
-              int(expected.size()));
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + long(expected.size())), expected);
-    EXPECT_EQ(hid_get_report_descriptor(answers.get(), buffer.data(), 5), 5);
-    EXPECT_EQ(hid_get_report_descriptor(declines.get(), buffer.data(), buffer.size()), -1);
 }
 
 TEST_F(SimAccessory, DownloadsBlocksAndStoresTheImageAtTheEnd) {
