@@ -1,8 +1,9 @@
 #!/bin/sh
 # /init of the test guest (busybox; udev only when guest-run.sh brings it):
 # mounts what the HID stack and hidapi need, loads the HID modules, runs the
-# test program as root and reports its exit code on the serial console, where guest-run.sh reads it
-# (QEMU's own exit code does not carry it). Then powers the machine off.
+# test program as root and reports its exit code on the serial console, where
+# guest-run.sh reads it (QEMU's own exit code does not carry it). Then powers
+# the machine off.
 export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
