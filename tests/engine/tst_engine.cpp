@@ -269,13 +269,10 @@ void tst_Engine::connectReadsTheReportLengthFromTheDescriptor() {
     config.featureReportLength = 300;
     config.answersDescriptorCall = answersCall;
     config.descriptorInSysfs = inSysfs;
-    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    sim::Bus::addAccessory(config);
     if (length == 0)
-        QTest::ignoreMessage(
-            QtWarningMsg, QRegularExpression("^Cannot read the report descriptor of " +
-                                             QRegularExpression::escape(
-                                                 QString::fromStdString(sim::Bus::pathOf(device))) +
-                                             " : cannot open .*report_descriptor"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot read the report descriptor "
+                                                              "of .*/hidraw0 : cannot open"));
     QCOMPARE(connectAccessory(), 0);
     QCOMPARE(int(hidDfuEngine().reportLength()), length);
 }

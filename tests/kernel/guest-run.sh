@@ -140,7 +140,6 @@ fetch_udev() {
     for package in "$folder"/download/*.deb; do
         dpkg-deb -x "$package" "$folder/root" || skip "cannot unpack $package"
     done
-    [ -x "$folder/root/bin/udevadm" ] || skip "the udev package holds no bin/udevadm"
     rm -rf "$folder/download"
     touch "$folder/ready"
     flock -u 8
@@ -149,17 +148,14 @@ fetch_udev() {
 # udevadm is also systemd-udevd (by the name it is started with); guest-init.sh
 # starts it when it is there.
 add_udev() {
-    local unpacked="$cache/udev/root" library target
+    local unpacked="$cache/udev/root" library target found
     cp "$unpacked/bin/udevadm" "$root/bin/udevadm"
     ln -sf udevadm "$root/bin/systemd-udevd"
     mkdir -p "$root/etc/udev/rules.d" "$root/run"
     cp "$udev_rule" "$root/etc/udev/rules.d/"
-    local found
     found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu" \
         ldd "$unpacked/bin/udevadm")"
-    if grep -q 'not found' <<<"$found"; then
-        skip "udevadm needs libraries that cannot be had: $(grep 'not found' <<<"$found" | tr -s ' \t\n' ' ')"
-    fi
+    ! grep -q 'not found' <<<"$found" || skip "udevadm needs libraries that cannot be had: $found"
     awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' <<<"$found" |
         while read -r library; do
             target="${library#"$unpacked"}"
