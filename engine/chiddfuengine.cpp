@@ -9,10 +9,21 @@
 #include <hidapi/hidapi.h>
 #include <unistd.h>
 
+#if HID_API_VERSION_MAJOR > 0 || HID_API_VERSION_MINOR >= 14
+#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
+#elif defined(__GNUC__)
+// Declared weak, so that a program linked with an older hidapi still loads:
+// the address is null unless the linked library defines the call.
+extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, size_t buf_size)
+    __attribute__((weak));
+#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -20,12 +31,40 @@ QByteArray wideText(const wchar_t* text) {
     return text ? QString::fromWCharArray(text).toUtf8() : QByteArray();
 }
 
+using DescriptorCall = int (*)(hid_device*, unsigned char*, size_t);
+
+DescriptorCall descriptorCall() {
+#ifdef TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL
+    return &hid_get_report_descriptor;
+#else
+    return nullptr;
+#endif
+}
+
+// Longest report descriptor a HID device may have (the kernel's and hidapi's
+// limit).
+constexpr size_t kMaxReportDescriptorSize = 4096;
+
+// hidapi 0.14 and later read the descriptor on every backend (hidraw, libusb,
+// Windows, macOS). Older ones lack the call (Debian 12 ships 0.13), and a
+// library may decline it; the caller then falls back to sysfs.
+bool descriptorFromHidapi(hid_device* device, std::vector<uint8_t>& out) {
+    const DescriptorCall call = descriptorCall();
+    if (!device || !call)
+        return false;
+    out.resize(kMaxReportDescriptorSize);
+    const int length = call(device, out.data(), out.size());
+    out.resize(length > 0 ? size_t(length) : 0);
+    return length > 0;
+}
+
 // Byte length of the interface's longest feature report, report ID included,
 // read from its report descriptor; 0 when the descriptor cannot be had.
-uint16_t featureReportLengthOf(const char* path) {
+uint16_t featureReportLengthOf(hid_device* device, const char* path) {
     std::vector<uint8_t> descriptor;
     std::string error;
-    if (!hiddescriptor::readDescriptor(path ? path : "", descriptor, error)) {
+    if (!descriptorFromHidapi(device, descriptor) &&
+        !hiddescriptor::readDescriptor(path ? path : "", descriptor, error)) {
         qWarning() << "Cannot read the report descriptor of" << (path ? path : "") << ":"
                    << error.c_str();
         return 0;
@@ -98,11 +137,11 @@ int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usa
                              (usagePage == 0 || d->usage_page == usagePage);
         if (!matches)
             continue;
-        featureReportLength = featureReportLengthOf(d->path);
         errno = 0;
         deviceHandle = hid_open_path(d->path);
         if (!deviceHandle)
             warnOpenFailed(d->path, errno);
+        featureReportLength = featureReportLengthOf(deviceHandle, d->path);
         break;
     }
     hid_free_enumeration(devices);

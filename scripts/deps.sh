@@ -1,29 +1,63 @@
-# Sourced by scripts/test and scripts/run: installs the Debian packages the
-# project needs when any of them is missing (non-interactive; needs root).
-TAVRIN_PACKAGES=(
-  cmake g++ make pkg-config zlib1g-dev
+# Sourced by scripts/run and scripts/test: the Debian packages the project
+# needs, in two parts, and the function that installs the missing ones.
+
+# Building and running the programs (a virtual X server included, for
+# machines without a display).
+TAVRIN_RUN_PACKAGES=(
+  cmake g++ make pkg-config
   qtbase5-dev qtdeclarative5-dev qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-layouts qml-module-qtquick-controls qml-module-qtgraphicaleffects
-  qml-module-qttest libqt5svg5 libhidapi-dev fonts-roboto-unhinted
-  xvfb xauth libgl1-mesa-dri librsvg2-bin imagemagick googletest libgtest-dev
+  libqt5svg5 libhidapi-dev fonts-roboto-unhinted librsvg2-bin imagemagick
+  xvfb xauth libgl1-mesa-dri
+)
+# Building and running the tests, on top of the above.
+TAVRIN_TEST_PACKAGES=(
+  zlib1g-dev qml-module-qttest googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
 )
 
-tavrin_install_deps() {
-  local missing=()
+# Exit status of scripts/run and scripts/test when packages are missing and
+# this user can install none (no root, no working sudo).
+TAVRIN_EXIT_CANNOT_INSTALL=69
+
+# Prints the packages among the arguments that are not installed.
+tavrin_missing_packages() {
   local p
-  for p in "${TAVRIN_PACKAGES[@]}" "$@"; do
+  for p in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-      missing+=("$p")
+      echo "$p"
     fi
   done
+}
+
+# tavrin_install_deps run|test: installs what is missing of that part (test
+# includes run). Nothing happens when everything is installed, so a user
+# needs root (or sudo) only once.
+tavrin_install_deps() {
+  local packages=("${TAVRIN_RUN_PACKAGES[@]}")
+  if [ "${1:-}" = test ]; then
+    packages+=("${TAVRIN_TEST_PACKAGES[@]}")
+  fi
+  local missing
+  mapfile -t missing < <(tavrin_missing_packages "${packages[@]}")
   if [ ${#missing[@]} -eq 0 ]; then
     return 0
   fi
+  # sudo resets the environment (env_reset), so the variable goes on the
+  # elevated command line itself.
+  local apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
+  if [ "$(id -u)" -ne 0 ]; then
+    # sudo may ask for a password only where someone can type it.
+    if command -v sudo >/dev/null &&
+      { sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v; }; }; then
+      apt=(sudo "${apt[@]}")
+    else
+      printf '%s\n  %s\n' "Missing Debian packages: ${missing[*]}. They cannot be installed without root (no working sudo). As root, run this line, then run scripts/$(basename "$0") again as this user:" \
+        "apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+      exit "$TAVRIN_EXIT_CANNOT_INSTALL"
+    fi
+  fi
   echo "Installing missing packages: ${missing[*]}"
-  local sudo=()
-  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${apt[@]}" update -qq
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }

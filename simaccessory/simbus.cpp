@@ -2,6 +2,7 @@
 
 #include "simdescriptors.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,8 @@ constexpr uint16_t kReleaseNumber = 0x0100;
 
 struct Interface {
     BusEntry entry;
+    std::vector<uint8_t> descriptor;
+    bool answersDescriptorCall = true;
     std::shared_ptr<DeviceModel> model; // null for interfaces without feature reports
     bool openFails = false;
 };
@@ -67,13 +70,16 @@ std::string nodeName(size_t index) {
 }
 
 // Lays out the node and its descriptor the way the kernel does for real ones.
-std::string plugIn(State& s, const std::vector<uint8_t>& descriptor) {
+std::string plugIn(State& s, const std::vector<uint8_t>& descriptor, bool inSysfs = true) {
     const std::string node = nodeName(s.interfaces.size());
     const fs::path root(s.root);
     const fs::path deviceFolder = root / "sys" / "class" / "hidraw" / node / "device";
     fs::create_directories(root / "dev");
     fs::create_directories(deviceFolder);
     std::ofstream(root / "dev" / node, std::ios::binary | std::ios::trunc);
+    if (!inSysfs) {
+        return (root / "dev" / node).string();
+    }
     std::ofstream file(deviceFolder / "report_descriptor", std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(descriptor.data()),
                std::streamsize(descriptor.size()));
@@ -89,6 +95,7 @@ std::string addInputDevice(uint16_t productId, uint16_t usage, const wchar_t* na
     std::lock_guard<std::mutex> lock(s.mutex);
     Interface interface;
     interface.entry.path = plugIn(s, descriptor);
+    interface.descriptor = descriptor;
     interface.entry.vendorId = kInputVendorId;
     interface.entry.productId = productId;
     interface.entry.releaseNumber = kReleaseNumber;
@@ -128,7 +135,9 @@ DeviceModel& Bus::addAccessory(const AccessoryConfig& config) {
     auto model = std::make_shared<DeviceModel>(config);
     std::lock_guard<std::mutex> lock(s.mutex);
     Interface interface;
-    interface.entry.path = plugIn(s, model->reportDescriptor());
+    interface.descriptor = model->reportDescriptor();
+    interface.answersDescriptorCall = config.answersDescriptorCall;
+    interface.entry.path = plugIn(s, interface.descriptor, config.descriptorInSysfs);
     interface.entry.vendorId = config.vendorId;
     interface.entry.productId = config.productId;
     interface.entry.releaseNumber = kReleaseNumber;
@@ -233,6 +242,21 @@ int Bus::sendFeatureReport(const Connection& connection, const uint8_t* data, si
 int Bus::getFeatureReport(const Connection& connection, uint8_t* data, size_t length) {
     const std::shared_ptr<DeviceModel> model = modelOf(connection);
     return model ? model->getFeatureReport(connection.session, data, length) : -1;
+}
+
+int Bus::getReportDescriptor(const Connection& connection, uint8_t* data, size_t length) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (connection.busGeneration != s.generation || connection.index >= s.interfaces.size()) {
+        return -1;
+    }
+    const Interface& interface = s.interfaces[connection.index];
+    if (!interface.answersDescriptorCall) {
+        return -1;
+    }
+    const size_t count = std::min(length, interface.descriptor.size());
+    std::copy_n(interface.descriptor.begin(), count, data);
+    return int(count);
 }
 
 } // namespace sim

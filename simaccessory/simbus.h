@@ -71,6 +71,9 @@ public:
     // feature reports.
     static int sendFeatureReport(const Connection& connection, const uint8_t* data, size_t length);
     static int getFeatureReport(const Connection& connection, uint8_t* data, size_t length);
+    // Copies at most length bytes of the interface's report descriptor; the
+    // byte count, or -1 on dead connections and accessories that decline.
+    static int getReportDescriptor(const Connection& connection, uint8_t* data, size_t length);
 };
 
 } // namespace sim

@@ -37,6 +37,12 @@ struct AccessoryConfig {
     // disagrees with L, or has no feature report at all). The model itself
     // keeps using featureReportLength.
     std::optional<std::vector<uint8_t>> descriptorOverride;
+    // The two places a host finds the descriptor: hidapi's
+    // hid_get_report_descriptor (0.14 and later; declining stands in for an
+    // older library) and the node's sysfs file (Linux only; its absence
+    // stands in for other platforms).
+    bool answersDescriptorCall = true;
+    bool descriptorInSysfs = true;
     uint32_t pollTimeoutMs = 0;       // announced in every status reply (24 bits)
     int busyMs = -1;                  // dfuDNBUSY after each data block; -1: pollTimeoutMs
     uint8_t initialStatus = 0;        // e.g. 10 (errFIRMWARE), kept until cleared

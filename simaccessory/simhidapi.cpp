@@ -132,6 +132,16 @@ int HID_API_EXPORT HID_API_CALL hid_get_feature_report(hid_device* dev, unsigned
     return sim::Bus::getFeatureReport(dev->connection, data, length);
 }
 
+// hidapi 0.14's call, defined here also when the installed header predates
+// it, so that the engine's descriptor route can be tested in-process.
+int HID_API_EXPORT_CALL hid_get_report_descriptor(hid_device* dev, unsigned char* buf,
+                                                  size_t buf_size) {
+    if (dev == nullptr || buf == nullptr) {
+        return -1;
+    }
+    return sim::Bus::getReportDescriptor(dev->connection, buf, buf_size);
+}
+
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char*, size_t) {
     return -1;
 }

@@ -92,6 +92,7 @@ private slots:
     void connectWalksInOrderAndOpensTheFirstMatch();
     void connectFailures_data();
     void connectFailures();
+    void connectReadsTheReportLengthFromTheDescriptor_data();
     void connectReadsTheReportLengthFromTheDescriptor();
     void openRefusedNamesTheNodeAndTheRule();
     void disconnectAndReset();
@@ -251,12 +252,29 @@ void tst_Engine::connectFailures() {
     QCOMPARE(sim::Bus::openConnections(), connectFirst ? 1 : 0);
 }
 
+void tst_Engine::connectReadsTheReportLengthFromTheDescriptor_data() {
+    QTest::addColumn<bool>("answersCall");
+    QTest::addColumn<bool>("inSysfs");
+    QTest::addColumn<int>("length");
+    QTest::newRow("hidapi's call, no sysfs (any platform, hidapi 0.14+)") << true << false << 300;
+    QTest::newRow("call declined, sysfs (Linux, older hidapi)") << false << true << 300;
+    QTest::newRow("neither") << false << false << 0;
+}
+
 void tst_Engine::connectReadsTheReportLengthFromTheDescriptor() {
+    QFETCH(bool, answersCall);
+    QFETCH(bool, inSysfs);
+    QFETCH(int, length);
     sim::AccessoryConfig config;
     config.featureReportLength = 300;
+    config.answersDescriptorCall = answersCall;
+    config.descriptorInSysfs = inSysfs;
     sim::Bus::addAccessory(config);
+    if (length == 0)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot read the report descriptor "
+                                                              "of .*/hidraw0 : cannot open"));
     QCOMPARE(connectAccessory(), 0);
-    QCOMPARE(int(hidDfuEngine().reportLength()), 300);
+    QCOMPARE(int(hidDfuEngine().reportLength()), length);
 }
 
 void tst_Engine::openRefusedNamesTheNodeAndTheRule() {

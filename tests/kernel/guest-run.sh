@@ -4,12 +4,16 @@
 # initramfs that holds the HID modules, the program and the shared libraries
 # it needs, and exits with the program's verdict.
 #
-#   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... PROGRAM [ARGUMENT]...
+#   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... [--udev-rule FILE]
+#                PROGRAM [ARGUMENT]...
 #
 # --kernel-cache  where the kernel package is downloaded and unpacked, once
 #                 (it is never installed: installing would run initramfs hooks)
 # --work          this run's own folder (initramfs, console log)
 # --env           set in the program's environment in the guest
+# --udev-rule     run Debian's systemd-udevd in the guest with this rule as its
+#                 only one (the udev package is downloaded into the kernel
+#                 cache and unpacked, never installed)
 #
 # Exit code: 0 when the program passed, 1 when it failed or the guest ended
 # without a verdict, 77 when QEMU or the kernel cannot be had on this machine
@@ -37,11 +41,13 @@ fail() {
 cache=
 work=
 envs=()
+udev_rule=
 while [ $# -gt 0 ]; do
     case "$1" in
     --kernel-cache) cache="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --env) envs+=("$2"); shift 2 ;;
+    --udev-rule) udev_rule="$(realpath "$2")"; shift 2 ;;
     --) shift; break ;;
     -*) fail "unknown option $1" ;;
     *) break ;;
@@ -112,6 +118,54 @@ fetch_kernel() {
     flock -u 9
 }
 
+# Downloads and unpacks Debian's udev once per build folder, with those of its
+# libraries that this machine lacks (their files then come from the download).
+fetch_udev() {
+    local folder="$cache/udev"
+    exec 8>"$cache/.udev-lock"
+    flock 8
+    if [ -f "$folder/ready" ]; then
+        return 0
+    fi
+    rm -rf "$folder"
+    mkdir -p "$folder/download"
+    local packages=(udev) dependency
+    for dependency in $(apt-cache depends udev 2>/dev/null | awk '$1 == "Depends:" && $2 ~ /^lib/ { print $2 }'); do
+        dpkg-query -W -f='${Status}' "$dependency" 2>/dev/null | grep -q 'install ok installed' ||
+            packages+=("$dependency")
+    done
+    (cd "$folder/download" && apt-get download -q -o APT::Sandbox::User=root "${packages[@]}") ||
+        skip "cannot download ${packages[*]}"
+    local package
+    for package in "$folder"/download/*.deb; do
+        dpkg-deb -x "$package" "$folder/root" || skip "cannot unpack $package"
+    done
+    rm -rf "$folder/download"
+    touch "$folder/ready"
+    flock -u 8
+}
+
+# udevadm is also systemd-udevd (by the name it is started with); guest-init.sh
+# starts it when it is there.
+add_udev() {
+    local unpacked="$cache/udev/root" library target found
+    cp "$unpacked/bin/udevadm" "$root/bin/udevadm"
+    ln -sf udevadm "$root/bin/systemd-udevd"
+    mkdir -p "$root/etc/udev/rules.d" "$root/run"
+    cp "$udev_rule" "$root/etc/udev/rules.d/"
+    found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu" \
+        ldd "$unpacked/bin/udevadm")"
+    ! grep -q 'not found' <<<"$found" || skip "udevadm needs libraries that cannot be had: $found"
+    awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' <<<"$found" |
+        while read -r library; do
+            target="${library#"$unpacked"}"
+            if [ ! -e "$root$target" ]; then
+                mkdir -p "$root$(dirname "$target")"
+                cp -L "$library" "$root$target"
+            fi
+        done
+}
+
 # Copies a program and every shared library it loads (as ldd resolves them,
 # the dynamic loader included) to the same paths under the guest's root.
 copy_with_libraries() {
@@ -140,6 +194,9 @@ build_initramfs() {
     done
     cp "$cache"/modules/*.ko "$root/modules/"
     copy_with_libraries "$program" "$root/test/$(basename "$program")"
+    if [ -n "$udev_rule" ]; then
+        add_udev
+    fi
     cp "$here/guest-init.sh" "$root/init"
     chmod 755 "$root/init"
     {
@@ -159,6 +216,9 @@ build_initramfs() {
 }
 
 fetch_kernel
+if [ -n "$udev_rule" ]; then
+    fetch_udev
+fi
 mkdir -p "$work"
 root="$work/root"
 build_initramfs "$@"

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -185,6 +187,8 @@ private slots:
     void backup();
 
     void resetTakesTheDeviceAwayAndReconnectFindsItAgain();
+
+    void udevTagsTheAccessoryNodeOnly();
 
 private:
     sim::AccessoryConfig baseConfig() const;
@@ -557,6 +561,38 @@ void tst_Kernel::resetTakesTheDeviceAwayAndReconnectFindsItAgain() {
     const dfu::CheckResult check = dfu::checkFileSuffix(f);
     std::fclose(f);
     QVERIFY2(check.code == 0, check.message.c_str());
+}
+
+namespace {
+
+// The tags udev recorded for a device node, ":uaccess:" style; empty when it
+// recorded none. Waits for udev to finish the events queued so far.
+QString udevTags(const std::string& node) {
+    QProcess::execute(QStringLiteral("udevadm"), {QStringLiteral("settle")});
+    QProcess info;
+    info.start(QStringLiteral("udevadm"),
+               {QStringLiteral("info"), QStringLiteral("--query=property"),
+                QStringLiteral("--name=") + QString::fromStdString(node)});
+    info.waitForFinished();
+    return QRegularExpression(QStringLiteral("^TAGS=(.*)$"), QRegularExpression::MultilineOption)
+        .match(QString::fromUtf8(info.readAllStandardOutput()))
+        .captured(1);
+}
+
+} // namespace
+
+// Debian's own udev, started by the guest's /init with nothing but the
+// project's rule, must give the user at the seat the accessory and nothing
+// else.
+void tst_Kernel::udevTagsTheAccessoryNodeOnly() {
+    if (!QFile::exists(QStringLiteral("/bin/udevadm")))
+        QSKIP("no udev in this guest (guest-run.sh --udev-rule)");
+    QVERIFY(plug(baseConfig()));
+    // The keyboard is plugged in first (initTestCase), so it is listed first.
+    const Listed keyboard = listHidInterfaces().front();
+    QCOMPARE(keyboard.vendorId, uhid::keyboardIdentity().vendorId);
+    QCOMPARE(udevTags(accessoryPath()), QStringLiteral(":uaccess:"));
+    QCOMPARE(udevTags(keyboard.path), QString());
 }
 
 QTEST_GUILESS_MAIN(tst_Kernel)
