@@ -36,9 +36,14 @@ const std::vector<Scenario>& scenarios() {
 }
 
 bool plugInScenario(const std::string& name) {
+    return plugInScenario(name, *accessoryConfig().serialNumber);
+}
+
+bool plugInScenario(const std::string& name, const std::wstring& serialNumber) {
     if (name == "no-accessory")
         return true;
     sim::AccessoryConfig config = accessoryConfig();
+    config.serialNumber = serialNumber;
     if (name == "unplugged") {
         config.lateFault = sim::LateFault::Unplug;
         config.lateFaultAfterBlocks = kBlocksAt40Percent;

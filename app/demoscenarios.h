@@ -20,6 +20,9 @@ constexpr const char* kDefaultScenario = "healthy";
 // Plugs in the named scenario's accessory; false (and nothing plugged in)
 // for a name that is not in scenarios().
 bool plugInScenario(const std::string& name);
+// The same, the accessory enumerating with the given serial number, so that
+// several can be told apart.
+bool plugInScenario(const std::string& name, const std::wstring& serialNumber);
 
 // One line per scenario, "  name  description", for a --help text.
 std::string scenarioHelp();
