@@ -36,12 +36,12 @@ const std::vector<Scenario>& scenarios() {
 }
 
 bool plugInScenario(const std::string& name) {
-    return plugInScenario(name, *accessoryConfig().serialNumber);
+    return name == "no-accessory" || plugInScenario(name, *accessoryConfig().serialNumber);
 }
 
-bool plugInScenario(const std::string& name, const std::wstring& serialNumber) {
+sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber) {
     if (name == "no-accessory")
-        return true;
+        return nullptr;
     sim::AccessoryConfig config = accessoryConfig();
     config.serialNumber = serialNumber;
     if (name == "unplugged") {
@@ -57,10 +57,9 @@ bool plugInScenario(const std::string& name, const std::wstring& serialNumber) {
         config.reportDelayUs = kFullSpeedReportDelayUs;
         config.pollTimeoutMs = kFullSpeedPollTimeoutMs;
     } else if (name != "healthy") {
-        return false;
+        return nullptr;
     }
-    sim::Bus::addAccessory(config);
-    return true;
+    return &sim::Bus::addAccessory(config);
 }
 
 std::string scenarioHelp() {

@@ -7,7 +7,12 @@
 #include <QString>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 // The demo twin's accessories are simulated in-process: its options say
 // which, when they appear and where their nodes lie. A child process of --all
@@ -20,6 +25,42 @@ namespace {
 const QString kScenario = QStringLiteral("scenario");
 const QString kAppearAfter = QStringLiteral("appear-after");
 const QString kBusRoot = QStringLiteral("bus-root");
+const QString kRecord = QStringLiteral("record");
+
+struct Plugged {
+    std::mutex mutex;
+    std::vector<std::pair<std::wstring, sim::DeviceModel*>> accessories;
+    std::string recordPath;
+};
+
+// Never destroyed: written from an exit handler.
+Plugged& plugged() {
+    static Plugged* const instance = new Plugged;
+    return *instance;
+}
+
+// Every report each accessory received, in the format of the uhid accessory
+// tool: "# serial" and then one line a report, "> " host to device, "< "
+// device to host, "!" when it failed, the bytes in hexadecimal.
+void writeRecords() {
+    Plugged& p = plugged();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    std::FILE* file = std::fopen(p.recordPath.c_str(), "w");
+    if (!file)
+        return;
+    for (const auto& [serial, model] : p.accessories) {
+        std::fprintf(file, "# %ls\n", serial.c_str());
+        for (const sim::Report& report : model->records()) {
+            std::fputs(report.direction == sim::Direction::HostToDevice ? ">" : "<", file);
+            if (report.failed)
+                std::fprintf(file, " ! %02x", report.reportId);
+            for (uint8_t byte : report.bytes)
+                std::fprintf(file, " %02x", byte);
+            std::fputs("\n", file);
+        }
+    }
+    std::fclose(file);
+}
 
 std::wstring serialNumberOf(int index) {
     return QStringLiteral("SIM-%1").arg(index + 1, 4, 10, QLatin1Char('0')).toStdWString();
@@ -33,8 +74,13 @@ QString scenarioNames() {
 }
 
 void plugIn(const QStringList& names) {
-    for (int i = 0; i < names.size(); ++i)
-        demo::plugInScenario(names[i].toStdString(), serialNumberOf(i));
+    Plugged& p = plugged();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    for (int i = 0; i < names.size(); ++i) {
+        if (sim::DeviceModel* model =
+                demo::plugInScenario(names[i].toStdString(), serialNumberOf(i)))
+            p.accessories.emplace_back(serialNumberOf(i), model);
+    }
 }
 
 } // namespace
@@ -52,6 +98,9 @@ QList<QCommandLineOption> backendOptions() {
          QStringLiteral("Demo: lay the simulated device nodes out under this folder, so that "
                         "their paths are known in advance."),
          QStringLiteral("folder")},
+        {kRecord,
+         QStringLiteral("Demo: at exit, write every report each accessory received to this file."),
+         QStringLiteral("file")},
     };
 }
 
@@ -69,6 +118,10 @@ bool prepareBackend(const QCommandLineParser& parser, QString& error) {
     if (parser.isSet(kBusRoot) && !sim::Bus::useRoot(parser.value(kBusRoot).toStdString())) {
         error = QStringLiteral("the simulated bus is in use already");
         return false;
+    }
+    if (parser.isSet(kRecord)) {
+        plugged().recordPath = parser.value(kRecord).toStdString();
+        std::atexit(writeRecords);
     }
     if (!parser.isSet(kAppearAfter)) {
         plugIn(names);
