@@ -4,12 +4,15 @@
 # initramfs that holds the HID modules, the program and the shared libraries
 # it needs, and exits with the program's verdict.
 #
-#   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... PROGRAM [ARGUMENT]...
+#   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... [--with FILE]...
+#                PROGRAM [ARGUMENT]...
 #
 # --kernel-cache  where the kernel package is downloaded and unpacked, once
 #                 (it is never installed: installing would run initramfs hooks)
 # --work          this run's own folder (initramfs, console log)
 # --env           set in the program's environment in the guest
+# --with          another program (with its libraries) for PROGRAM to run, in
+#                 /test/ of the guest beside it; PROGRAM may then be a script
 #
 # Exit code: 0 when the program passed, 1 when it failed or the guest ended
 # without a verdict, 77 when QEMU or the kernel cannot be had on this machine
@@ -37,11 +40,13 @@ fail() {
 cache=
 work=
 envs=()
+withs=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --kernel-cache) cache="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --env) envs+=("$2"); shift 2 ;;
+    --with) withs+=("$(realpath "$2")"); shift 2 ;;
     --) shift; break ;;
     -*) fail "unknown option $1" ;;
     *) break ;;
@@ -140,6 +145,10 @@ build_initramfs() {
     done
     cp "$cache"/modules/*.ko "$root/modules/"
     copy_with_libraries "$program" "$root/test/$(basename "$program")"
+    local with
+    for with in "${withs[@]+"${withs[@]}"}"; do
+        copy_with_libraries "$with" "$root/test/$(basename "$with")"
+    done
     cp "$here/guest-init.sh" "$root/init"
     chmod 755 "$root/init"
     {
