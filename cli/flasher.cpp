@@ -537,6 +537,8 @@ int upgradeCommand(Run& run, const QString& path) {
         if (reset != 0)
             return run.failEngine(reset, QStringLiteral("written, but the reset failed"));
         done += QStringLiteral(", reset");
+    } else {
+        done += QStringLiteral(", left in update mode");
     }
     return run.succeed(done);
 }

@@ -174,11 +174,10 @@ private:
                           .arg(QStringLiteral("CODE"), 5)
                           .arg(QStringLiteral("TEXT")));
         for (const auto& child : m_children) {
-            const QString text = child->result.value(QStringLiteral("detail")).toString().isEmpty()
-                                     ? child->result.value(QStringLiteral("text")).toString()
-                                     : child->result.value(QStringLiteral("detail")).toString() +
-                                           QStringLiteral(": ") +
-                                           child->result.value(QStringLiteral("text")).toString();
+            const QString detail = child->result.value(QStringLiteral("detail")).toString();
+            QString text = child->result.value(QStringLiteral("text")).toString();
+            if (!detail.isEmpty())
+                text += QStringLiteral(": ") + detail;
             m_out.say(
                 QStringLiteral("%1  %2  %3  %4  %5")
                     .arg(child->label(), -16)
