@@ -248,17 +248,12 @@ FileContents readFile(const QString& path) {
 }
 
 uint32_t imageLengthField(const QByteArray& bytes) {
-    QByteArray field = bytes.mid(int(dfu::kImageLengthOffset), int(dfu::kImageLengthSize));
-    field.resize(int(dfu::kImageLengthSize)); // past the end reads as zeros
-    return dfu::le32(reinterpret_cast<const uint8_t*>(field.constData()));
-}
-
-// The bytes an upgrade sends: the first N of the file, N from the image's
-// length field, zeros past the file's end.
-QByteArray imageOfDfuFile(const QByteArray& file) {
-    QByteArray image = file.left(int(imageLengthField(file)));
-    image.resize(int(imageLengthField(file)));
-    return image;
+    uint8_t field[dfu::kImageLengthSize] = {}; // past the end reads as zeros
+    for (std::size_t i = 0; i < dfu::kImageLengthSize; ++i) {
+        if (int(dfu::kImageLengthOffset + i) < bytes.size())
+            field[i] = uint8_t(bytes[int(dfu::kImageLengthOffset + i)]);
+    }
+    return dfu::le32(field);
 }
 
 // The image length field against the image bytes the file holds (the
@@ -276,20 +271,28 @@ QString imageLengthProblem(uint32_t field, qint64 imageBytes) {
     return QString();
 }
 
-// The suffix and CRC check the upgrade makes, before any device traffic.
+// The check an upgrade makes before any device traffic: suffix and CRC, then
+// an image length that the file's image bytes can satisfy.
 Failure checkDfuFile(const QString& path) {
     std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!file)
         return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
                 QStringLiteral("Failed to open file \"%1\"").arg(path), QString()};
     const dfu::CheckResult result = dfu::checkFileSuffix(file);
+    QByteArray head(int(dfu::kImageLengthOffset + dfu::kImageLengthSize), '\0');
+    const std::size_t headRead = std::fread(head.data(), 1, std::size_t(head.size()), file);
     std::fclose(file);
-    if (result.code == 0)
-        return {};
-    return {FileInvalid, result.code,
-            result.message.empty() ? tableText(result.code)
-                                   : QString::fromStdString(result.message),
-            QString()};
+    if (result.code != 0)
+        return {FileInvalid, result.code,
+                result.message.empty() ? tableText(result.code)
+                                       : QString::fromStdString(result.message),
+                QString()};
+    head.truncate(int(headRead));
+    const QString problem = imageLengthProblem(imageLengthField(head),
+                                               QFileInfo(path).size() - qint64(dfu::kSuffixLength));
+    if (!problem.isEmpty())
+        return {FileInvalid, CHidDfuErrorState::InvalidFileFormat, problem, QString()};
+    return {};
 }
 
 QString hex(uint32_t value, int digits) {
@@ -390,9 +393,6 @@ int checkCommand(Run& run, const QString& path) {
     const Failure failure = checkDfuFile(path);
     if (failure.status != Success)
         return run.fail(failure);
-    const QString problem = imageLengthProblem(imageLengthField(bytes), size - 16);
-    if (!problem.isEmpty())
-        return run.fail({FileInvalid, CHidDfuErrorState::InvalidFileFormat, problem, QString()});
     return run.succeed(QStringLiteral("Result:             valid (code 0)"));
 }
 
@@ -475,7 +475,8 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     const FileContents contents = readFile(path);
     if (!contents.ok)
         return run.fail(contents.failure);
-    const QByteArray expected = imageOfDfuFile(contents.bytes);
+    // The bytes an upgrade sends; the file check has made sure it holds them.
+    const QByteArray expected = contents.bytes.left(int(imageLengthField(contents.bytes)));
     QTemporaryDir folder;
     const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
     if (!folder.isValid())

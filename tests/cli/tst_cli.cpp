@@ -158,6 +158,8 @@ void tst_Cli::commandLines_data() {
         {"upgrade: Failed to connect to device (code -2): no accessory found"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
         4, {"File CRC is incorrect (code -6)"});
+    row("upgrade: overlong image length, no device needed",
+        "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"exceeds the image bytes"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
         {R"j("code":-8,"command":"upgrade","event":"result","path":")j",
