@@ -3,14 +3,15 @@
 #include "chiddfuerrorstate.h"
 #include "clibackend.h"
 #include "dfufile.h"
+#include "dfufiles.h"
 #include "exitstatus.h"
 #include "hiddfu.h"
 #include "output.h"
+#include "report.h"
 #include "station.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -26,7 +27,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <functional>
 
 namespace cli {
 
@@ -151,149 +151,17 @@ QVector<HidInterface> enumerateHid() {
 }
 
 // ---------------------------------------------------------------------------
-// Results.
+// A command's run: its command line and its report.
 
-QString tableText(int32 code) {
-    static const CHidDfuErrorState table;
-    const auto it = table.table().find(code);
-    return it == table.table().end() ? QString() : QString::fromStdString(it->second);
-}
-
-struct Failure {
-    ExitStatus status = Success;
-    int32 code = 0;
-    QString text;   // the engine's (or the code's table) text
-    QString detail; // what tavrin-dfu adds, when anything
-};
-
-class Run {
+class Run : public Report {
 public:
     Run(const Command& command, QCommandLineParser& parser)
-        : command(command), parser(parser), out(Output::modeFor(parser.isSet(kJson))) {}
+        : Report(QLatin1String(command.name), Output::modeFor(parser.isSet(kJson))),
+          command(command), parser(parser) {}
 
     const Command& command;
     QCommandLineParser& parser;
-    Output out;
-    QJsonObject facts; // added to the result line
-
-    int succeed(const QString& line) {
-        out.say(line);
-        return finish({});
-    }
-
-    int fail(const Failure& failure) {
-        if (!out.json()) {
-            QString line = QStringLiteral("%1 %2: %3 (code %4)")
-                               .arg(programName(), QLatin1String(command.name), failure.text)
-                               .arg(failure.code);
-            if (!failure.detail.isEmpty())
-                line += QStringLiteral(": ") + failure.detail;
-            out.warn(line);
-        }
-        return finish(failure);
-    }
-
-    // An engine code with the engine's last error text.
-    int failEngine(int32 code, const QString& detail = QString()) {
-        const ExitStatus status = g_interrupted ? Interrupted : statusOfCode(code);
-        return fail({status, code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
-    }
-
-    static QString programName() { return QCoreApplication::applicationName(); }
-
-private:
-    int finish(const Failure& failure) {
-        if (out.json()) {
-            QJsonObject line{{QStringLiteral("event"), QStringLiteral("result")},
-                             {QStringLiteral("command"), QLatin1String(command.name)},
-                             {QStringLiteral("status"), int(failure.status)},
-                             {QStringLiteral("code"), failure.code},
-                             {QStringLiteral("text"), failure.text}};
-            if (!failure.detail.isEmpty())
-                line.insert(QStringLiteral("detail"), failure.detail);
-            for (auto it = facts.begin(); it != facts.end(); ++it)
-                line.insert(it.key(), it.value());
-            out.jsonLine(line);
-        }
-        return failure.status;
-    }
 };
-
-Failure interruptedFailure(int32 code) {
-    if (code != 0)
-        return {Interrupted, code, QString::fromLocal8Bit(hidDfuGetLastError()),
-                QStringLiteral("interrupted; the transfer had failed")};
-    return {Interrupted, 0, QStringLiteral("Interrupted"),
-            QStringLiteral("the running transfer was let finish; the steps after it were "
-                           "skipped")};
-}
-
-// ---------------------------------------------------------------------------
-// Files.
-
-struct FileContents {
-    bool ok = false;
-    QByteArray bytes;
-    Failure failure;
-};
-
-FileContents readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {false,
-                {},
-                {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                 QStringLiteral("Failed to open file \"%1\"").arg(path), file.errorString()}};
-    return {true, file.readAll(), {}};
-}
-
-uint32_t imageLengthField(const QByteArray& bytes) {
-    uint8_t field[dfu::kImageLengthSize] = {}; // past the end reads as zeros
-    for (std::size_t i = 0; i < dfu::kImageLengthSize; ++i) {
-        if (int(dfu::kImageLengthOffset + i) < bytes.size())
-            field[i] = uint8_t(bytes[int(dfu::kImageLengthOffset + i)]);
-    }
-    return dfu::le32(field);
-}
-
-// The image length field against the image bytes the file holds (the
-// bytes before the 16-byte suffix). Empty when they agree.
-QString imageLengthProblem(uint32_t field, qint64 imageBytes) {
-    if (imageBytes < qint64(dfu::kImageLengthOffset + dfu::kImageLengthSize))
-        return QStringLiteral("Image of %1 bytes is too short to hold its length field")
-            .arg(imageBytes);
-    if (field == 0)
-        return QStringLiteral("Image length field is zero");
-    if (field > imageBytes)
-        return QStringLiteral("Image length field (%1) exceeds the image bytes in the file (%2)")
-            .arg(field)
-            .arg(imageBytes);
-    return QString();
-}
-
-// The check an upgrade makes before any device traffic: suffix and CRC, then
-// an image length that the file's image bytes can satisfy.
-Failure checkDfuFile(const QString& path) {
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!file)
-        return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                QStringLiteral("Failed to open file \"%1\"").arg(path), QString()};
-    const dfu::CheckResult result = dfu::checkFileSuffix(file);
-    QByteArray head(int(dfu::kImageLengthOffset + dfu::kImageLengthSize), '\0');
-    const std::size_t headRead = std::fread(head.data(), 1, std::size_t(head.size()), file);
-    std::fclose(file);
-    if (result.code != 0)
-        return {FileInvalid, result.code,
-                result.message.empty() ? tableText(result.code)
-                                       : QString::fromStdString(result.message),
-                QString()};
-    head.truncate(int(headRead));
-    const QString problem = imageLengthProblem(imageLengthField(head),
-                                               QFileInfo(path).size() - qint64(dfu::kSuffixLength));
-    if (!problem.isEmpty())
-        return {FileInvalid, CHidDfuErrorState::InvalidFileFormat, problem, QString()};
-    return {};
-}
 
 QString hex(uint32_t value, int digits) {
     return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
@@ -431,7 +299,7 @@ int packCommand(Run& run, const QStringList& arguments) {
             qint64(file.size()) ||
         !out.commit())
         return run.fail({FileInvalid, CHidDfuErrorState::FailedToWriteFile,
-                         tableText(CHidDfuErrorState::FailedToWriteFile),
+                         codeText(CHidDfuErrorState::FailedToWriteFile),
                          QStringLiteral("%1: %2").arg(outPath, out.errorString())});
     const uint32_t crc = dfu::le32(file.data() + file.size() - dfu::kSuffixCrcLength);
     run.facts.insert(QStringLiteral("file"), outPath);
@@ -481,12 +349,12 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
     if (!folder.isValid())
         return run.fail({FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                         tableText(CHidDfuErrorState::FailedToOpenFile),
+                         codeText(CHidDfuErrorState::FailedToOpenFile),
                          QStringLiteral("no temporary folder: %1").arg(folder.errorString())});
     // The accessory decides how much it sends back.
     const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, readBack, -1);
     if (g_interrupted)
-        return run.fail(interruptedFailure(code));
+        return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
     const FileContents back = readFile(readBack);
@@ -522,7 +390,7 @@ int upgradeCommand(Run& run, const QString& path) {
     const int32 code = transfer(run, QStringLiteral("write"), hidDfuUpgrade, path,
                                 imageLengthField(contents.bytes));
     if (g_interrupted)
-        return run.fail(interruptedFailure(code));
+        return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
     QString done = QStringLiteral("Upgraded with %1").arg(path);
@@ -547,7 +415,7 @@ int upgradeCommand(Run& run, const QString& path) {
 int backupCommand(Run& run, const QString& path) {
     const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, path, -1);
     if (g_interrupted)
-        return run.fail(interruptedFailure(code));
+        return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
     const qint64 imageBytes = QFileInfo(path).size() - qint64(dfu::kSuffixLength);
@@ -646,7 +514,7 @@ int deviceCommand(Run& run, const QStringList& arguments) {
                          QStringLiteral("while waiting for the accessory")});
     if (chosen.isEmpty())
         return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
-                         tableText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
+                         codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
     if (run.parser.isSet(kAll))
         return allCommand(run, chosen, file);
 
@@ -704,8 +572,8 @@ void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& t
 }
 
 int usageError(const QString& text) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(Run::programName()),
-                 qPrintable(text), qPrintable(Run::programName()));
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(Report::programName()),
+                 qPrintable(text), qPrintable(Report::programName()));
     return UsageError;
 }
 
@@ -725,7 +593,7 @@ void installInterruptHandler() {
 int run() {
     qInstallMessageHandler(quietMessageLog);
     const QStringList arguments = QCoreApplication::arguments();
-    const QString program = Run::programName();
+    const QString program = Report::programName();
 
     // First pass with every option known, only to find the command.
     QCommandLineParser probe;
