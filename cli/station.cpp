@@ -124,9 +124,14 @@ private:
         if (child.done)
             return;
         child.done = true;
-        child.status = child.result.isEmpty()
-                           ? (exitStatus == Success ? DeviceFailed : exitStatus)
-                           : child.result.value(QStringLiteral("status")).toInt();
+        // A child that crashed or could not start leaves no result line.
+        if (child.result.isEmpty())
+            child.result = {
+                {QStringLiteral("status"), exitStatus == Success ? DeviceFailed : exitStatus},
+                {QStringLiteral("code"), 0},
+                {QStringLiteral("text"),
+                 QStringLiteral("The child process ended without a result")}};
+        child.status = child.result.value(QStringLiteral("status")).toInt();
         printPlainStep(child);
         if (running() == 0)
             m_loop.quit();
