@@ -36,9 +36,14 @@ const std::vector<Scenario>& scenarios() {
 }
 
 bool plugInScenario(const std::string& name) {
+    return name == "no-accessory" || plugInScenario(name, *accessoryConfig().serialNumber);
+}
+
+sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber) {
     if (name == "no-accessory")
-        return true;
+        return nullptr;
     sim::AccessoryConfig config = accessoryConfig();
+    config.serialNumber = serialNumber;
     if (name == "unplugged") {
         config.lateFault = sim::LateFault::Unplug;
         config.lateFaultAfterBlocks = kBlocksAt40Percent;
@@ -52,10 +57,9 @@ bool plugInScenario(const std::string& name) {
         config.reportDelayUs = kFullSpeedReportDelayUs;
         config.pollTimeoutMs = kFullSpeedPollTimeoutMs;
     } else if (name != "healthy") {
-        return false;
+        return nullptr;
     }
-    sim::Bus::addAccessory(config);
-    return true;
+    return &sim::Bus::addAccessory(config);
 }
 
 std::string scenarioHelp() {

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace sim {
+class DeviceModel;
+}
+
 namespace demo {
 
 struct Scenario {
@@ -20,6 +24,10 @@ constexpr const char* kDefaultScenario = "healthy";
 // Plugs in the named scenario's accessory; false (and nothing plugged in)
 // for a name that is not in scenarios().
 bool plugInScenario(const std::string& name);
+// The same, the accessory enumerating with the given serial number, so that
+// several can be told apart. Returns the accessory plugged in, null for
+// no-accessory and for unknown names.
+sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber);
 
 // One line per scenario, "  name  description", for a --help text.
 std::string scenarioHelp();

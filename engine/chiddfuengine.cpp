@@ -122,6 +122,17 @@ int32 CHidDfuEngine::setCodeAndText(int32 code, const std::string& text) {
 
 int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usage,
                              uint16_t usagePage) {
+    return connectFirst(vendorId, productId, usage, usagePage, nullptr);
+}
+
+int32 CHidDfuEngine::ConnectPath(uint16_t vendorId, uint16_t productId, const char* path) {
+    if (!deviceHandle && (!path || !*path))
+        return setCode(CHidDfuErrorState::InvalidParameter);
+    return connectFirst(vendorId, productId, 0, 0, path);
+}
+
+int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage,
+                                  uint16_t usagePage, const char* path) {
     if (deviceHandle)
         return setCodeAndText(CHidDfuErrorState::FailedToConnect, "Already connected");
 
@@ -134,7 +145,8 @@ int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usa
                    << "\n   Product: " << wideText(d->product_string).constData();
         const bool matches = d->vendor_id == vendorId && d->product_id == productId &&
                              (usage == 0 || d->usage == usage) &&
-                             (usagePage == 0 || d->usage_page == usagePage);
+                             (usagePage == 0 || d->usage_page == usagePage) &&
+                             (!path || (d->path && std::strcmp(d->path, path) == 0));
         if (!matches)
             continue;
         errno = 0;
@@ -264,6 +276,20 @@ CHidDfuEngine& hidDfuEngine() {
 
 int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage) {
     return theEngine.Connect(vendorId, productId, usage, usagePage);
+}
+int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path) {
+    return theEngine.ConnectPath(vendorId, productId, path);
+}
+uint16_t hidDfuFeatureReportLength(const char* path) {
+    if (!path || !*path)
+        return 0;
+    // Opened only for the descriptor call; an interface this user may not
+    // open still has its sysfs route.
+    hid_device* device = hid_open_path(path);
+    const uint16_t length = featureReportLengthOf(device, path);
+    if (device)
+        hid_close(device);
+    return length;
 }
 int32 hidDfuDisconnect() {
     return theEngine.Disconnect();

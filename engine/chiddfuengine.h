@@ -37,6 +37,7 @@ public:
     ~CHidDfuEngine() override;
 
     int32 Connect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage);
+    int32 ConnectPath(uint16_t vendorId, uint16_t productId, const char* path);
     int32 Disconnect();
     int32 Reset();
     int32 Backup(const char* path);
@@ -59,6 +60,10 @@ public slots:
 private:
     friend class AsyncWorkerManager;
 
+    // The first enumerated interface that matches every filter; path null
+    // matches any path.
+    int32 connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage,
+                       const char* path);
     int32 setCode(int32 code);
     int32 setCodeAndText(int32 code, const std::string& text);
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());

@@ -11,6 +11,13 @@ typedef int32_t int32;
 // Opens the first HID interface that matches; usage and usagePage 0 match any.
 // Returns -2 when nothing matched or a device is already open.
 int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage);
+// As hidDfuConnect, for the interface enumerated under path only, so that one
+// of several accessories can be chosen. -11 for a null or empty path.
+int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path);
+// Feature report length in bytes, report ID included, of the HID interface at
+// path, found the way a connect finds it; 0 when it cannot be had. Needs no
+// connection and changes no engine state.
+uint16_t hidDfuFeatureReportLength(const char* path);
 // Closes the open device; 0 also when none was open, -14 while an operation runs.
 int32 hidDfuDisconnect();
 // Asks the device to restart and closes it; -1 without a device, -14 while an

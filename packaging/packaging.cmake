@@ -5,7 +5,8 @@
 # tree, with the files it reads beside its executable, in
 # <prefix>/lib/tavrin-installator/, and adds a link in <prefix>/bin, a
 # desktop entry with its icon and the udev rule that lets the user at the
-# seat open the accessory. `cpack -G DEB` (or the target tavrin_deb) packs
+# seat open the accessory. The command-line flasher tavrin-dfu, its man page
+# and bash completion install from cli/. `cpack -G DEB` (or the target tavrin_deb) packs
 # the same tree for /usr, depending on Debian's runtime packages.
 
 if(NOT TARGET tavrin-installator)
@@ -60,7 +61,7 @@ set(CPACK_PACKAGE_NAME tavrin-installator)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware installer for the TAVRIN USB accessory")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Leads the user through a short wizard and writes the firmware to the TAVRIN accessory.")
+    "Leads the user through a short wizard and writes the firmware to the TAVRIN accessory; tavrin-dfu does the same from the command line, for scripts and flashing stations.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TAVRIN installator developers")
@@ -88,6 +89,6 @@ add_custom_target(tavrin_deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
           -B ${CMAKE_BINARY_DIR}/packages
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS tavrin-installator tavrin_desktop_icon
+  DEPENDS tavrin-installator tavrin_desktop_icon tavrin-dfu tavrin_dfu_man
   COMMENT "Building the Debian package"
   VERBATIM)

@@ -43,11 +43,26 @@ struct State {
 
 void removeTree();
 
+std::string& chosenRoot() {
+    static std::string folder;
+    return folder;
+}
+bool& stateMade() {
+    static bool made = false;
+    return made;
+}
+
 // Never destroyed: the engine's global instance may close its device from
 // its own destructor at exit, after function-local statics would be gone.
 State& state() {
     static State* const instance = [] {
         auto* s = new State;
+        stateMade() = true;
+        if (!chosenRoot().empty()) {
+            fs::create_directories(chosenRoot());
+            s->root = chosenRoot();
+            return s;
+        }
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/simaccessory-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
@@ -193,6 +208,13 @@ int Bus::openConnections() {
 
 std::string Bus::root() {
     return state().root;
+}
+
+bool Bus::useRoot(const std::string& folder) {
+    if (stateMade())
+        return false;
+    chosenRoot() = folder;
+    return true;
 }
 
 std::vector<BusEntry> Bus::enumerate() {

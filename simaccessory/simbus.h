@@ -61,6 +61,10 @@ public:
     static int openConnections();
     // The temporary folder that holds dev/ and sys/.
     static std::string root();
+    // Lays the bus out under folder (created if missing) instead of a
+    // temporary folder, and leaves it there at exit, so that node paths are
+    // known in advance. Only before the bus is first used; false after.
+    static bool useRoot(const std::string& folder);
 
     // --- For attachments ------------------------------------------------
     // Interfaces present now, in the order they were added.

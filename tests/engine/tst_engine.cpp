@@ -94,6 +94,8 @@ private slots:
     void connectFailures();
     void connectReadsTheReportLengthFromTheDescriptor_data();
     void connectReadsTheReportLengthFromTheDescriptor();
+    void connectPathChoosesOneOfSeveral_data();
+    void connectPathChoosesOneOfSeveral();
     void openRefusedNamesTheNodeAndTheRule();
     void disconnectAndReset();
     void refusedStarts_data();
@@ -275,6 +277,38 @@ void tst_Engine::connectReadsTheReportLengthFromTheDescriptor() {
                                                               "of .*/hidraw0 : cannot open"));
     QCOMPARE(connectAccessory(), 0);
     QCOMPARE(int(hidDfuEngine().reportLength()), length);
+}
+
+void tst_Engine::connectPathChoosesOneOfSeveral_data() {
+    QTest::addColumn<int>("interface"); // 0 keyboard, 1 and 2 accessories, -1 none
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("reportLength"); // of that interface, without connecting
+    QTest::newRow("second accessory") << 2 << 0 << 300;
+    QTest::newRow("first accessory") << 1 << 0 << 64;
+    QTest::newRow("keyboard") << 0 << -2 << 0;
+    QTest::newRow("empty path") << -1 << -11 << 0;
+}
+
+void tst_Engine::connectPathChoosesOneOfSeveral() {
+    QFETCH(int, interface);
+    QFETCH(int, code);
+    QFETCH(int, reportLength);
+    sim::AccessoryConfig config;
+    std::vector<std::string> paths{sim::Bus::addKeyboard()};
+    std::vector<sim::DeviceModel*> accessories{nullptr, &sim::Bus::addAccessory(config)};
+    config.featureReportLength = 300;
+    accessories.push_back(&sim::Bus::addAccessory(config));
+    paths.push_back(sim::Bus::pathOf(*accessories[1]));
+    paths.push_back(sim::Bus::pathOf(*accessories[2]));
+    const std::string path = interface < 0 ? std::string() : paths[std::size_t(interface)];
+
+    QCOMPARE(int(hidDfuFeatureReportLength(path.c_str())), reportLength);
+    QCOMPARE(hidDfuConnectPath(0x0A12, 0xFFFE, path.c_str()), code);
+    if (code != 0)
+        return;
+    QCOMPARE(int(hidDfuEngine().reportLength()), reportLength);
+    QCOMPARE(hidDfuReset(), 0);
+    QCOMPARE(accessories[std::size_t(interface)]->resetCount(), 1);
 }
 
 void tst_Engine::openRefusedNamesTheNodeAndTheRule() {

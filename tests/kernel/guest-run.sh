@@ -5,6 +5,7 @@
 # it needs, and exits with the program's verdict.
 #
 #   guest-run.sh --kernel-cache DIR --work DIR [--env NAME=VALUE]... [--udev-rule FILE]
+#                [--with FILE]...
 #                PROGRAM [ARGUMENT]...
 #
 # --kernel-cache  where the kernel package is downloaded and unpacked, once
@@ -14,6 +15,8 @@
 # --udev-rule     run Debian's systemd-udevd in the guest with this rule as its
 #                 only one (the udev package is downloaded into the kernel
 #                 cache and unpacked, never installed)
+# --with          another program (with its libraries) for PROGRAM to run, in
+#                 /test/ of the guest beside it; PROGRAM may then be a script
 #
 # Exit code: 0 when the program passed, 1 when it failed or the guest ended
 # without a verdict, 77 when QEMU or the kernel cannot be had on this machine
@@ -42,12 +45,14 @@ cache=
 work=
 envs=()
 udev_rule=
+withs=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --kernel-cache) cache="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --env) envs+=("$2"); shift 2 ;;
     --udev-rule) udev_rule="$(realpath "$2")"; shift 2 ;;
+    --with) withs+=("$(realpath "$2")"); shift 2 ;;
     --) shift; break ;;
     -*) fail "unknown option $1" ;;
     *) break ;;
@@ -197,6 +202,10 @@ build_initramfs() {
     if [ -n "$udev_rule" ]; then
         add_udev
     fi
+    local with
+    for with in "${withs[@]+"${withs[@]}"}"; do
+        copy_with_libraries "$with" "$root/test/$(basename "$with")"
+    done
     cp "$here/guest-init.sh" "$root/init"
     chmod 755 "$root/init"
     {

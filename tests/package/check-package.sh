@@ -50,6 +50,16 @@ check "desktop icon" test -s "$root/usr/share/icons/hicolor/256x256/apps/tavrin-
 check "udev rule" grep -q 'ATTRS{idVendor}=="0a12", ATTRS{idProduct}=="fffe", TAG+="uaccess"' \
     "$root/usr/lib/udev/rules.d/70-tavrin-accessory.rules"
 
+check "tavrin-dfu in usr/bin" test -x "$root/usr/bin/tavrin-dfu"
+check "tavrin-dfu man page" bash -c 'gzip -dc "$1" | grep -q "^\.TH TAVRIN-DFU 1"' \
+    _ "$root/usr/share/man/man1/tavrin-dfu.1.gz"
+check "tavrin-dfu bash completion" grep -q "complete .* tavrin-dfu" \
+    "$root/usr/share/bash-completion/completions/tavrin-dfu"
+check "installed tavrin-dfu runs" bash -c '"$1" --version | grep -qx "tavrin-dfu [0-9.]*"' \
+    _ "$root/usr/bin/tavrin-dfu"
+check "installed tavrin-dfu checks the shipped firmware" \
+    "$root/usr/bin/tavrin-dfu" check "$program_dir/tavrinFirmware.dfu"
+
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 for package in libqt5core5a libqt5gui5 libqt5qml5 libqt5quick5 libhidapi-hidraw0 \

@@ -1,0 +1,36 @@
+#include "exitstatus.h"
+
+#include "chiddfuerrorstate.h"
+
+namespace cli {
+
+ExitStatus statusOfCode(int32_t code) {
+    switch (code) {
+    case CHidDfuErrorState::Success:
+        return Success;
+    case CHidDfuErrorState::FailedToConnect:
+        return NoDevice;
+    case CHidDfuErrorState::FailedToOpenFile:
+    case CHidDfuErrorState::FailedToWriteFile:
+    case CHidDfuErrorState::InvalidFileFormat:
+    case CHidDfuErrorState::InvalidFileCrc:
+    case CHidDfuErrorState::FileReadFailed:
+        return FileInvalid;
+    default:
+        return DeviceFailed;
+    }
+}
+
+const char* exitStatusHelp() {
+    return "Exit status:\n"
+           "  0    success\n"
+           "  2    usage error (unknown command or option, missing argument)\n"
+           "  3    no device: no accessory found (also after --wait), or it cannot be opened\n"
+           "  4    file invalid: missing, unreadable, malformed or unwritable file\n"
+           "  5    device failed: the accessory failed or stopped answering\n"
+           "  6    verify mismatch: the firmware read back differs from the file\n"
+           "  130  interrupted (Ctrl+C); a running transfer was let finish first\n"
+           "With --all: the status of the first accessory (in list order) that failed.\n";
+}
+
+} // namespace cli

@@ -1,0 +1,27 @@
+#pragma once
+// Exit statuses of tavrin-dfu: one per class of failure, so that scripts can
+// tell a missing accessory from a bad file or a failed transfer.
+
+#include <cstdint>
+
+namespace cli {
+
+enum ExitStatus : int {
+    Success = 0,
+    UsageError = 2,
+    NoDevice = 3,
+    FileInvalid = 4,
+    DeviceFailed = 5,
+    VerifyMismatch = 6,
+    // 128 + SIGINT, as shells report a command ended by Ctrl+C.
+    Interrupted = 130,
+};
+
+// The class of an engine result code: file codes are the file's fault, a
+// failed connect means no usable accessory, everything else the device's.
+ExitStatus statusOfCode(int32_t code);
+
+// The table of exit statuses for --help, one "  N  meaning" line each.
+const char* exitStatusHelp();
+
+} // namespace cli

@@ -1,0 +1,668 @@
+#include "flasher.h"
+
+#include "chiddfuerrorstate.h"
+#include "clibackend.h"
+#include "dfufile.h"
+#include "dfufiles.h"
+#include "exitstatus.h"
+#include "hiddfu.h"
+#include "output.h"
+#include "report.h"
+#include "station.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVector>
+
+#include <hidapi/hidapi.h>
+
+#include <csignal>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+constexpr uint16_t kVendorId = 0x0A12;
+constexpr uint16_t kProductId = 0xFFFE;
+// How often the engine's progress and, while waiting, the bus are looked at.
+constexpr unsigned long kProgressPollMs = 50;
+constexpr unsigned long kWaitPollMs = 200;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Options and commands.
+
+const QCommandLineOption kJson(QStringLiteral("json"),
+                               QStringLiteral("Print JSON: one object per line (list: an array)."));
+const QCommandLineOption kPath(QStringLiteral("path"),
+                               QStringLiteral("Use the accessory at this HID path (see list)."),
+                               QStringLiteral("path"));
+const QCommandLineOption kSerial(QStringLiteral("serial"),
+                                 QStringLiteral("Use the accessory with this serial number."),
+                                 QStringLiteral("text"));
+const QCommandLineOption kWait(QStringLiteral("wait"),
+                               QStringLiteral("Wait up to this long for the accessory to appear."),
+                               QStringLiteral("seconds"));
+const QCommandLineOption
+    kAll(QStringLiteral("all"),
+         QStringLiteral("Every attached accessory at once, one process each."));
+const QCommandLineOption kVerify(QStringLiteral("verify"),
+                                 QStringLiteral("Read the firmware back after writing and compare "
+                                                "it with the file's image (before the reset)."));
+const QCommandLineOption kNoReset(QStringLiteral("no-reset"),
+                                  QStringLiteral("Leave the accessory in its update mode."));
+const QCommandLineOption kForce(QStringLiteral("force"),
+                                QStringLiteral("Pack an image whose length field (bytes 10-13) "
+                                               "does not match its size."));
+const QCommandLineOption kTestImage(QStringLiteral("test-image"),
+                                    QStringLiteral("Pack a generated test image of this many "
+                                                   "bytes instead of reading IMAGE."),
+                                    QStringLiteral("length"));
+
+enum Needs { kNone = 0, kDevice = 1, kFile = 2, kAllowAll = 4, kBackend = 8 };
+
+struct Command {
+    const char* name;
+    const char* synopsis; // positional arguments
+    const char* summary;
+    int needs;
+};
+
+const Command kCommands[] = {
+    {"list", "", "List every HID interface; the accessory is marked.", kBackend},
+    {"check", "FILE", "Check a DFU file: suffix, image length and CRC.", kNone},
+    {"pack", "IMAGE OUT", "Wrap a raw firmware image into a DFU file.", kNone},
+    {"upgrade", "FILE", "Write a DFU file to the accessory, then reset it.",
+     kDevice | kFile | kAllowAll | kBackend},
+    {"backup", "FILE", "Read the accessory's firmware into a DFU file.", kDevice | kBackend},
+    {"verify", "FILE", "Read the firmware back and compare it with a DFU file.",
+     kDevice | kFile | kAllowAll | kBackend},
+    {"reset", "", "Restart the accessory.", kDevice | kBackend},
+};
+
+const Command* findCommand(const QString& name) {
+    for (const Command& c : kCommands) {
+        if (name == QLatin1String(c.name))
+            return &c;
+    }
+    return nullptr;
+}
+
+QString generalHelp(const QString& program) {
+    QString text = QStringLiteral("Usage: %1 COMMAND [options] [arguments]\n"
+                                  "Firmware tool for the TAVRIN accessory (USB %2:%3).\n\n"
+                                  "Commands:\n")
+                       .arg(program)
+                       .arg(kVendorId, 4, 16, QLatin1Char('0'))
+                       .arg(kProductId, 4, 16, QLatin1Char('0'));
+    for (const Command& c : kCommands)
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(c.summary);
+    text += QStringLiteral("\n'%1 COMMAND --help' shows a command's options; --version the "
+                           "version.\n\n")
+                .arg(program);
+    return text + QLatin1String(exitStatusHelp());
+}
+
+// ---------------------------------------------------------------------------
+// HID interfaces.
+
+struct HidInterface {
+    QString path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    QString serialNumber;
+    QString manufacturer;
+    QString product;
+
+    bool isAccessory() const { return vendorId == kVendorId && productId == kProductId; }
+};
+
+QString wideText(const wchar_t* text) {
+    return text ? QString::fromWCharArray(text) : QString();
+}
+
+QVector<HidInterface> enumerateHid() {
+    QVector<HidInterface> list;
+    hid_device_info* devices = hid_enumerate(0, 0);
+    for (hid_device_info* d = devices; d; d = d->next) {
+        list.push_back({QString::fromLocal8Bit(d->path ? d->path : ""), d->vendor_id, d->product_id,
+                        d->usage_page, d->usage, wideText(d->serial_number),
+                        wideText(d->manufacturer_string), wideText(d->product_string)});
+    }
+    hid_free_enumeration(devices);
+    return list;
+}
+
+// ---------------------------------------------------------------------------
+// A command's run: its command line and its report.
+
+class Run : public Report {
+public:
+    Run(const Command& command, QCommandLineParser& parser)
+        : Report(QLatin1String(command.name), Output::modeFor(parser.isSet(kJson))),
+          command(command), parser(parser) {}
+
+    const Command& command;
+    QCommandLineParser& parser;
+};
+
+QString hex(uint32_t value, int digits) {
+    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
+// ---------------------------------------------------------------------------
+// Commands without a device.
+
+int listCommand(Run& run) {
+    QJsonArray array;
+    QStringList rows;
+    for (const HidInterface& h : enumerateHid()) {
+        const uint16_t length = hidDfuFeatureReportLength(QFile::encodeName(h.path).constData());
+        array.append(QJsonObject{{QStringLiteral("path"), h.path},
+                                 {QStringLiteral("vendorId"), h.vendorId},
+                                 {QStringLiteral("productId"), h.productId},
+                                 {QStringLiteral("usagePage"), h.usagePage},
+                                 {QStringLiteral("usage"), h.usage},
+                                 {QStringLiteral("serialNumber"), h.serialNumber},
+                                 {QStringLiteral("manufacturer"), h.manufacturer},
+                                 {QStringLiteral("product"), h.product},
+                                 {QStringLiteral("featureReportLength"), length},
+                                 {QStringLiteral("accessory"), h.isAccessory()}});
+        rows << QStringLiteral("%1 %2:%3  %4:%5  %6  %7  %8")
+                    .arg(h.isAccessory() ? QLatin1Char('*') : QLatin1Char(' '))
+                    .arg(h.vendorId, 4, 16, QLatin1Char('0'))
+                    .arg(h.productId, 4, 16, QLatin1Char('0'))
+                    .arg(h.usagePage, 4, 16, QLatin1Char('0'))
+                    .arg(h.usage, 4, 16, QLatin1Char('0'))
+                    .arg(length, 6)
+                    .arg(h.serialNumber.isEmpty() ? QStringLiteral("-") : h.serialNumber, -12)
+                    .arg(h.path);
+    }
+    if (run.out.json()) {
+        std::printf("%s\n", QJsonDocument(array).toJson(QJsonDocument::Compact).constData());
+        return Success;
+    }
+    if (rows.isEmpty()) {
+        run.out.say(QStringLiteral("No HID interfaces found."));
+        return Success;
+    }
+    run.out.say(QStringLiteral("  %1  %2  REPORT  %3  PATH")
+                    .arg(QStringLiteral("VID:PID"), -9)
+                    .arg(QStringLiteral("USAGE"), -9)
+                    .arg(QStringLiteral("SERIAL"), -12));
+    for (const QString& row : rows)
+        run.out.say(row);
+    run.out.say(QStringLiteral("(* the accessory; REPORT: feature report length in bytes)"));
+    return Success;
+}
+
+int checkCommand(Run& run, const QString& path) {
+    const FileContents contents = readFile(path);
+    if (!contents.ok)
+        return run.fail(contents.failure);
+    const QByteArray& bytes = contents.bytes;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const qint64 size = bytes.size();
+    run.facts.insert(QStringLiteral("file"), path);
+    run.facts.insert(QStringLiteral("size"), size);
+    run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(path).arg(size));
+    if (size >= qint64(dfu::kSuffixLength)) {
+        const uint8_t* suffix = data + size - qint64(dfu::kSuffixLength);
+        const QString signature =
+            QString::fromLatin1(reinterpret_cast<const char*>(suffix + dfu::kSuffixSignature),
+                                int(dfu::kSuffixSignatureLength));
+        const uint32_t found = dfu::le32(suffix + dfu::kSuffixCrc);
+        dfu::Crc32 crc;
+        const uint32_t computed = crc.update(data, std::size_t(size) - dfu::kSuffixCrcLength);
+        const qint64 imageBytes = size - qint64(dfu::kSuffixLength);
+        const uint32_t field = imageLengthField(bytes);
+        const QJsonObject fields{
+            {QStringLiteral("bcdDevice"), dfu::le16(suffix + dfu::kSuffixBcdDevice)},
+            {QStringLiteral("idProduct"), dfu::le16(suffix + dfu::kSuffixIdProduct)},
+            {QStringLiteral("idVendor"), dfu::le16(suffix + dfu::kSuffixIdVendor)},
+            {QStringLiteral("bcdDFU"), dfu::le16(suffix + dfu::kSuffixBcdDfu)},
+            {QStringLiteral("signature"), signature},
+            {QStringLiteral("bLength"), suffix[dfu::kSuffixBLength]},
+            {QStringLiteral("imageLengthField"), qint64(field)},
+            {QStringLiteral("imageBytes"), imageBytes},
+            {QStringLiteral("crcFound"), qint64(found)},
+            {QStringLiteral("crcComputed"), qint64(computed)}};
+        for (auto it = fields.begin(); it != fields.end(); ++it)
+            run.facts.insert(it.key(), it.value());
+        run.out.say(QStringLiteral("Suffix:             bcdDevice %1, idProduct %2, idVendor %3, "
+                                   "bcdDFU %4, signature \"%5\", bLength %6")
+                        .arg(hex(dfu::le16(suffix + dfu::kSuffixBcdDevice), 4),
+                             hex(dfu::le16(suffix + dfu::kSuffixIdProduct), 4),
+                             hex(dfu::le16(suffix + dfu::kSuffixIdVendor), 4),
+                             hex(dfu::le16(suffix + dfu::kSuffixBcdDfu), 4), signature)
+                        .arg(suffix[dfu::kSuffixBLength]));
+        run.out.say(QStringLiteral("Image length field: %1 bytes").arg(field));
+        run.out.say(QStringLiteral("Image bytes:        %1").arg(imageBytes));
+        run.out.say(QStringLiteral("CRC:                found %1, computed %2")
+                        .arg(hex(found, 8), hex(computed, 8)));
+    }
+    const Failure failure = checkDfuFile(path);
+    if (failure.status != Success)
+        return run.fail(failure);
+    return run.succeed(QStringLiteral("Result:             valid (code 0)"));
+}
+
+int packCommand(Run& run, const QStringList& arguments) {
+    QByteArray image;
+    if (run.parser.isSet(kTestImage)) {
+        bool ok = false;
+        const uint length = run.parser.value(kTestImage).toUInt(&ok);
+        if (!ok)
+            return run.fail(
+                {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
+        const std::vector<uint8_t> generated = dfu::makeImage(length);
+        image = QByteArray(reinterpret_cast<const char*>(generated.data()), int(generated.size()));
+    } else {
+        const FileContents contents = readFile(arguments.value(0));
+        if (!contents.ok)
+            return run.fail(contents.failure);
+        image = contents.bytes;
+        const uint32_t field = imageLengthField(image);
+        if (field != uint32_t(image.size()) && !run.parser.isSet(kForce))
+            return run.fail(
+                {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+                 QStringLiteral("Image length field (%1) does not match the image size (%2)")
+                     .arg(field)
+                     .arg(image.size()),
+                 QStringLiteral("refused; --force packs it anyway")});
+    }
+    const QString outPath = arguments.last();
+    const std::vector<uint8_t> file = dfu::makeDfuFile(
+        std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(image.constData()),
+                             reinterpret_cast<const uint8_t*>(image.constData()) + image.size()));
+    // Written beside the target and renamed over it: never a half file.
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) !=
+            qint64(file.size()) ||
+        !out.commit())
+        return run.fail({FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+                         codeText(CHidDfuErrorState::FailedToWriteFile),
+                         QStringLiteral("%1: %2").arg(outPath, out.errorString())});
+    const uint32_t crc = dfu::le32(file.data() + file.size() - dfu::kSuffixCrcLength);
+    run.facts.insert(QStringLiteral("file"), outPath);
+    run.facts.insert(QStringLiteral("imageBytes"), image.size());
+    run.facts.insert(QStringLiteral("crc"), qint64(crc));
+    return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")
+                           .arg(image.size())
+                           .arg(outPath, hex(crc, 8)));
+}
+
+// ---------------------------------------------------------------------------
+// Commands with a device.
+
+// Starts a transfer and reports its progress until the engine says it ended.
+// Ctrl+C does not stop it: the engine cannot stop mid-block without leaving
+// the accessory half-written, so the transfer runs to its end first.
+int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), const QString& path,
+               qint64 total) {
+    const int32 started = start(QFile::encodeName(path).constData());
+    if (started != 0)
+        return started;
+    run.out.beginTransfer(operation, total);
+    bool told = false;
+    for (uint8 percent = hidDfuGetProgress(); percent != 100; percent = hidDfuGetProgress()) {
+        run.out.progress(percent);
+        if (g_interrupted && !told) {
+            run.out.warn(QStringLiteral("Interrupted: the %1 is finishing; keep the accessory "
+                                        "plugged in.")
+                             .arg(operation));
+            told = true;
+        }
+        QThread::msleep(kProgressPollMs);
+    }
+    run.out.endTransfer();
+    return hidDfuGetResult();
+}
+
+// Reads the firmware back and compares it with the file's image.
+int readBackAndCompare(Run& run, const QString& path, bool& matched) {
+    matched = false;
+    const FileContents contents = readFile(path);
+    if (!contents.ok)
+        return run.fail(contents.failure);
+    // The bytes an upgrade sends; the file check has made sure it holds them.
+    const QByteArray expected = contents.bytes.left(int(imageLengthField(contents.bytes)));
+    QTemporaryDir folder;
+    const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
+    if (!folder.isValid())
+        return run.fail({FileInvalid, CHidDfuErrorState::FailedToOpenFile,
+                         codeText(CHidDfuErrorState::FailedToOpenFile),
+                         QStringLiteral("no temporary folder: %1").arg(folder.errorString())});
+    // The accessory decides how much it sends back.
+    const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, readBack, -1);
+    if (g_interrupted)
+        return run.failInterrupted(code);
+    if (code != 0)
+        return run.failEngine(code);
+    const FileContents back = readFile(readBack);
+    if (!back.ok)
+        return run.fail(back.failure);
+    const QByteArray actual = back.bytes.left(back.bytes.size() - int(dfu::kSuffixLength));
+    int offset = 0;
+    while (offset < expected.size() && offset < actual.size() && expected[offset] == actual[offset])
+        ++offset;
+    if (offset == expected.size() && offset == actual.size()) {
+        matched = true;
+        return Success;
+    }
+    run.facts.insert(QStringLiteral("offset"), offset);
+    QString detail = QStringLiteral("the firmware read back differs from %1 at offset %2 (%3)")
+                         .arg(path)
+                         .arg(offset)
+                         .arg(hex(uint32_t(offset), 1));
+    if (offset < expected.size() && offset < actual.size())
+        detail += QStringLiteral(": file %1, accessory %2")
+                      .arg(hex(uint8_t(expected[offset]), 2), hex(uint8_t(actual[offset]), 2));
+    else
+        detail += QStringLiteral(": the file's image has %1 bytes, the accessory's %2")
+                      .arg(expected.size())
+                      .arg(actual.size());
+    return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
+}
+
+int upgradeCommand(Run& run, const QString& path) {
+    const FileContents contents = readFile(path);
+    if (!contents.ok)
+        return run.fail(contents.failure);
+    const int32 code = transfer(run, QStringLiteral("write"), hidDfuUpgrade, path,
+                                imageLengthField(contents.bytes));
+    if (g_interrupted)
+        return run.failInterrupted(code);
+    if (code != 0)
+        return run.failEngine(code);
+    QString done = QStringLiteral("Upgraded with %1").arg(path);
+    if (run.parser.isSet(kVerify)) {
+        bool matched = false;
+        const int status = readBackAndCompare(run, path, matched);
+        if (!matched)
+            return status;
+        done += QStringLiteral(", verified");
+    }
+    if (!run.parser.isSet(kNoReset)) {
+        const int32 reset = hidDfuReset();
+        if (reset != 0)
+            return run.failEngine(reset, QStringLiteral("written, but the reset failed"));
+        done += QStringLiteral(", reset");
+    } else {
+        done += QStringLiteral(", left in update mode");
+    }
+    return run.succeed(done);
+}
+
+int backupCommand(Run& run, const QString& path) {
+    const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, path, -1);
+    if (g_interrupted)
+        return run.failInterrupted(code);
+    if (code != 0)
+        return run.failEngine(code);
+    const qint64 imageBytes = QFileInfo(path).size() - qint64(dfu::kSuffixLength);
+    run.facts.insert(QStringLiteral("file"), path);
+    run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
+    return run.succeed(
+        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(path));
+}
+
+int verifyCommand(Run& run, const QString& path) {
+    bool matched = false;
+    const int status = readBackAndCompare(run, path, matched);
+    return matched ? run.succeed(QStringLiteral("Verified: the accessory holds %1").arg(path))
+                   : status;
+}
+
+int resetCommand(Run& run) {
+    const int32 code = hidDfuReset();
+    return code ? run.failEngine(code) : run.succeed(QStringLiteral("Reset"));
+}
+
+// The accessories the command line chose, waiting for them with --wait.
+// False when interrupted while waiting.
+bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSeconds) {
+    QElapsedTimer clock;
+    clock.start();
+    bool told = false;
+    for (;;) {
+        chosen.clear();
+        for (const HidInterface& h : enumerateHid()) {
+            if (h.isAccessory() &&
+                (!run.parser.isSet(kPath) || h.path == run.parser.value(kPath)) &&
+                (!run.parser.isSet(kSerial) || h.serialNumber == run.parser.value(kSerial)))
+                chosen.push_back(h);
+        }
+        if (!chosen.isEmpty() || double(clock.elapsed()) >= waitSeconds * 1000.0)
+            return true;
+        if (g_interrupted)
+            return false;
+        if (!told)
+            run.out.say(QStringLiteral("Waiting up to %1 s for the accessory...").arg(waitSeconds));
+        told = true;
+        QThread::msleep(kWaitPollMs);
+    }
+}
+
+QString describe(const QCommandLineParser& parser) {
+    if (parser.isSet(kPath))
+        return QStringLiteral("no accessory at %1").arg(parser.value(kPath));
+    if (parser.isSet(kSerial))
+        return QStringLiteral("no accessory with serial number \"%1\"").arg(parser.value(kSerial));
+    return QStringLiteral("no accessory found");
+}
+
+// --all: this process stays the parent and runs the same command once per
+// accessory in a child, each choosing its accessory by serial number when
+// every serial number is distinct, else by path.
+int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString& file) {
+    QSet<QString> serials;
+    for (const HidInterface& h : accessories)
+        serials.insert(h.serialNumber);
+    const bool bySerial = !serials.contains(QString()) && serials.size() == accessories.size();
+    QVector<StationJob> jobs;
+    for (const HidInterface& h : accessories) {
+        QStringList arguments{QLatin1String(run.command.name), QStringLiteral("--json")};
+        for (const QCommandLineOption* flag : {&kVerify, &kNoReset}) {
+            if (run.parser.isSet(*flag))
+                arguments << QStringLiteral("--") + flag->names().first();
+        }
+        arguments << backendChildArguments(run.parser);
+        arguments << (bySerial ? QStringLiteral("--serial") : QStringLiteral("--path"))
+                  << (bySerial ? h.serialNumber : h.path) << file;
+        jobs.push_back({h.path, h.serialNumber, arguments});
+    }
+    return runStation(run.out, QLatin1String(run.command.name), jobs);
+}
+
+int deviceCommand(Run& run, const QStringList& arguments) {
+    const QString file = arguments.value(0);
+    if (run.command.needs & kFile) {
+        const Failure failure = checkDfuFile(file);
+        if (failure.status != Success)
+            return run.fail(failure);
+    }
+    double waitSeconds = 0;
+    if (run.parser.isSet(kWait)) {
+        bool ok = false;
+        waitSeconds = run.parser.value(kWait).toDouble(&ok);
+        if (!ok || waitSeconds < 0)
+            return run.fail(
+                {UsageError, 0, QStringLiteral("--wait needs a number of seconds"), QString()});
+    }
+    QVector<HidInterface> chosen;
+    if (!chosenAccessories(run, chosen, waitSeconds))
+        return run.fail({Interrupted, 0, QStringLiteral("Interrupted"),
+                         QStringLiteral("while waiting for the accessory")});
+    if (chosen.isEmpty())
+        return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
+                         codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
+    if (run.parser.isSet(kAll))
+        return allCommand(run, chosen, file);
+
+    const HidInterface& accessory = chosen.first();
+    // Without a choice, the first match, as the wizard connects.
+    const int32 code = run.parser.isSet(kPath) || run.parser.isSet(kSerial)
+                           ? hidDfuConnectPath(kVendorId, kProductId,
+                                               QFile::encodeName(accessory.path).constData())
+                           : hidDfuConnect(kVendorId, kProductId, 0, 0);
+    run.facts.insert(QStringLiteral("path"), accessory.path);
+    run.facts.insert(QStringLiteral("serial"), accessory.serialNumber);
+    if (code != 0)
+        return run.failEngine(code, QStringLiteral("cannot open %1").arg(accessory.path));
+    const QString name = run.command.name;
+    int status = Success;
+    if (name == QLatin1String("upgrade"))
+        status = upgradeCommand(run, file);
+    else if (name == QLatin1String("backup"))
+        status = backupCommand(run, file);
+    else if (name == QLatin1String("verify"))
+        status = verifyCommand(run, file);
+    else
+        status = resetCommand(run);
+    hidDfuDisconnect();
+    return status;
+}
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+QList<QCommandLineOption> optionsOf(const Command& c) {
+    QList<QCommandLineOption> options{kJson};
+    if (c.needs & kDevice)
+        options << kPath << kSerial << kWait;
+    if (c.needs & kAllowAll)
+        options << kAll;
+    if (QLatin1String(c.name) == QLatin1String("upgrade"))
+        options << kVerify << kNoReset;
+    if (QLatin1String(c.name) == QLatin1String("pack"))
+        options << kForce << kTestImage;
+    if (c.needs & kBackend)
+        options << backendOptions();
+    return options;
+}
+
+// Routes the engine's message log to standard error only when asked: its
+// device list on every connect is noise for people and breaks nothing for
+// scripts, which read standard output.
+void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    static const bool verbose = qEnvironmentVariableIsSet("TAVRIN_DFU_VERBOSE");
+    // Except why the accessory could not be opened, with the udev rule's name.
+    if (verbose || type == QtCriticalMsg || type == QtFatalMsg ||
+        text.startsWith(QLatin1String("Cannot open")))
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+int usageError(const QString& text) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(Report::programName()),
+                 qPrintable(text), qPrintable(Report::programName()));
+    return UsageError;
+}
+
+} // namespace
+
+bool interrupted() {
+    return g_interrupted != 0;
+}
+
+void installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+int run() {
+    qInstallMessageHandler(quietMessageLog);
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString program = Report::programName();
+
+    // First pass with every option known, only to find the command.
+    QCommandLineParser probe;
+    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,     kAll,
+                                    kVerify, kNoReset, kForce,  kTestImage};
+    every << backendOptions();
+    probe.addOptions(every);
+    const QCommandLineOption help = probe.addHelpOption();
+    const QCommandLineOption version = probe.addVersionOption();
+    probe.parse(arguments);
+    const QString name = probe.positionalArguments().value(0);
+    const Command* command = findCommand(name);
+    if (!command) {
+        if (probe.isSet(version)) {
+            std::printf("%s %s\n", qPrintable(program),
+                        qPrintable(QCoreApplication::applicationVersion()));
+            return Success;
+        }
+        if (probe.isSet(help)) {
+            std::printf("%s", qPrintable(generalHelp(program)));
+            return Success;
+        }
+        return usageError(name.isEmpty() ? QStringLiteral("no command given")
+                                         : QStringLiteral("unknown command \"%1\"").arg(name));
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(command->summary));
+    parser.addOptions(optionsOf(*command));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QLatin1String(command->name), QString());
+    for (const QString& argument :
+         QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        parser.addPositionalArgument(argument, QString());
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s\n%s", qPrintable(parser.helpText()), exitStatusHelp());
+        return Success;
+    }
+
+    Run run(*command, parser);
+    QStringList positional = parser.positionalArguments().mid(1);
+    int wanted =
+        QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    if (parser.isSet(kTestImage))
+        wanted = 1;
+    if (positional.size() != wanted)
+        return usageError(QStringLiteral("%1 takes %2 argument(s): %3")
+                              .arg(command->name)
+                              .arg(wanted)
+                              .arg(parser.isSet(kTestImage) ? QStringLiteral("OUT")
+                                                            : QLatin1String(command->synopsis)));
+    if (parser.isSet(kAll) && (parser.isSet(kPath) || parser.isSet(kSerial)))
+        return usageError(
+            QStringLiteral("--all chooses every accessory; drop --path and --serial"));
+    if (command->needs & kBackend) {
+        QString error;
+        if (!prepareBackend(parser, error))
+            return usageError(error);
+    }
+
+    if (name == QLatin1String("list"))
+        return listCommand(run);
+    if (name == QLatin1String("check"))
+        return checkCommand(run, positional.first());
+    if (name == QLatin1String("pack"))
+        return packCommand(run, positional);
+    return deviceCommand(run, positional);
+}
+
+} // namespace cli

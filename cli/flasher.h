@@ -1,0 +1,16 @@
+#pragma once
+// tavrin-dfu: the firmware engine without a window, for support, quality
+// assurance, scripts and flashing stations. Commands list, check, pack,
+// upgrade, backup, verify and reset; see the man page tavrin-dfu(1).
+
+namespace cli {
+
+// Runs the command line of the QCoreApplication that exists; returns the
+// exit status (exitstatus.h).
+int run();
+
+// True once SIGINT has arrived (after installInterruptHandler).
+bool interrupted();
+void installInterruptHandler();
+
+} // namespace cli

@@ -1,0 +1,14 @@
+#include "flasher.h"
+#include "startup.h"
+
+#include <QCoreApplication>
+
+// The engine instance is set up by static initialisation before this runs,
+// and torn down (after any running transfer has ended) after it returns.
+int main(int argc, char* argv[]) {
+    cli::installInterruptHandler();
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    registerEngineMetaTypes();
+    return cli::run();
+}

@@ -1,0 +1,135 @@
+#include "output.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// Plain lines only at these steps, so that a log file stays readable.
+constexpr int kPlainStepPercent = 10;
+
+void writeOut(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString formatDuration(double seconds) {
+    const qint64 whole = qint64(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// At the rate so far; the engine reports whole percents only.
+double secondsLeft(int percent, double seconds) {
+    return seconds * double(100 - percent) / double(percent);
+}
+
+} // namespace
+
+QString formatBytes(qint64 bytes) {
+    if (bytes < 1024)
+        return QStringLiteral("%1 B").arg(bytes);
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(double(bytes) / 1024, 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+}
+
+OutputMode Output::modeFor(bool json) {
+    if (json)
+        return OutputMode::Json;
+    return ::isatty(STDOUT_FILENO) ? OutputMode::Terminal : OutputMode::Plain;
+}
+
+void Output::beginTransfer(const QString& operation, qint64 total) {
+    m_operation = operation;
+    m_total = total;
+    m_lastPercent = -1;
+    m_clock.start();
+}
+
+void Output::progress(int percent) {
+    if (percent == m_lastPercent)
+        return;
+    const bool plainStep =
+        m_lastPercent < 0 || percent / kPlainStepPercent != m_lastPercent / kPlainStepPercent;
+    m_lastPercent = percent;
+    const double seconds = double(m_clock.elapsed()) / 1000.0;
+    const qint64 bytes = m_total >= 0 ? m_total * percent / 100 : -1;
+    switch (m_mode) {
+    case OutputMode::Terminal:
+        printTerminalLine(percent);
+        break;
+    case OutputMode::Plain:
+        if (!plainStep)
+            return;
+        if (bytes >= 0)
+            say(QStringLiteral("%1: %2 % (%3 of %4 bytes)")
+                    .arg(m_operation)
+                    .arg(percent)
+                    .arg(bytes)
+                    .arg(m_total));
+        else
+            say(QStringLiteral("%1: %2 %").arg(m_operation).arg(percent));
+        break;
+    case OutputMode::Json: {
+        QJsonObject line{{QStringLiteral("event"), QStringLiteral("progress")},
+                         {QStringLiteral("operation"), m_operation},
+                         {QStringLiteral("percent"), percent}};
+        if (bytes >= 0) {
+            line.insert(QStringLiteral("bytes"), bytes);
+            line.insert(QStringLiteral("total"), m_total);
+            if (seconds > 0 && bytes > 0)
+                line.insert(QStringLiteral("bytesPerSecond"), qint64(double(bytes) / seconds));
+        }
+        if (percent > 0)
+            line.insert(QStringLiteral("secondsLeft"), secondsLeft(percent, seconds));
+        jsonLine(line);
+        break;
+    }
+    }
+}
+
+void Output::printTerminalLine(int percent) {
+    QString line = QStringLiteral("%1 %2 %").arg(m_operation, -6).arg(percent, 3);
+    const double seconds = double(m_clock.elapsed()) / 1000.0;
+    if (m_total >= 0) {
+        const qint64 bytes = m_total * percent / 100;
+        line += QStringLiteral("  %1 of %2").arg(formatBytes(bytes), formatBytes(m_total));
+        if (seconds > 0 && bytes > 0)
+            line += QStringLiteral("  %1/s").arg(formatBytes(qint64(double(bytes) / seconds)));
+    }
+    if (percent > 0)
+        line += QStringLiteral("  %1 left").arg(formatDuration(secondsLeft(percent, seconds)));
+    // Back to the line's start and clear it: the line shrinks as well as grows.
+    writeOut("\r\033[K" + line.toLocal8Bit());
+    m_lineOpen = true;
+}
+
+void Output::endTransfer() {
+    if (m_lineOpen)
+        writeOut("\n");
+    m_lineOpen = false;
+}
+
+void Output::say(const QString& line) {
+    if (!json())
+        writeOut(line.toLocal8Bit() + '\n');
+}
+
+void Output::warn(const QString& line) {
+    if (m_lineOpen) {
+        writeOut("\n");
+        m_lineOpen = false;
+    }
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void Output::jsonLine(const QJsonObject& object) {
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+} // namespace cli

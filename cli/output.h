@@ -1,0 +1,51 @@
+#pragma once
+// Everything tavrin-dfu prints while it works: progress as one updating line
+// on a terminal, as plain lines when standard output is a pipe or a file, or
+// as one JSON object per line with --json. Failures and notices go to
+// standard error in the human modes.
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+
+namespace cli {
+
+enum class OutputMode { Terminal, Plain, Json };
+
+class Output {
+public:
+    explicit Output(OutputMode mode) : m_mode(mode) {}
+    // Terminal when standard output is one, else Plain; Json when asked.
+    static OutputMode modeFor(bool json);
+
+    OutputMode mode() const { return m_mode; }
+    bool json() const { return m_mode == OutputMode::Json; }
+
+    // One transfer ("write" or "read"); total is its byte count, -1 when the
+    // accessory alone knows it.
+    void beginTransfer(const QString& operation, qint64 total);
+    void progress(int percent);
+    void endTransfer();
+
+    // A line for people on standard output; nothing with --json.
+    void say(const QString& line);
+    // A line on standard error in every mode.
+    void warn(const QString& line);
+    // One object on a line of its own on standard output.
+    void jsonLine(const QJsonObject& object);
+
+private:
+    void printTerminalLine(int percent);
+
+    OutputMode m_mode;
+    QString m_operation;
+    qint64 m_total = -1;
+    int m_lastPercent = -1;
+    bool m_lineOpen = false;
+    QElapsedTimer m_clock;
+};
+
+// "1.5 MiB", "64.0 KiB", "512 B".
+QString formatBytes(qint64 bytes);
+
+} // namespace cli

@@ -1,0 +1,67 @@
+#include "report.h"
+
+#include "chiddfuerrorstate.h"
+#include "flasher.h"
+#include "hiddfu.h"
+
+#include <QCoreApplication>
+
+namespace cli {
+
+QString codeText(int32_t code) {
+    static const CHidDfuErrorState table;
+    const auto it = table.table().find(code);
+    return it == table.table().end() ? QString() : QString::fromStdString(it->second);
+}
+
+QString Report::programName() {
+    return QCoreApplication::applicationName();
+}
+
+int Report::succeed(const QString& line) {
+    out.say(line);
+    return finish({});
+}
+
+int Report::fail(const Failure& failure) {
+    if (!out.json()) {
+        QString line = QStringLiteral("%1 %2: %3 (code %4)")
+                           .arg(programName(), m_command, failure.text)
+                           .arg(failure.code);
+        if (!failure.detail.isEmpty())
+            line += QStringLiteral(": ") + failure.detail;
+        out.warn(line);
+    }
+    return finish(failure);
+}
+
+int Report::failEngine(int32_t code, const QString& detail) {
+    const ExitStatus status = interrupted() ? Interrupted : statusOfCode(code);
+    return fail({status, code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
+}
+
+int Report::failInterrupted(int32_t code) {
+    if (code != 0)
+        return failEngine(code, QStringLiteral("interrupted; the transfer had failed"));
+    return fail({Interrupted, 0, QStringLiteral("Interrupted"),
+                 QStringLiteral("the running transfer was let finish; the steps after it were "
+                                "skipped")});
+}
+
+int Report::finish(const Failure& failure) {
+    if (out.json()) {
+        QJsonObject line{{QStringLiteral("event"), QStringLiteral("result")},
+                         {QStringLiteral("command"), m_command},
+                         {QStringLiteral("status"), int(failure.status)},
+                         {QStringLiteral("code"), failure.code},
+                         {QStringLiteral("text"), failure.text}};
+        if (!failure.detail.isEmpty())
+            line.insert(QStringLiteral("detail"), failure.detail);
+        for (auto it = facts.begin(); it != facts.end(); ++it)
+            line.insert(it.key(), it.value());
+        out.jsonLine(line);
+    }
+    return failure.status;
+}
+
+} // namespace cli

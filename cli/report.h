@@ -1,0 +1,50 @@
+#pragma once
+// How a tavrin-dfu command ends: a line for people, or the failure with the
+// engine's code and text (on standard error, or as the JSON result line).
+
+#include "exitstatus.h"
+#include "output.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <cstdint>
+
+namespace cli {
+
+struct Failure {
+    ExitStatus status = Success;
+    int32_t code = 0;
+    QString text;   // the engine's text, or the code's table text
+    QString detail; // what tavrin-dfu adds, when anything
+};
+
+// The engine's table text of a result code; empty for codes it lacks.
+QString codeText(int32_t code);
+
+class Report {
+public:
+    Report(const QString& command, OutputMode mode) : out(mode), m_command(command) {}
+
+    Output out;
+    // Added to the JSON result line.
+    QJsonObject facts;
+
+    int succeed(const QString& line);
+    int fail(const Failure& failure);
+    // A failed engine call, with the engine's last error text; the
+    // interrupted status once Ctrl+C has been pressed.
+    int failEngine(int32_t code, const QString& detail = QString());
+    // The engine's last error for code, or plain "Interrupted" when the
+    // transfer ended well: what an interrupted command reports.
+    int failInterrupted(int32_t code);
+
+    static QString programName();
+
+private:
+    int finish(const Failure& failure);
+
+    QString m_command;
+};
+
+} // namespace cli

@@ -1,0 +1,25 @@
+#pragma once
+// --all: one child process per accessory (the engine holds one device per
+// process), a live line each, a summary table at the end.
+
+#include "output.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace cli {
+
+struct StationJob {
+    QString path;
+    QString serialNumber;
+    // The child's command line: the same command for this accessory alone,
+    // with --json, which is how the parent reads its progress and result.
+    QStringList arguments;
+};
+
+// Runs every job at once and waits for all; returns the exit status of the
+// first job (in order) that failed, 0 when none did, or the interrupted status.
+int runStation(Output& out, const QString& command, const QVector<StationJob>& jobs);
+
+} // namespace cli

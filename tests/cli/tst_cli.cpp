@@ -1,0 +1,271 @@
+// tavrin-dfu-demo driven as a process against its simulated accessories:
+// mostly one table of command lines with the exit status and the output
+// fragments each must give, every --json line parsed; then the chains
+// (pack, check, upgrade --verify; backup, upgrade back), Ctrl+C, and the
+// reports the accessory received.
+
+#include "demoaccessory.h"
+#include "devicetraffic.h"
+#include "dfufile.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace traffic;
+
+namespace {
+
+// Small enough to flash in well under a second; the faults of the scenarios
+// strike within the demo's full-size firmware only.
+constexpr uint32_t kSmallImageLength = 4096;
+constexpr int kRunMs = 120000;
+
+struct Ran {
+    int status = -1;
+    QString output; // standard output, then standard error
+    QList<QJsonObject> json;
+};
+
+} // namespace
+
+class tst_Cli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commandLines_data();
+    void commandLines();
+    void chains_data();
+    void chains();
+    void ctrlCLetsTheWriteFinish();
+    void upgradeSendsTheFileAndResets();
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    Ran run(QStringList arguments);
+    void writeFile(const QString& name, QByteArray bytes);
+
+    QTemporaryDir m_dir;
+};
+
+Ran tst_Cli::run(QStringList arguments) {
+    for (QString& a : arguments)
+        a.replace(QLatin1String("{dir}"), m_dir.path());
+    QProcess process;
+    process.start(QStringLiteral(TAVRIN_DFU_DEMO), arguments);
+    process.waitForFinished(kRunMs);
+    Ran ran;
+    ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    ran.output =
+        QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    if (arguments.contains(QLatin1String("--json")) && !arguments.contains(QLatin1String("list"))) {
+        for (const QString& line : ran.output.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonDocument d = QJsonDocument::fromJson(line.toUtf8());
+            if (d.isObject())
+                ran.json << d.object();
+            else
+                qWarning() << "not a JSON line:" << line;
+        }
+    }
+    return ran;
+}
+
+void tst_Cli::writeFile(const QString& name, QByteArray bytes) {
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+QByteArray toByteArray(const std::vector<uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
+}
+
+Bytes toBytes(const QByteArray& a) {
+    return Bytes(a.begin(), a.end());
+}
+
+void tst_Cli::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    writeFile("small.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
+    writeFile("stored.dfu", toByteArray(dfu::makeDfuFile(demo::accessoryConfig().storedImage)));
+    writeFile("full.dfu",
+              toByteArray(dfu::makeDfuFile(dfu::makeImage(demo::kFirmwareImageLength))));
+    QByteArray bad = toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength)));
+    bad[100] = char(bad[100] ^ 1);
+    writeFile("badcrc.dfu", bad);
+    // Length field 5000 in a 4096-byte image.
+    std::vector<uint8_t> long_ = dfu::makeImage(kSmallImageLength);
+    dfu::putLe32(long_.data() + dfu::kImageLengthOffset, 5000);
+    writeFile("overlong.dfu", toByteArray(dfu::makeDfuFile(long_)));
+    writeFile("image.bin", toByteArray(dfu::makeImage(100)));
+    writeFile("wronglength.bin", toByteArray(dfu::makeImage(100)) + "tail");
+}
+
+void tst_Cli::commandLines_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("fragments");
+    const auto row = [](const char* name, const char* line, int status, QStringList fragments) {
+        QTest::newRow(name) << QString::fromLatin1(line) << status << fragments;
+    };
+    const QString stored = QString::number(demo::kStoredImageLength);
+    row("help lists exit statuses", "--help", 0, {"upgrade  Write", "6    verify mismatch", "130"});
+    row("command help", "upgrade --help", 0, {"--no-reset", "--scenario", "3    no device"});
+    row("version", "--version", 0, {"tavrin-dfu-demo 1.0.0"});
+    row("usage: no command", "", 2, {"no command given"});
+    row("usage: unknown command", "flash x", 2, {"unknown command \"flash\""});
+    row("usage: missing file", "upgrade", 2, {"upgrade takes 1 argument(s): FILE"});
+    row("usage: unknown option", "reset --force", 2, {"Unknown option 'force'"});
+    row("usage: all with serial", "verify --all --serial x {dir}/small.dfu", 2, {"drop --path"});
+    row("usage: unknown scenario", "reset --scenario nope", 2, {"unknown scenario \"nope\""});
+    row("list", "list --scenario healthy,healthy", 0,
+        {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      ", "dev/hidraw1"});
+    row("list json", "list --json --bus-root {dir}/bus", 0,
+        {R"j([{"accessory":true,"featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
+         R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
+         R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
+    row("list nothing", "list --scenario no-accessory", 0, {"No HID interfaces found."});
+    row("check", "check {dir}/small.dfu", 0,
+        {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
+         "\"UFD\", bLength 16",
+         "Image length field: 4096 bytes", "Image bytes:        4096", "valid (code 0)"});
+    row("check json", "check --json {dir}/small.dfu", 0,
+        {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
+    row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
+    row("check overlong image length", "check {dir}/overlong.dfu", 4,
+        {"Image length field (5000) exceeds the image bytes in the file (4096) (code -5)"});
+    row("check missing file", "check {dir}/none.dfu", 4,
+        {"Failed to open file \"", "none.dfu\" (code -3): No such file"});
+    row("check too short", "check {dir}/image.bin", 4, {"File suffix is invalid (code -5)"});
+    row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
+    row("pack refuses a wrong length field", "pack {dir}/wronglength.bin {dir}/x.dfu", 4,
+        {"Image length field (100) does not match the image size (104) (code -5): refused"});
+    row("pack --force", "pack --force --json {dir}/wronglength.bin {dir}/forced.dfu", 0,
+        {R"j("imageBytes":104,"status":0)j"});
+    row("upgrade", "upgrade {dir}/small.dfu", 0,
+        {"write: 0 % (0 of 4096 bytes)", "Upgraded with", ", reset"});
+    row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
+        {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
+         R"j("serial":"SIM-0001","status":0,"text":""})j"});
+    row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
+        {"upgrade: Failed to connect to device (code -2): no accessory found"});
+    row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
+        4, {"File CRC is incorrect (code -6)"});
+    row("upgrade: overlong image length, no device needed",
+        "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"exceeds the image bytes"});
+    row("upgrade: device fails mid-transfer",
+        "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
+        {R"j("code":-8,"command":"upgrade","event":"result","path":")j",
+         R"j("status":5,"text":"Upgrade failed (DFU status code = 3)"})j"});
+    row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
+        {"Failed to get feature information (GetStatus) (code -12)"});
+    row("backup", "backup {dir}/backup.dfu", 0,
+        {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
+    row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
+    row("verify mismatch", "verify --json {dir}/small.dfu", 6,
+        {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
+         R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
+    row("reset", "reset", 0, {"Reset"});
+    row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
+        {"Waiting up to 20 s for the accessory...", "Reset"});
+    row("wait: never appears", "reset --scenario no-accessory --wait 1", 3,
+        {"Waiting up to 1 s", "(code -2): no accessory found"});
+    row("serial picks the second", "reset --json --scenario healthy,healthy --serial SIM-0002", 0,
+        {R"j(/dev/hidraw1","serial":"SIM-0002","status":0)j"});
+    row("serial not there", "reset --scenario healthy,healthy --serial SIM-0003", 3,
+        {"no accessory with serial number \"SIM-0003\""});
+    row("path picks the second",
+        "reset --json --bus-root {dir}/bus --scenario healthy,healthy --path {dir}/bus/dev/hidraw1",
+        0, {R"j(/bus/dev/hidraw1","serial":"SIM-0002","status":0)j"});
+    row("path not an accessory", "reset --path /dev/null", 3, {"no accessory at /dev/null"});
+    row("all: three, one fails",
+        "upgrade --all --scenario healthy,write-fails,healthy --no-reset {dir}/full.dfu", 5,
+        {"upgrade on 3 accessories", "SIM-0002: FAILED",
+         "SIM-0001          ok           0      0\n",
+         "SIM-0002          failed       5     -8  Upgrade failed (DFU status code = 3)\n",
+         "SIM-0003          ok           0      0\n", "2 of 3 accessories succeeded"});
+    row("all json: a station log",
+        "upgrade --all --json --verify --scenario healthy,healthy,unplugged {dir}/full.dfu", 5,
+        {R"j("operation":"read","path":")j", R"j("serial":"SIM-0002","status":0,"text":""})j",
+         R"j("serial":"SIM-0003","status":5,"text":"Failed to get feature information (GetStatus)"})j",
+         R"j({"accessories":3,"command":"upgrade","event":"summary","failed":1,"status":5})j"});
+    row("all verify", "verify --all --scenario healthy,healthy {dir}/stored.dfu", 0,
+        {"2 of 2 accessories succeeded"});
+}
+
+void tst_Cli::commandLines() {
+    QFETCH(QString, line);
+    QFETCH(int, status);
+    QFETCH(QStringList, fragments);
+    const Ran ran = run(line.split(' ', Qt::SkipEmptyParts));
+    for (QString fragment : fragments)
+        QVERIFY2(ran.output.contains(fragment.replace("{dir}", m_dir.path())),
+                 qPrintable(fragment + "\n--- not in:\n" + ran.output));
+    QCOMPARE(ran.status, status);
+    if (line.contains("--json") && !line.startsWith("list")) {
+        QVERIFY(!ran.json.isEmpty());
+        const QJsonObject last = ran.json.last();
+        QCOMPARE(last.value("status").toInt(), status);
+        QVERIFY2(last.value("event") == "result" || last.value("event") == "summary",
+                 qPrintable(ran.output));
+    }
+}
+
+void tst_Cli::chains_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("pack, check, upgrade --verify")
+        << QStringList{"pack {dir}/image.bin {dir}/round.dfu", "check {dir}/round.dfu",
+                       "upgrade --verify {dir}/round.dfu"};
+    QTest::newRow("a backup upgrades back to the same image") << QStringList{
+        "backup {dir}/mine.dfu", "check {dir}/mine.dfu", "upgrade --verify {dir}/mine.dfu"};
+}
+
+void tst_Cli::chains() {
+    QFETCH(QStringList, lines);
+    for (const QString& line : lines) {
+        const Ran ran = run(line.split(' '));
+        QVERIFY2(ran.status == 0, qPrintable(line + "\n" + ran.output));
+    }
+}
+
+void tst_Cli::ctrlCLetsTheWriteFinish() {
+    QProcess process;
+    process.start(TAVRIN_DFU_DEMO, {"upgrade", "--json", path("full.dfu")});
+    QVERIFY(process.waitForReadyRead(kRunMs));
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(kRunMs));
+    const QString out = process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(process.readAllStandardError().contains("Interrupted: the write is finishing"));
+    // The write ran to its end, and no reset followed.
+    QVERIFY2(out.contains(R"j("percent":99)j"), qPrintable(out));
+    QVERIFY(out.endsWith("\"status\":130,\"text\":\"Interrupted\"}\n"));
+}
+
+void tst_Cli::upgradeSendsTheFileAndResets() {
+    const Ran ran = run({"upgrade", "--verify", "--record", path("record.txt"), path("small.dfu")});
+    QCOMPARE(ran.status, 0);
+    QFile record(path("record.txt"));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    std::vector<Bytes> sent;
+    for (const QByteArray& line : record.readAll().split('\n')) {
+        if (line.startsWith('>'))
+            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
+    }
+    QFile file(path("small.dfu"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    std::vector<Bytes> expected =
+        upgradeReports(demo::kFeatureReportLength, toBytes(file.readAll()));
+    expected.push_back({3, 0xFF});
+    QCOMPARE(sent, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
