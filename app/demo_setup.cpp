@@ -31,6 +31,8 @@ void scheduleClose() {
 } // namespace
 
 void prepareHidBackend() {
-    sim::Bus::addAccessory(demo::accessoryConfig());
+    sim::AccessoryConfig config = demo::accessoryConfig();
+    config.recordLimit = demo::kRecordLimit;
+    sim::Bus::addAccessory(config);
     scheduleClose();
 }

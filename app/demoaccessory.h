@@ -17,6 +17,11 @@ constexpr int kReportDelayUs = 1000;
 // reads).
 constexpr uint32_t kStoredImageLength = 48 * 1024;
 
+// Reports the demo program's device remembers: enough to look at the last
+// exchange, bounded so that the program does not grow with each upgrade.
+// Tests keep the whole record.
+constexpr std::size_t kRecordLimit = 256;
+
 sim::AccessoryConfig accessoryConfig();
 
 } // namespace demo

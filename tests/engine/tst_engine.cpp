@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <hidapi/hidapi.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
@@ -50,6 +51,10 @@ Bytes imageDeclaring(uint32_t realSize, uint32_t declared, uint32_t seed = 5) {
     dfu::putLe32(image.data() + dfu::kImageLengthOffset, declared);
     return image;
 }
+
+// Stands for a FIFO in the upgrade's failure rows: opening one for reading
+// waits for a writer.
+const Bytes kFifo{'f', 'i', 'f', 'o'};
 
 } // namespace
 
@@ -415,8 +420,6 @@ void tst_Engine::upgradeTraffic_data() {
     const Bytes i117 = dfu::makeImage(2 * 58 + 1);
     const Bytes i1160 = dfu::makeImage(1160);
     const Bytes i40 = dfu::makeImage(40);
-    const Bytes empty = imageDeclaring(14, 0);
-    QTest::newRow("N = 0") << 64 << empty << Bytes();
     QTest::newRow("N <= L - 6") << 64 << i40 << i40;
     QTest::newRow("N = L - 6") << 64 << dfu::makeImage(58) << dfu::makeImage(58);
     QTest::newRow("L 64, N = 2 x 58 + 1") << 64 << i117 << i117;
@@ -424,11 +427,6 @@ void tst_Engine::upgradeTraffic_data() {
     QTest::newRow("L 7, one byte a report") << 7 << dfu::makeImage(20) << dfu::makeImage(20);
     QTest::newRow("L 12, length field past the first report")
         << 12 << dfu::makeImage(50) << dfu::makeImage(50);
-    const Bytes shortImage = imageDeclaring(100, 150);
-    Bytes padded = dfu::makeDfuFile(shortImage);
-    padded.resize(150, 0);
-    QTest::newRow("N above the image size sends the suffix, then zeros")
-        << 64 << shortImage << padded;
     QTest::newRow("block number wraps after 65535")
         << 7 << dfu::makeImage(65536 + 3) << dfu::makeImage(65536 + 3);
     Bytes longer = imageDeclaring(100, 60);
@@ -503,6 +501,18 @@ void tst_Engine::upgradeFailures_data() {
     QTest::newRow("too short") << none << Bytes(15, 0) << -5 << "File too short" << 0;
     QTest::newRow("report length 6") << Setup([](sim::DeviceModel&) {}) << good << -5
                                      << "File format is invalid, no payload found" << 0;
+    QTest::newRow("suffix only") << none << dfu::makeDfuFile({}) << -5
+                                 << "Image is 0 bytes long; its length field needs 14" << 0;
+    QTest::newRow("length field 0") << none << dfu::makeDfuFile(imageDeclaring(100, 0)) << -5
+                                    << "Image length field says 0 bytes" << 0;
+    QTest::newRow("length field past the image")
+        << none << dfu::makeDfuFile(imageDeclaring(1024, 64u << 20)) << -5
+        << "Image length field says 67108864 bytes; the file holds 1024" << 0;
+    QTest::newRow("FIFO") << none << kFifo << -3 << "Failed to open file \"%1\": not a regular file"
+                          << 0;
+    QTest::newRow("poll timeout of 4.66 hours")
+        << Setup([](sim::DeviceModel& d) { d.announcePollTimeout(0xFFFFFF); }) << good << -8
+        << "Device asked to wait 16777215 ms; at most 60000 ms is accepted" << 1;
 }
 
 void tst_Engine::upgradeFailures() {
@@ -519,11 +529,15 @@ void tst_Engine::upgradeFailures() {
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     QCOMPARE(connectAccessory(), 0);
     setup(device);
-    const QString path = writeFile("failure.dfu", file);
+    QString path = m_dir.filePath("failure.fifo");
+    if (file == kFifo)
+        QVERIFY(QFile::exists(path) || mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    else
+        path = writeFile("failure.dfu", file);
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), code);
-    QCOMPARE(QString::fromStdString(lastError()), text);
+    QCOMPARE(QString::fromStdString(lastError()), text.replace("%1", path));
     QCOMPARE(int(device.records().size()), reports);
     // nothing is sent after a failure
     QCOMPARE(device.resetCount(), 0);
@@ -595,7 +609,6 @@ void tst_Engine::progressValues_data() {
     QTest::addColumn<bool>("backup");
     QTest::addColumn<uint32_t>("length");
     QTest::addColumn<QList<int>>("progress");
-    QTest::newRow("upgrade, N = 0") << false << 0u << QList<int>{0};
     QTest::newRow("upgrade, N = 2 x 58 + 1") << false << 117u << QList<int>{0, 49, 99};
     QTest::newRow("upgrade, N = 1160, double precision")
         << false << 1160u
@@ -610,7 +623,7 @@ void tst_Engine::progressValues() {
     QFETCH(bool, backup);
     QFETCH(uint32_t, length);
     QFETCH(QList<int>, progress);
-    const Bytes image = length == 0 ? imageDeclaring(14, 0) : dfu::makeImage(length);
+    const Bytes image = dfu::makeImage(length);
     sim::AccessoryConfig config;
     config.storedImage = image;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
@@ -702,6 +715,9 @@ void tst_Engine::backupFailuresKeepThePreviousBackup_data() {
     }) << image << -12 << "Failed to get feature information (HidReportIdBackup)";
     QTest::newRow("unplugged") << Setup([](sim::DeviceModel& d) { d.unplugAtReport(3); }) << image
                                << -12 << "Failed to get feature information (HidReportIdBackup)";
+    QTest::newRow("L 7, length field 5")
+        << Setup([](sim::DeviceModel&) {}) << imageDeclaring(14, 5) << -20
+        << "Device reports DFU length of 5 bytes, shorter than the 14 bytes that carry it";
 }
 
 void tst_Engine::backupFailuresKeepThePreviousBackup() {
@@ -711,6 +727,8 @@ void tst_Engine::backupFailuresKeepThePreviousBackup() {
     QFETCH(QString, text);
     sim::AccessoryConfig config;
     config.storedImage = image;
+    if (QByteArray(QTest::currentDataTag()).startsWith("L 7"))
+        config.featureReportLength = 7;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     const Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
     const QString path = writeFile("previous.backup", previous);
@@ -757,7 +775,8 @@ void tst_Engine::backupToAnUnwritableFolder() {
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), -3);
     QCOMPARE(QString::fromStdString(lastError()),
-             "Failed to open file \"" + path + "\". File must be writable.");
+             "Failed to open file \"" + path + "\": cannot create a file in folder \"" +
+                 m_dir.filePath("no such folder") + "\" (No such file or directory)");
     QVERIFY(device.records().empty());
 }
 
