@@ -122,6 +122,9 @@ private slots:
     void backupWithSmallReports();
     void backupToAnUnwritableFolder();
 
+    void faultMatrix_data();
+    void faultMatrix();
+
     void operationsInARow();
     void progressIsCappedAndNeverMeansFinishedWhileRunning();
     void resultAndTextAreFreshOnceProgressSays100();
@@ -778,6 +781,128 @@ void tst_Engine::backupToAnUnwritableFolder() {
              "Failed to open file \"" + path + "\": cannot create a file in folder \"" +
                  m_dir.filePath("no such folder") + "\" (No such file or directory)");
     QVERIFY(device.records().empty());
+}
+
+namespace {
+
+// The fault matrix: an upgrade of three blocks and a backup of three replies,
+// each report position with each fault that can hit a report of its kind.
+enum Fault { Fails, StopsAnswering, Busy, BadStatus, BadState, EmptyReply, OverlongReply };
+const char* const kFaultNames[] = {"fails",     "stops answering", "busy",          "bad status",
+                                   "bad state", "empty reply",     "overlong reply"};
+constexpr uint32_t kMatrixImage = 150; // 58 + 58 + 34 at L 64
+
+// Injects fault at the report `position` (1-based) of traffic.
+void injectFault(sim::DeviceModel& device, const Traffic& traffic, int position, int fault) {
+    const Entry& at = traffic[std::size_t(position - 1)];
+    int ofKind = 0, statusReads = 0;
+    for (int i = 0; i < position; ++i) {
+        const Entry& e = traffic[std::size_t(i)];
+        ofKind += e.direction == at.direction && e.bytes[0] == at.bytes[0];
+        statusReads += e.bytes[0] == 2;
+    }
+    switch (fault) {
+    case Fails:
+        return device.failReport(at.direction, at.bytes[0], ofKind);
+    case StopsAnswering:
+        return device.unplugAtReport(position);
+    case Busy:
+        return device.overrideStatus(0, kDnBusy, statusReads);
+    case BadStatus:
+        return device.overrideStatus(3, {}, statusReads);
+    case BadState:
+        return device.overrideStatus({}, kDfuError, statusReads);
+    case EmptyReply:
+        return device.setBackupFault(sim::BackupFault::ZeroLength, position);
+    case OverlongReply:
+        return device.setBackupFault(sim::BackupFault::OverlongLength, position);
+    }
+}
+
+} // namespace
+
+void tst_Engine::faultMatrix_data() {
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const QString getStatus = "Failed to get feature information (GetStatus)";
+    const Traffic upgrade = healthyUpgrade(64, dfu::makeDfuFile(dfu::makeImage(kMatrixImage)), 0);
+    for (int p = 1; p <= int(upgrade.size()); ++p) {
+        const Entry& e = upgrade[std::size_t(p - 1)];
+        const bool status = e.bytes[0] == 2, last = p == int(upgrade.size()) - 1;
+        const QString lost = status ? getStatus
+                             : last ? "Write to device failed attempting to complete upgrade"
+                                    : "Failed to write to device";
+        for (int fault : {Fails, StopsAnswering, Busy, BadStatus, BadState}) {
+            if (!status && fault >= Busy)
+                continue;
+            const bool dropped = fault <= StopsAnswering;
+            QTest::addRow("upgrade, report %d %s", p, kFaultNames[fault])
+                << false << p << fault << (dropped ? -12 : -8)
+                << (dropped ? lost
+                            : QString("Upgrade failed (DFU status code = %1)")
+                                  .arg(fault == BadStatus ? 3 : 0));
+        }
+    }
+    for (int p = 1; p <= 3; ++p) {
+        const int due = int(kMatrixImage) - 58 * (p - 1);
+        const QString empty = p == 1 ? "Device reports DFU length of zero"
+                                     : QString("Device sent an empty backup block with %1 bytes "
+                                               "of the image still due")
+                                           .arg(due);
+        const QString texts[] = {"Failed to get feature information (HidReportIdBackup)",
+                                 "Failed to get feature information (HidReportIdBackup)", empty,
+                                 "Device sent a backup block of 65535 bytes; a report holds at "
+                                 "most 58"};
+        for (int fault : {Fails, StopsAnswering, EmptyReply, OverlongReply})
+            QTest::addRow("backup, report %d %s", p, kFaultNames[fault])
+                << true << p << fault << (fault <= StopsAnswering ? -12 : -20)
+                << texts[fault <= StopsAnswering ? fault : fault - 3];
+    }
+}
+
+// Every case ends with its code and text in bounded time, sends nothing
+// after the failing report, leaves the engine idle and able to connect again,
+// and a failed backup leaves the previous one as it was.
+void tst_Engine::faultMatrix() {
+    QFETCH(bool, backup);
+    QFETCH(int, position);
+    QFETCH(int, fault);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    const Bytes image = dfu::makeImage(kMatrixImage, 3);
+    sim::AccessoryConfig config;
+    config.storedImage = image;
+    config.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    const Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
+    const QString path = backup ? writeFile("matrix.backup", previous)
+                                : writeFile("matrix.dfu", dfu::makeDfuFile(image));
+    // Only the kind of each report matters to the injection.
+    const Traffic healthy = backup ? Traffic(3, Entry{sim::Direction::DeviceToHost, {1}})
+                                   : healthyUpgrade(64, dfu::makeDfuFile(image), 0);
+    QCOMPARE(connectAccessory(), 0);
+    injectFault(device, healthy, position, fault);
+
+    const QByteArray name = QFile::encodeName(path);
+    QCOMPARE(backup ? hidDfuBackup(name.constData()) : hidDfuUpgrade(name.constData()), 0);
+    QVERIFY(waitUntilIdle(10000));
+    QCOMPARE(hidDfuGetResult(), code);
+    QCOMPARE(QString::fromStdString(lastError()), text);
+    const Traffic t = recorded(device);
+    QVERIFY(int(t.size()) >= position);
+    for (std::size_t i = std::size_t(position); i < t.size(); ++i)
+        QVERIFY2(t[i].direction == sim::Direction::DeviceToHost, qPrintable(describe(t)));
+    if (backup) {
+        QCOMPARE(readFile(path), previous);
+        QVERIFY(!QFile::exists(path + ".partial"));
+    }
+    QCOMPARE(hidDfuDisconnect(), 0);
+    if (!device.present())
+        sim::Bus::addAccessory(config);
+    QCOMPARE(connectAccessory(), 0);
 }
 
 void tst_Engine::operationsInARow() {
