@@ -7,6 +7,8 @@ TAVRIN_PACKAGES=(
   qml-module-qttest libqt5svg5 libhidapi-dev fonts-roboto-unhinted
   xvfb xauth libgl1-mesa-dri librsvg2-bin imagemagick googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
+  # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes.
+  clang libclang-rt-14-dev
 )
 
 tavrin_install_deps() {
