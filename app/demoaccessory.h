@@ -19,6 +19,11 @@ constexpr uint32_t kStoredImageLength = 48 * 1024;
 // Image length of the firmware file staged beside the demo programs.
 constexpr uint32_t kFirmwareImageLength = TAVRIN_FIRMWARE_IMAGE_LENGTH;
 
+// Reports the demo program's device remembers: enough to look at the last
+// exchange, bounded so that the program does not grow with each upgrade.
+// Tests keep the whole record.
+constexpr std::size_t kRecordLimit = 256;
+
 sim::AccessoryConfig accessoryConfig();
 
 } // namespace demo

@@ -39,11 +39,13 @@ bool plugInScenario(const std::string& name) {
     return name == "no-accessory" || plugInScenario(name, *accessoryConfig().serialNumber);
 }
 
-sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber) {
+sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
+                                 std::size_t recordLimit) {
     if (name == "no-accessory")
         return nullptr;
     sim::AccessoryConfig config = accessoryConfig();
     config.serialNumber = serialNumber;
+    config.recordLimit = recordLimit;
     if (name == "unplugged") {
         config.lateFault = sim::LateFault::Unplug;
         config.lateFaultAfterBlocks = kBlocksAt40Percent;

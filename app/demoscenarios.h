@@ -3,6 +3,9 @@
 // every page and message can be seen without a real accessory or a test
 // build. Each scenario plugs its accessory (or none) into the in-process bus.
 
+#include "demoaccessory.h"
+
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,8 +29,10 @@ constexpr const char* kDefaultScenario = "healthy";
 bool plugInScenario(const std::string& name);
 // The same, the accessory enumerating with the given serial number, so that
 // several can be told apart. Returns the accessory plugged in, null for
-// no-accessory and for unknown names.
-sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber);
+// no-accessory and for unknown names. A demo program keeps only the latest
+// reports in its record, so that it does not grow with every transfer.
+sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
+                                 std::size_t recordLimit = kRecordLimit);
 
 // One line per scenario, "  name  description", for a --help text.
 std::string scenarioHelp();

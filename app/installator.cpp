@@ -26,6 +26,25 @@ const char kChangelogFile[] = "/Resources/changelog.html";
 const char kTextCopyMember[] = "copy";
 const char kFirmwareKey[] = "dfuUpdateUrl";
 const char kBackupFileName[] = "tavrinFirmware.backup";
+// No real text copy or changelog comes near this; a file beside the program
+// that does would be read whole, and could keep the window from appearing.
+constexpr qint64 kMaxCompanionFileBytes = 1024 * 1024;
+
+// Opens a file beside the executable for reading whole; false, as if it were
+// missing, when it cannot be opened or is larger than the bound (said in a
+// warning naming the file and its size).
+bool openBounded(QFile& file, bool& tooLarge) {
+    tooLarge = false;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    if (file.size() <= kMaxCompanionFileBytes)
+        return true;
+    qWarning() << "Ignoring" << file.fileName() << "of" << file.size() << "bytes; at most"
+               << kMaxCompanionFileBytes << "are read";
+    tooLarge = true;
+    file.close();
+    return false;
+}
 
 // Paths go to the engine in the file system's own encoding: Latin-1 bytes
 // would name a different file on a UTF-8 file system as soon as the path
@@ -142,8 +161,10 @@ int installator::disconnect() {
 void installator::loadTextCopy() {
     const QString path = QCoreApplication::applicationDirPath() + kTextCopyFile;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qWarning() << "Couldn't open \"" << path << "\" text copy file.";
+    bool tooLarge = false;
+    if (!openBounded(file, tooLarge)) {
+        if (!tooLarge)
+            qWarning() << "Couldn't open \"" << path << "\" text copy file.";
         return;
     }
     const QString text = QString::fromUtf8(file.readAll());
@@ -157,8 +178,10 @@ void installator::loadTextCopy() {
 void installator::loadChangelog() {
     const QString path = QCoreApplication::applicationDirPath() + kChangelogFile;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qWarning() << "Changelog file not found under" << path;
+    bool tooLarge = false;
+    if (!openBounded(file, tooLarge)) {
+        if (!tooLarge)
+            qWarning() << "Changelog file not found under" << path;
         return;
     }
     // Default stream settings: a byte-order mark picks the Unicode encoding,

@@ -1,5 +1,6 @@
 #include "hidbackend.h"
 #include "installator.h"
+#include "networkpolicy.h"
 #include "startup.h"
 
 #include <QDebug>
@@ -30,6 +31,7 @@ int main(int argc, char* argv[]) {
     // Declared after the application object, so it is destroyed first; with
     // it go the window and the controller, which waits for its relay.
     QQmlApplicationEngine qmlEngine;
+    refuseRemoteContent(qmlEngine);
     qmlEngine.load(QUrl(QStringLiteral("qrc:/installator/qml/main.qml")));
     // Without its window the program would idle on, invisible and impossible
     // to close; the QML engine has already logged why the load failed.

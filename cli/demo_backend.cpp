@@ -78,7 +78,8 @@ void plugIn(const QStringList& names) {
     std::lock_guard<std::mutex> lock(p.mutex);
     for (int i = 0; i < names.size(); ++i) {
         if (sim::DeviceModel* model =
-                demo::plugInScenario(names[i].toStdString(), serialNumberOf(i)))
+                demo::plugInScenario(names[i].toStdString(), serialNumberOf(i),
+                                     p.recordPath.empty() ? SIZE_MAX : demo::kRecordLimit))
             p.accessories.emplace_back(serialNumberOf(i), model);
     }
 }

@@ -22,10 +22,6 @@ FileContents readFile(const QString& path);
 // file; bytes past the end count as zeros.
 uint32_t imageLengthField(const QByteArray& bytes);
 
-// The image length field against the image bytes a file holds (the bytes
-// before its 16-byte suffix). Empty when they agree.
-QString imageLengthProblem(uint32_t field, qint64 imageBytes);
-
 // The check an upgrade needs before any device traffic: the engine's suffix
 // and CRC check, then an image length that the file's image bytes can
 // satisfy. Success, or the file-invalid failure with its code and text.

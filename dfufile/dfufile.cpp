@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dfu {
 
@@ -117,6 +122,65 @@ CheckResult checkFileSuffix(std::FILE* file) {
         result.code = -6;
     std::fseek(file, 0, SEEK_SET);
     return result;
+}
+
+CheckResult checkImageLength(std::FILE* file) {
+    uint8_t suffix[kSuffixLength] = {};
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return {-7, "Failed to read file suffix"};
+    const long end = std::ftell(file);
+    if (end < long(kSuffixLength) || std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
+        std::fread(suffix, 1, kSuffixLength, file) != kSuffixLength)
+        return {-7, "Failed to read file suffix"};
+    const uint64_t suffixLength = std::max<uint64_t>(suffix[kSuffixBLength], kSuffixLength);
+    const uint64_t held = uint64_t(end) > suffixLength ? uint64_t(end) - suffixLength : 0;
+
+    constexpr uint64_t kHeader = kImageLengthOffset + kImageLengthSize;
+    if (held < kHeader)
+        return {-5, "Image is " + std::to_string(held) + " bytes long; its length field needs " +
+                        std::to_string(kHeader)};
+    uint8_t field[kImageLengthSize] = {};
+    if (std::fseek(file, long(kImageLengthOffset), SEEK_SET) != 0 ||
+        std::fread(field, 1, sizeof field, file) != sizeof field)
+        return {-7, "Failed to read the image length"};
+    std::fseek(file, 0, SEEK_SET);
+    const uint64_t declared = le32(field);
+    if (declared == 0)
+        return {-5, "Image length field says 0 bytes"};
+    if (declared > held)
+        return {-5, "Image length field says " + std::to_string(declared) +
+                        " bytes; the file holds " + std::to_string(held)};
+    return {};
+}
+
+CheckResult checkFile(std::FILE* file) {
+    CheckResult result = checkFileSuffix(file);
+    if (result.code == 0)
+        result = checkImageLength(file);
+    return result;
+}
+
+std::FILE* openRegularFile(const char* path, std::string& error) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "not a regular file";
+        ::close(fd);
+        return nullptr;
+    }
+    // Reads of a regular file never wait for a writer; blocking mode keeps
+    // stdio's short-read handling the same as for fopen.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        error = std::strerror(errno);
+        ::close(fd);
+    }
+    return file;
 }
 
 } // namespace dfu

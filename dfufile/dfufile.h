@@ -86,4 +86,21 @@ struct CheckResult {
 // reaches the CRC step the file is left at offset 0.
 CheckResult checkFileSuffix(std::FILE* file);
 
+// Checks that the image of a file whose suffix has passed checkFileSuffix can
+// be what its length field says: the image (the bytes before the suffix of
+// bLength bytes) holds at least the 14 bytes up to and including the field,
+// the field is not 0 and does not exceed the image. An upgrade sends exactly
+// the first N bytes, so a larger N would send suffix bytes and zeros as
+// firmware. Code -5 with a text naming the numbers; the file is left at 0.
+CheckResult checkImageLength(std::FILE* file);
+
+// checkFileSuffix, then checkImageLength: everything an upgrade needs to know
+// before any device traffic.
+CheckResult checkFile(std::FILE* file);
+
+// Opens path for reading without ever blocking (a FIFO would wait for a
+// writer) and refuses anything but a regular file. nullptr with a reason in
+// error ("not a regular file", or the system's text) on failure.
+std::FILE* openRegularFile(const char* path, std::string& error);
+
 } // namespace dfu

@@ -25,6 +25,8 @@ std::string quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
+constexpr uint32_t kMaxPollTimeoutMs = 60000;
+
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
 }
@@ -61,9 +63,16 @@ int32 AsyncWorker::GetStatus(uint8& status, uint8& state) {
                              "Failed to get feature information (GetStatus)");
     status = report[kStatusStatus];
     state = report[kStatusState];
-    pollTimeout = uint32_t(report[kStatusPollTimeout]) |
-                  (uint32_t(report[kStatusPollTimeout + 1]) << 8) |
-                  (uint32_t(report[kStatusPollTimeout + 2]) << 16);
+    const uint32_t asked = uint32_t(report[kStatusPollTimeout]) |
+                           (uint32_t(report[kStatusPollTimeout + 1]) << 8) |
+                           (uint32_t(report[kStatusPollTimeout + 2]) << 16);
+    // No accessory of this kind needs more than seconds; a longer wait would
+    // hold the worker, and the program's exit, for up to 4.66 hours.
+    if (asked > kMaxPollTimeoutMs)
+        return ReportMessage(Code::UpgradeFailed,
+                             "Device asked to wait " + std::to_string(asked) + " ms; at most " +
+                                 std::to_string(kMaxPollTimeoutMs) + " ms is accepted");
+    pollTimeout = asked;
     return 0;
 }
 
@@ -114,7 +123,7 @@ int32 AsyncWorker::ReadBackupBlock(uint8_t* destination, uint16_t length, uint16
 // --- DFU file ---------------------------------------------------------------
 
 int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
-    const dfu::CheckResult check = dfu::checkFileSuffix(file);
+    const dfu::CheckResult check = dfu::checkFile(file);
     if (check.code == 0)
         return 0;
     if (check.message.empty()) {
@@ -139,9 +148,10 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
         uint8 state = 0;
         // A failed read is retried at once until the device's poll timeout
         // has passed; GetStatus has reported each failure.
-        while (GetStatus(status, state) != 0) {
-            if (sleepFirst || uint64_t(timer.elapsed()) >= pollTimeout)
-                return Code::DriverOperationFailed;
+        for (int32 read; (read = GetStatus(status, state)) != 0;) {
+            if (read != Code::DriverOperationFailed || sleepFirst ||
+                uint64_t(timer.elapsed()) >= pollTimeout)
+                return read;
         }
         if (status == kStatusErrFirmware) {
             emit setDefaultMessage(Code::FirmwareCorrupt);
@@ -176,9 +186,14 @@ int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
 void AsyncWorker::DoUpgrade() {
     emit progressChanged(0);
 
-    std::FILE* file = std::fopen(fileName.c_str(), "rb");
+    std::string why;
+    std::FILE* file = dfu::openRegularFile(fileName.c_str(), why);
     if (!file) {
-        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName)));
+        // A FIFO or device node would block the worker, and with it the
+        // program's exit, until something writes to it.
+        const bool special = why == "not a regular file";
+        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
+                                                         (special ? ": " + why : std::string())));
         return;
     }
 
@@ -255,10 +270,20 @@ void AsyncWorker::DoBackup() {
     // complete, so that a failed backup never destroys the previous good one.
     const std::string partialName = fileName + ".partial";
     std::FILE* file = std::fopen(partialName.c_str(), "wb");
+    const int openError = errno;
     qWarning() << "File to write to: " << fileName.c_str();
     if (!file) {
-        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
-                                                         ". File must be writable."));
+        // The file opened is a new one in the target's folder: when that
+        // folder is what refuses, say so rather than blame the file.
+        const std::size_t slash = fileName.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? std::string(".")
+                                   : slash == 0               ? std::string("/")
+                                                              : fileName.substr(0, slash);
+        std::string text = "Failed to open file " + quoted(fileName) + ". File must be writable.";
+        if (::access(folder.c_str(), W_OK | X_OK) != 0)
+            text = "Failed to open file " + quoted(fileName) + ": cannot create a file in folder " +
+                   quoted(folder) + " (" + std::strerror(openError) + ")";
+        finish(ReportMessage(Code::FailedToOpenFile, text));
         return;
     }
 
@@ -311,6 +336,14 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
                 totalKnown = true;
                 if (total == 0)
                     return ReportMessage(Code::UnknownError, "Device reports DFU length of zero");
+                // The field lies inside the image: a smaller length contradicts
+                // the bytes that carry it, and the count still due would wrap.
+                if (total < kHeaderLength)
+                    return ReportMessage(Code::UnknownError, "Device reports DFU length of " +
+                                                                 std::to_string(total) +
+                                                                 " bytes, shorter than the " +
+                                                                 std::to_string(kHeaderLength) +
+                                                                 " bytes that carry it");
             }
         }
         // A device that stops delivering, or delivers more than the image

@@ -39,7 +39,5 @@ void AsyncWorkerManager::startWorker() {
 }
 
 void AsyncWorkerManager::setExitCode(int32 exitCode) {
-    std::lock_guard<std::mutex> lock(engine->stateMutex);
-    exitCodeValue = exitCode;
-    engine->operationRunning = false;
+    engine->state.finish(exitCode);
 }

@@ -22,9 +22,6 @@ public:
 
     QThread& thread() { return workerThread; }
     const QThread& thread() const { return workerThread; }
-    // The exit code of the last finished operation; the caller holds the
-    // engine's state mutex.
-    int32 storedExitCode() const { return exitCodeValue; }
 
 signals:
     void doBackup();
@@ -35,6 +32,5 @@ public slots:
 
 private:
     QThread workerThread;
-    int32 exitCodeValue = 0;
     CHidDfuEngine* engine;
 };

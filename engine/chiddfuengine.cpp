@@ -95,7 +95,7 @@ CHidDfuEngine::CHidDfuEngine() : QObject(nullptr), workerManager(this) {}
 
 CHidDfuEngine::~CHidDfuEngine() {
     if (isRunning())
-        setCode(CHidDfuErrorState::Busy);
+        state.setCode(CHidDfuErrorState::Busy);
     // A transfer cannot be stopped without risking the device; let it end, so
     // that neither the handle nor the thread disappears under it.
     workerManager.thread().wait();
@@ -106,18 +106,7 @@ CHidDfuEngine::~CHidDfuEngine() {
 }
 
 bool CHidDfuEngine::isRunning() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return operationRunning;
-}
-
-int32 CHidDfuEngine::setCode(int32 code) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return errorState.setCode(code);
-}
-
-int32 CHidDfuEngine::setCodeAndText(int32 code, const std::string& text) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return errorState.setCodeAndText(code, text);
+    return state.running();
 }
 
 int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usage,
@@ -127,14 +116,14 @@ int32 CHidDfuEngine::Connect(uint16_t vendorId, uint16_t productId, uint16_t usa
 
 int32 CHidDfuEngine::ConnectPath(uint16_t vendorId, uint16_t productId, const char* path) {
     if (!deviceHandle && (!path || !*path))
-        return setCode(CHidDfuErrorState::InvalidParameter);
+        return state.setCode(CHidDfuErrorState::InvalidParameter);
     return connectFirst(vendorId, productId, 0, 0, path);
 }
 
 int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage,
                                   uint16_t usagePage, const char* path) {
     if (deviceHandle)
-        return setCodeAndText(CHidDfuErrorState::FailedToConnect, "Already connected");
+        return state.setCodeAndText(CHidDfuErrorState::FailedToConnect, "Already connected");
 
     hid_device_info* devices = hid_enumerate(0, 0);
     for (hid_device_info* d = devices; d; d = d->next) {
@@ -160,12 +149,12 @@ int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_
 
     if (deviceHandle)
         return 0;
-    return setCode(CHidDfuErrorState::FailedToConnect);
+    return state.setCode(CHidDfuErrorState::FailedToConnect);
 }
 
 int32 CHidDfuEngine::Disconnect() {
     if (isRunning())
-        return setCode(CHidDfuErrorState::Busy);
+        return state.setCode(CHidDfuErrorState::Busy);
     if (deviceHandle) {
         hid_close(deviceHandle);
         deviceHandle = nullptr;
@@ -175,26 +164,19 @@ int32 CHidDfuEngine::Disconnect() {
 
 int32 CHidDfuEngine::Reset() {
     if (!deviceHandle)
-        return setCode(CHidDfuErrorState::InvalidSequence);
+        return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (isRunning())
-        return setCode(CHidDfuErrorState::Busy);
+        return state.setCode(CHidDfuErrorState::Busy);
     const uint8_t report[hidreport::kCommandLength] = {hidreport::kCommandId,
                                                        hidreport::kCommandReset};
     if (hid_send_feature_report(deviceHandle, report, sizeof report) == -1)
-        return setCode(CHidDfuErrorState::ResetFailed);
+        return state.setCode(CHidDfuErrorState::ResetFailed);
     return Disconnect();
 }
 
 int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::*signal)()) {
     fileName = path;
-    {
-        // A finished operation may have left any value here, even 100; the
-        // relay must not take the new operation for finished before its first
-        // report arrives.
-        std::lock_guard<std::mutex> lock(stateMutex);
-        progress = 0;
-        operationRunning = true;
-    }
+    state.start();
     workerManager.startWorker();
     emit(workerManager.*signal)();
     return 0;
@@ -202,64 +184,53 @@ int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::
 
 int32 CHidDfuEngine::Backup(const char* path) {
     if (!path || !*path)
-        return setCode(CHidDfuErrorState::InvalidParameter);
+        return state.setCode(CHidDfuErrorState::InvalidParameter);
     if (!deviceHandle)
-        return setCode(CHidDfuErrorState::InvalidSequence);
+        return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (featureReportLength == 0)
-        return setCodeAndText(CHidDfuErrorState::DriverOperationFailed,
-                              "Feature report length is invalid (0)");
+        return state.setCodeAndText(CHidDfuErrorState::DriverOperationFailed,
+                                    "Feature report length is invalid (0)");
     if (isRunning())
-        return setCode(CHidDfuErrorState::Busy);
+        return state.setCode(CHidDfuErrorState::Busy);
     return startOperation(path, &AsyncWorkerManager::doBackup);
 }
 
 int32 CHidDfuEngine::Upgrade(const char* path) {
     if (!path || !*path)
-        return setCode(CHidDfuErrorState::InvalidParameter);
+        return state.setCode(CHidDfuErrorState::InvalidParameter);
     if (!deviceHandle)
-        return setCode(CHidDfuErrorState::InvalidSequence);
+        return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (isRunning())
-        return setCode(CHidDfuErrorState::Busy);
+        return state.setCode(CHidDfuErrorState::Busy);
     return startOperation(path, &AsyncWorkerManager::doUpgrade);
 }
 
 std::string CHidDfuEngine::LastError() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return errorState.text();
+    return state.lastError();
 }
 
 uint8 CHidDfuEngine::Progress() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    if (!operationRunning)
-        return 100;
-    // 100 means "nothing runs" to every caller; a worker that reports 100 or
-    // more while still running must not end the caller's wait early.
-    return std::min<uint8>(progress, 99);
+    return state.progress();
 }
 
 uint8 CHidDfuEngine::lastProgress() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return progress;
+    return state.lastProgress();
 }
 
 int32 CHidDfuEngine::Result() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    if (operationRunning)
-        return errorState.setCode(CHidDfuErrorState::Busy);
-    return workerManager.storedExitCode();
+    return state.result();
 }
 
 void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) {
-    setCode(aErrorCode);
+    state.setCode(aErrorCode);
 }
 
 void CHidDfuEngine::SetMsg_(int32 aErrorCode, std::string aErrorMessage) {
-    setCodeAndText(aErrorCode, aErrorMessage);
+    state.setCodeAndText(aErrorCode, aErrorMessage);
 }
 
 void CHidDfuEngine::SetProgress_(uint8 aProgress) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    progress = aProgress >= 100 ? 100 : aProgress;
+    state.setProgress(aProgress);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,11 +2,11 @@
 
 #include "asyncworkermanager.h"
 #include "chiddfuerrorstate.h"
+#include "enginestate.h"
 #include "hiddfu.h"
 
 #include <QObject>
 
-#include <mutex>
 #include <string>
 
 struct hid_device_;
@@ -21,12 +21,12 @@ class CHidDfuBase {};
 // and upgrade run on the worker manager's thread.
 //
 // Thread safety: whether an operation runs, its progress, the last exit code
-// and the error state are written by the worker's reports on the worker thread
-// and read from the GUI and relay threads; one mutex guards them all. The
-// worker's reports reach the slots directly on the worker thread, and its exit
-// code, the last of them, is what ends "running": a caller that sees "not
-// running" sees the operation's final code and text, whether or not the GUI
-// thread's event loop runs, and no query can slip in between.
+// and the error state live in an EngineState, written by the worker's reports
+// on the worker thread and read from the GUI and relay threads. The worker's
+// reports reach the slots directly on the worker thread, and its exit code,
+// the last of them, is what ends "running": a caller that sees "not running"
+// sees the operation's final code and text, whether or not the GUI thread's
+// event loop runs, and no query can slip in between.
 class CHidDfuEngine : public QObject, public CHidDfuBase {
     Q_OBJECT
 
@@ -64,22 +64,15 @@ private:
     // matches any path.
     int32 connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage,
                        const char* path);
-    int32 setCode(int32 code);
-    int32 setCodeAndText(int32 code, const std::string& text);
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
 
     hid_device* deviceHandle = nullptr;
     uint16_t featureReportLength = 0;
     std::string fileName;
-    CHidDfuErrorState errorState;
+    // Running from a start until the worker has delivered its exit code; the
+    // worker thread itself may take a moment longer to wind down.
+    EngineState state;
     AsyncWorkerManager workerManager;
-    uint8 progress = 0;
-    // From a start until the worker has delivered its exit code. The worker
-    // thread itself may take a moment longer to wind down.
-    bool operationRunning = false;
-
-    // Guards errorState, progress, operationRunning and the manager's exit code.
-    mutable std::mutex stateMutex;
 };
 
 // The process's engine, constructed during static initialisation.

@@ -14,6 +14,8 @@ TAVRIN_RUN_PACKAGES=(
 TAVRIN_TEST_PACKAGES=(
   zlib1g-dev qml-module-qttest googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
+  # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes.
+  clang libclang-rt-14-dev
 )
 
 # Exit status of scripts/run and scripts/test when packages are missing and

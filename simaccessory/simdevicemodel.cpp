@@ -119,7 +119,7 @@ int DeviceModel::sendFeatureReport(uint64_t session, const uint8_t* data, size_t
         }
     }
     record.failed = result < 0;
-    m_records.push_back(std::move(record));
+    this->record(std::move(record));
     return result;
 }
 
@@ -144,11 +144,11 @@ int DeviceModel::getFeatureReport(uint64_t session, uint8_t* data, size_t length
             std::memcpy(data, reply.data(), count);
             record.bytes.assign(reply.begin(), reply.begin() + count);
             record.failed = false;
-            m_records.push_back(std::move(record));
+            this->record(std::move(record));
             return int(count);
         }
     }
-    m_records.push_back(std::move(record));
+    this->record(std::move(record));
     return -1;
 }
 
@@ -204,6 +204,8 @@ int DeviceModel::handleDownload(const uint8_t* data, size_t length) {
         return int(length);
     }
     const uint8_t* payload = data + kDataHeaderLength;
+    if (block == 0 && m_config.recordLimit != SIZE_MAX)
+        m_receivedImage.clear();
     m_download.insert(m_download.end(), payload, payload + count);
     m_receivedImage.insert(m_receivedImage.end(), payload, payload + count);
     ++m_expectedBlock; // wraps from 65535 to 0 as the host's counter does
@@ -252,12 +254,15 @@ std::vector<uint8_t> DeviceModel::statusReply() {
         --m_busyReads;
         status = kStatusOk;
         state = kStateDfuDnBusy;
+    } else if (m_overrideCountdown > 1) {
+        --m_overrideCountdown;
     } else {
         status = m_statusOverride.value_or(status);
         state = m_stateOverride.value_or(state);
     }
     reply[kStatusStatus] = status;
-    write24(&reply[kStatusPollTimeout], std::min(m_config.pollTimeoutMs, kMaxPollTimeout));
+    write24(&reply[kStatusPollTimeout],
+            std::min(m_announcedPollTimeout.value_or(m_config.pollTimeoutMs), kMaxPollTimeout));
     reply[kStatusState] = state;
     return reply;
 }
@@ -326,10 +331,17 @@ void DeviceModel::answerBusy(int reads) {
     m_busyReads = std::max(reads, 0);
 }
 
-void DeviceModel::overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state) {
+void DeviceModel::overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state,
+                                 int fromReply) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_statusOverride = status;
     m_stateOverride = state;
+    m_overrideCountdown = std::max(fromReply, 1);
+}
+
+void DeviceModel::announcePollTimeout(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_announcedPollTimeout = ms;
 }
 
 void DeviceModel::clearStatusOverride() {
@@ -342,9 +354,15 @@ void DeviceModel::setBackupFault(BackupFault fault, int fromReply) {
     m_backupFaultCountdown = std::max(fromReply, 1);
 }
 
+void DeviceModel::record(Report report) {
+    m_records.push_back(std::move(report));
+    while (m_records.size() > m_config.recordLimit)
+        m_records.pop_front();
+}
+
 std::vector<Report> DeviceModel::records() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records;
+    return {m_records.begin(), m_records.end()};
 }
 
 void DeviceModel::clearRecords() {

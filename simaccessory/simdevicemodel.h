@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,6 +55,10 @@ struct AccessoryConfig {
     int reenumerateMs = 0; // absence from the bus after a reset
     LateFault lateFault = LateFault::None;
     int lateFaultAfterBlocks = 0;
+    // How many reports the record keeps, the latest ones; a long-running
+    // program (the demo) must not grow with every report. Past the limit the
+    // received image, too, keeps only the download in progress or last done.
+    std::size_t recordLimit = SIZE_MAX;
 };
 
 enum class Direction { HostToDevice, DeviceToHost };
@@ -125,9 +130,13 @@ public:
     void unplugAtReport(int nth = 1);
     // The next `reads` status replies say busy (status 0, state 4).
     void answerBusy(int reads);
-    // Every status reply says this status and/or state until cleared. The
-    // device's real state machine is not affected.
-    void overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state);
+    // Every status reply, from the nth from now on, says this status and/or
+    // state until cleared. The device's real state machine is not affected.
+    void overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state,
+                        int fromReply = 1);
+    // Every status reply announces this poll timeout (24 bits) instead of the
+    // configured one; the device's own busy time is not affected.
+    void announcePollTimeout(uint32_t ms);
     void clearStatusOverride();
     // From the nth backup reply from now on (until set to None).
     void setBackupFault(BackupFault fault, int fromReply = 1);
@@ -187,10 +196,13 @@ private:
     bool m_writeErrorDue = false;
     std::optional<uint8_t> m_statusOverride;
     std::optional<uint8_t> m_stateOverride;
+    int m_overrideCountdown = 0;
+    std::optional<uint32_t> m_announcedPollTimeout;
     BackupFault m_backupFault = BackupFault::None;
     int m_backupFaultCountdown = 0;
     // Observation.
-    std::vector<Report> m_records;
+    void record(Report report);
+    std::deque<Report> m_records;
     std::vector<uint8_t> m_receivedImage;
 };
 

@@ -38,6 +38,8 @@ private slots:
     void changelog_data();
     void changelog();
     void missingChangelog();
+    void oversizedFilesAreIgnored_data();
+    void oversizedFilesAreIgnored();
 
 private:
     LogCapture m_log;
@@ -182,6 +184,32 @@ void tst_textcopy::missingChangelog() {
                 QStringLiteral("Changelog file not found under \"%1\"").arg(changelogPath())),
         }));
     QCOMPARE(controller.changelog(), QString());
+}
+
+void tst_textcopy::oversizedFilesAreIgnored_data() {
+    QTest::addColumn<bool>("changelogTooLarge");
+    QTest::newRow("text copy") << false;
+    QTest::newRow("changelog") << true;
+}
+
+void tst_textcopy::oversizedFilesAreIgnored() {
+    QFETCH(bool, changelogTooLarge);
+    constexpr int kBound = 1024 * 1024;
+    const QByteArray copy = R"({"copy": {"k": "v"}})";
+    const QByteArray large = copy + QByteArray(kBound + 1 - copy.size(), ' ');
+    QVERIFY(appfolder::write(appfolder::textCopyFile(), changelogTooLarge ? copy : large));
+    QVERIFY(appfolder::write(appfolder::changelogFile(), changelogTooLarge ? large : copy));
+
+    installator controller;
+    const QString path = changelogTooLarge ? changelogPath() : textCopyPath();
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()),
+             QStringList{LogCapture::format(
+                 QtWarningMsg,
+                 QStringLiteral("Ignoring \"%1\" of 1048577 bytes; at most 1048576 are read")
+                     .arg(path))});
+    QCOMPARE(controller.changelog(), changelogTooLarge ? QString() : QString(copy));
+    QCOMPARE(controller.getText("k"),
+             changelogTooLarge ? QStringLiteral("v") : QStringLiteral("k"));
 }
 
 QTEST_GUILESS_MAIN(tst_textcopy)

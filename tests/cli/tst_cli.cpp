@@ -140,7 +140,7 @@ void tst_Cli::commandLines_data() {
         {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
     row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
     row("check overlong image length", "check {dir}/overlong.dfu", 4,
-        {"Image length field (5000) exceeds the image bytes in the file (4096) (code -5)"});
+        {"Image length field says 5000 bytes; the file holds 4096 (code -5)"});
     row("check missing file", "check {dir}/none.dfu", 4,
         {"Failed to open file \"", "none.dfu\" (code -3): No such file"});
     row("check too short", "check {dir}/image.bin", 4, {"File suffix is invalid (code -5)"});
@@ -159,7 +159,7 @@ void tst_Cli::commandLines_data() {
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
         4, {"File CRC is incorrect (code -6)"});
     row("upgrade: overlong image length, no device needed",
-        "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"exceeds the image bytes"});
+        "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"the file holds"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
         {R"j("code":-8,"command":"upgrade","event":"result","path":")j",

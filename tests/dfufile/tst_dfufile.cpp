@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -134,6 +136,78 @@ TEST_P(CheckFileSuffix, GivesCodeAndText) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, CheckFileSuffix, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+// An image of imageSize bytes whose length field says declared.
+Bytes imageFile(std::size_t imageSize, uint32_t declared) {
+    Bytes image = dfu::makeImage(uint32_t(std::max<std::size_t>(imageSize, 14)));
+    image.resize(imageSize);
+    if (imageSize >= 14)
+        dfu::putLe32(image.data() + dfu::kImageLengthOffset, declared);
+    return dfu::makeDfuFile(image);
+}
+
+const Row kFileRows[] = {
+    {"SuffixOnly", [] { return imageFile(0, 0); }, -5,
+     "Image is 0 bytes long; its length field needs 14"},
+    {"ImageOf13", [] { return imageFile(13, 0); }, -5,
+     "Image is 13 bytes long; its length field needs 14"},
+    {"LengthZero", [] { return imageFile(100, 0); }, -5, "Image length field says 0 bytes"},
+    {"Length64MiBIn1040Bytes", [] { return imageFile(1024, 64u << 20); }, -5,
+     "Image length field says 67108864 bytes; the file holds 1024"},
+    {"LengthOnePastTheImage", [] { return imageFile(100, 101); }, -5,
+     "Image length field says 101 bytes; the file holds 100"},
+    {"LengthInsideTheLongerSuffix",
+     [] {
+         Bytes f = imageFile(100, 100);
+         f[suffixAt(f) + dfu::kSuffixBLength] = 32;
+         resealCrc(f);
+         return f;
+     },
+     -5, "Image length field says 100 bytes; the file holds 84"},
+    {"LengthEqualsTheImage", [] { return imageFile(14, 14); }, 0, ""},
+    {"LengthBelowTheImage", [] { return imageFile(100, 60); }, 0, ""},
+    {"SuffixFailsFirst", [] { return Bytes(15, 0); }, -5, "File too short"},
+};
+
+class CheckFile : public testing::TestWithParam<Row> {};
+
+TEST_P(CheckFile, GivesCodeAndText) {
+    const Row& row = GetParam();
+    TempFile f(row.make());
+    const dfu::CheckResult r = dfu::checkFile(f.file);
+    EXPECT_EQ(r.code, row.code);
+    EXPECT_EQ(r.message, row.message);
+    if (r.code == 0) {
+        EXPECT_EQ(std::ftell(f.file), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CheckFile, testing::ValuesIn(kFileRows),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+TEST(OpenRegularFile, RefusesWithoutBlocking) {
+    char folder[] = "/tmp/tst_dfufile-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string fifo = std::string(folder) + "/fifo";
+    const std::string plain = std::string(folder) + "/plain";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::fclose(std::fopen(plain.c_str(), "wb"));
+    const std::pair<std::string, std::string> rows[] = {{fifo, "not a regular file"},
+                                                        {folder, "not a regular file"},
+                                                        {plain + "x", "No such file or directory"},
+                                                        {plain, ""}};
+    for (const auto& [path, reason] : rows) {
+        std::string error;
+        std::FILE* f = dfu::openRegularFile(path.c_str(), error);
+        EXPECT_EQ(f != nullptr, reason.empty()) << path;
+        EXPECT_EQ(error, reason) << path;
+        if (f)
+            std::fclose(f);
+    }
+    std::remove(fifo.c_str());
+    std::remove(plain.c_str());
+    rmdir(folder);
+}
 
 TEST(CheckFileSuffixCrc, AnySingleChangedByteBeforeTheCrcFails) {
     const Bytes good = validFile(40);

@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <hidapi/hidapi.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
@@ -50,6 +51,10 @@ Bytes imageDeclaring(uint32_t realSize, uint32_t declared, uint32_t seed = 5) {
     dfu::putLe32(image.data() + dfu::kImageLengthOffset, declared);
     return image;
 }
+
+// Stands for a FIFO in the upgrade's failure rows: opening one for reading
+// waits for a writer.
+const Bytes kFifo{'f', 'i', 'f', 'o'};
 
 } // namespace
 
@@ -119,6 +124,9 @@ private slots:
     void backupWithSmallReports_data();
     void backupWithSmallReports();
     void backupToAnUnwritableFolder();
+
+    void faultMatrix_data();
+    void faultMatrix();
 
     void operationsInARow();
     void progressIsCappedAndNeverMeansFinishedWhileRunning();
@@ -467,8 +475,6 @@ void tst_Engine::upgradeTraffic_data() {
     const Bytes i117 = dfu::makeImage(2 * 58 + 1);
     const Bytes i1160 = dfu::makeImage(1160);
     const Bytes i40 = dfu::makeImage(40);
-    const Bytes empty = imageDeclaring(14, 0);
-    QTest::newRow("N = 0") << 64 << empty << Bytes();
     QTest::newRow("N <= L - 6") << 64 << i40 << i40;
     QTest::newRow("N = L - 6") << 64 << dfu::makeImage(58) << dfu::makeImage(58);
     QTest::newRow("L 64, N = 2 x 58 + 1") << 64 << i117 << i117;
@@ -476,11 +482,6 @@ void tst_Engine::upgradeTraffic_data() {
     QTest::newRow("L 7, one byte a report") << 7 << dfu::makeImage(20) << dfu::makeImage(20);
     QTest::newRow("L 12, length field past the first report")
         << 12 << dfu::makeImage(50) << dfu::makeImage(50);
-    const Bytes shortImage = imageDeclaring(100, 150);
-    Bytes padded = dfu::makeDfuFile(shortImage);
-    padded.resize(150, 0);
-    QTest::newRow("N above the image size sends the suffix, then zeros")
-        << 64 << shortImage << padded;
     QTest::newRow("block number wraps after 65535")
         << 7 << dfu::makeImage(65536 + 3) << dfu::makeImage(65536 + 3);
     Bytes longer = imageDeclaring(100, 60);
@@ -555,6 +556,18 @@ void tst_Engine::upgradeFailures_data() {
     QTest::newRow("too short") << none << Bytes(15, 0) << -5 << "File too short" << 0;
     QTest::newRow("report length 6") << Setup([](sim::DeviceModel&) {}) << good << -5
                                      << "File format is invalid, no payload found" << 0;
+    QTest::newRow("suffix only") << none << dfu::makeDfuFile({}) << -5
+                                 << "Image is 0 bytes long; its length field needs 14" << 0;
+    QTest::newRow("length field 0") << none << dfu::makeDfuFile(imageDeclaring(100, 0)) << -5
+                                    << "Image length field says 0 bytes" << 0;
+    QTest::newRow("length field past the image")
+        << none << dfu::makeDfuFile(imageDeclaring(1024, 64u << 20)) << -5
+        << "Image length field says 67108864 bytes; the file holds 1024" << 0;
+    QTest::newRow("FIFO") << none << kFifo << -3 << "Failed to open file \"%1\": not a regular file"
+                          << 0;
+    QTest::newRow("poll timeout of 4.66 hours")
+        << Setup([](sim::DeviceModel& d) { d.announcePollTimeout(0xFFFFFF); }) << good << -8
+        << "Device asked to wait 16777215 ms; at most 60000 ms is accepted" << 1;
 }
 
 void tst_Engine::upgradeFailures() {
@@ -571,11 +584,15 @@ void tst_Engine::upgradeFailures() {
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     QCOMPARE(connectAccessory(), 0);
     setup(device);
-    const QString path = writeFile("failure.dfu", file);
+    QString path = m_dir.filePath("failure.fifo");
+    if (file == kFifo)
+        QVERIFY(QFile::exists(path) || mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    else
+        path = writeFile("failure.dfu", file);
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), code);
-    QCOMPARE(QString::fromStdString(lastError()), text);
+    QCOMPARE(QString::fromStdString(lastError()), text.replace("%1", path));
     QCOMPARE(int(device.records().size()), reports);
     // nothing is sent after a failure
     QCOMPARE(device.resetCount(), 0);
@@ -647,7 +664,6 @@ void tst_Engine::progressValues_data() {
     QTest::addColumn<bool>("backup");
     QTest::addColumn<uint32_t>("length");
     QTest::addColumn<QList<int>>("progress");
-    QTest::newRow("upgrade, N = 0") << false << 0u << QList<int>{0};
     QTest::newRow("upgrade, N = 2 x 58 + 1") << false << 117u << QList<int>{0, 49, 99};
     QTest::newRow("upgrade, N = 1160, double precision")
         << false << 1160u
@@ -662,7 +678,7 @@ void tst_Engine::progressValues() {
     QFETCH(bool, backup);
     QFETCH(uint32_t, length);
     QFETCH(QList<int>, progress);
-    const Bytes image = length == 0 ? imageDeclaring(14, 0) : dfu::makeImage(length);
+    const Bytes image = dfu::makeImage(length);
     sim::AccessoryConfig config;
     config.storedImage = image;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
@@ -754,6 +770,9 @@ void tst_Engine::backupFailuresKeepThePreviousBackup_data() {
     }) << image << -12 << "Failed to get feature information (HidReportIdBackup)";
     QTest::newRow("unplugged") << Setup([](sim::DeviceModel& d) { d.unplugAtReport(3); }) << image
                                << -12 << "Failed to get feature information (HidReportIdBackup)";
+    QTest::newRow("L 7, length field 5")
+        << Setup([](sim::DeviceModel&) {}) << imageDeclaring(14, 5) << -20
+        << "Device reports DFU length of 5 bytes, shorter than the 14 bytes that carry it";
 }
 
 void tst_Engine::backupFailuresKeepThePreviousBackup() {
@@ -763,6 +782,8 @@ void tst_Engine::backupFailuresKeepThePreviousBackup() {
     QFETCH(QString, text);
     sim::AccessoryConfig config;
     config.storedImage = image;
+    if (QByteArray(QTest::currentDataTag()).startsWith("L 7"))
+        config.featureReportLength = 7;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     const Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
     const QString path = writeFile("previous.backup", previous);
@@ -809,8 +830,131 @@ void tst_Engine::backupToAnUnwritableFolder() {
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), -3);
     QCOMPARE(QString::fromStdString(lastError()),
-             "Failed to open file \"" + path + "\". File must be writable.");
+             "Failed to open file \"" + path + "\": cannot create a file in folder \"" +
+                 m_dir.filePath("no such folder") + "\" (No such file or directory)");
     QVERIFY(device.records().empty());
+}
+
+namespace {
+
+// The fault matrix: an upgrade of three blocks and a backup of three replies,
+// each report position with each fault that can hit a report of its kind.
+enum Fault { Fails, StopsAnswering, Busy, BadStatus, BadState, EmptyReply, OverlongReply };
+const char* const kFaultNames[] = {"fails",     "stops answering", "busy",          "bad status",
+                                   "bad state", "empty reply",     "overlong reply"};
+constexpr uint32_t kMatrixImage = 150; // 58 + 58 + 34 at L 64
+
+// Injects fault at the report `position` (1-based) of traffic.
+void injectFault(sim::DeviceModel& device, const Traffic& traffic, int position, int fault) {
+    const Entry& at = traffic[std::size_t(position - 1)];
+    int ofKind = 0, statusReads = 0;
+    for (int i = 0; i < position; ++i) {
+        const Entry& e = traffic[std::size_t(i)];
+        ofKind += e.direction == at.direction && e.bytes[0] == at.bytes[0];
+        statusReads += e.bytes[0] == 2;
+    }
+    switch (fault) {
+    case Fails:
+        return device.failReport(at.direction, at.bytes[0], ofKind);
+    case StopsAnswering:
+        return device.unplugAtReport(position);
+    case Busy:
+        return device.overrideStatus(0, kDnBusy, statusReads);
+    case BadStatus:
+        return device.overrideStatus(3, {}, statusReads);
+    case BadState:
+        return device.overrideStatus({}, kDfuError, statusReads);
+    case EmptyReply:
+        return device.setBackupFault(sim::BackupFault::ZeroLength, position);
+    case OverlongReply:
+        return device.setBackupFault(sim::BackupFault::OverlongLength, position);
+    }
+}
+
+} // namespace
+
+void tst_Engine::faultMatrix_data() {
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const QString getStatus = "Failed to get feature information (GetStatus)";
+    const Traffic upgrade = healthyUpgrade(64, dfu::makeDfuFile(dfu::makeImage(kMatrixImage)), 0);
+    for (int p = 1; p <= int(upgrade.size()); ++p) {
+        const Entry& e = upgrade[std::size_t(p - 1)];
+        const bool status = e.bytes[0] == 2, last = p == int(upgrade.size()) - 1;
+        const QString lost = status ? getStatus
+                             : last ? "Write to device failed attempting to complete upgrade"
+                                    : "Failed to write to device";
+        for (int fault : {Fails, StopsAnswering, Busy, BadStatus, BadState}) {
+            if (!status && fault >= Busy)
+                continue;
+            const bool dropped = fault <= StopsAnswering;
+            QTest::addRow("upgrade, report %d %s", p, kFaultNames[fault])
+                << false << p << fault << (dropped ? -12 : -8)
+                << (dropped ? lost
+                            : QString("Upgrade failed (DFU status code = %1)")
+                                  .arg(fault == BadStatus ? 3 : 0));
+        }
+    }
+    for (int p = 1; p <= 3; ++p) {
+        const int due = int(kMatrixImage) - 58 * (p - 1);
+        const QString empty = p == 1 ? "Device reports DFU length of zero"
+                                     : QString("Device sent an empty backup block with %1 bytes "
+                                               "of the image still due")
+                                           .arg(due);
+        const QString texts[] = {"Failed to get feature information (HidReportIdBackup)",
+                                 "Failed to get feature information (HidReportIdBackup)", empty,
+                                 "Device sent a backup block of 65535 bytes; a report holds at "
+                                 "most 58"};
+        for (int fault : {Fails, StopsAnswering, EmptyReply, OverlongReply})
+            QTest::addRow("backup, report %d %s", p, kFaultNames[fault])
+                << true << p << fault << (fault <= StopsAnswering ? -12 : -20)
+                << texts[fault <= StopsAnswering ? fault : fault - 3];
+    }
+}
+
+// Every case ends with its code and text in bounded time, sends nothing
+// after the failing report, leaves the engine idle and able to connect again,
+// and a failed backup leaves the previous one as it was.
+void tst_Engine::faultMatrix() {
+    QFETCH(bool, backup);
+    QFETCH(int, position);
+    QFETCH(int, fault);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    const Bytes image = dfu::makeImage(kMatrixImage, 3);
+    sim::AccessoryConfig config;
+    config.storedImage = image;
+    config.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    const Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
+    const QString path = backup ? writeFile("matrix.backup", previous)
+                                : writeFile("matrix.dfu", dfu::makeDfuFile(image));
+    // Only the kind of each report matters to the injection.
+    const Traffic healthy = backup ? Traffic(3, Entry{sim::Direction::DeviceToHost, {1}})
+                                   : healthyUpgrade(64, dfu::makeDfuFile(image), 0);
+    QCOMPARE(connectAccessory(), 0);
+    injectFault(device, healthy, position, fault);
+
+    const QByteArray name = QFile::encodeName(path);
+    QCOMPARE(backup ? hidDfuBackup(name.constData()) : hidDfuUpgrade(name.constData()), 0);
+    QVERIFY(waitUntilIdle(10000));
+    QCOMPARE(hidDfuGetResult(), code);
+    QCOMPARE(QString::fromStdString(lastError()), text);
+    const Traffic t = recorded(device);
+    QVERIFY(int(t.size()) >= position);
+    for (std::size_t i = std::size_t(position); i < t.size(); ++i)
+        QVERIFY2(t[i].direction == sim::Direction::DeviceToHost, qPrintable(describe(t)));
+    if (backup) {
+        QCOMPARE(readFile(path), previous);
+        QVERIFY(!QFile::exists(path + ".partial"));
+    }
+    QCOMPARE(hidDfuDisconnect(), 0);
+    if (!device.present())
+        sim::Bus::addAccessory(config);
+    QCOMPARE(connectAccessory(), 0);
 }
 
 void tst_Engine::operationsInARow() {

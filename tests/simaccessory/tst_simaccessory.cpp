@@ -399,6 +399,31 @@ TEST_F(SimAccessory, StatusFaultsShapeTheReplies) {
     EXPECT_EQ(status(dev.get()), statusReply(0, 5, 7));
     device.clearStatusOverride();
     EXPECT_EQ(status(dev.get()), statusReply(0, 5, 2));
+
+    device.overrideStatus(std::nullopt, 4, 2);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 2));
+    EXPECT_EQ(status(dev.get()), statusReply(0, 5, 4));
+    device.announcePollTimeout(0xFFFFFF);
+    EXPECT_EQ(status(dev.get()), statusReply(0, 0xFFFFFF, 4));
+}
+
+TEST_F(SimAccessory, RecordLimitKeepsTheLatestReportsAndTheLastDownload) {
+    sim::AccessoryConfig c = config(8);
+    c.busyMs = 0;
+    c.recordLimit = 3;
+    sim::DeviceModel& device = sim::Bus::addAccessory(c);
+    const Handle dev = open(device);
+    for (uint16_t download = 0; download < 2; ++download) {
+        for (uint16_t block = 0; block < 3; ++block)
+            ASSERT_EQ(send(dev.get(), downloadReport(8, block, pattern(2, uint8_t(block)))), 8);
+        ASSERT_EQ(send(dev.get(), downloadReport(8, 3, {})), 8);
+    }
+    EXPECT_EQ(device.records(), (std::vector<sim::Report>{
+                                    toDevice(downloadReport(8, 1, pattern(2, 1))),
+                                    toDevice(downloadReport(8, 2, pattern(2, 2))),
+                                    toDevice(downloadReport(8, 3, {})),
+                                }));
+    EXPECT_EQ(device.receivedImage(), concat(concat(pattern(2, 0), pattern(2, 1)), pattern(2, 2)));
 }
 
 // The scripted late faults strike right after the nth accepted block.

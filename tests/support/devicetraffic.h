@@ -63,6 +63,8 @@ inline Entry endOfDownload(std::size_t L, uint16_t block) {
 
 constexpr uint8_t kIdle = 2;
 constexpr uint8_t kDnloadIdle = 5;
+constexpr uint8_t kDnBusy = 4;
+constexpr uint8_t kDfuError = 10;
 
 // The whole exchange of an upgrade with a device that never answers busy and
 // reports status 0 throughout.

@@ -1,0 +1,55 @@
+#include "enginestate.h"
+
+#include <algorithm>
+
+int32 EngineState::setCode(int32 code) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error.setCode(code);
+}
+
+int32 EngineState::setCodeAndText(int32 code, const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error.setCodeAndText(code, text);
+}
+
+void EngineState::start() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progress = 0;
+    m_running = true;
+}
+
+void EngineState::finish(int32 exitCode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_exitCode = exitCode;
+    m_running = false;
+}
+
+void EngineState::setProgress(uint8_t progress) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progress = std::min<uint8_t>(progress, 100);
+}
+
+bool EngineState::running() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running;
+}
+
+uint8_t EngineState::progress() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running ? std::min<uint8_t>(m_progress, 99) : 100;
+}
+
+uint8_t EngineState::lastProgress() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_progress;
+}
+
+int32 EngineState::result() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running ? m_error.setCode(CHidDfuErrorState::Busy) : m_exitCode;
+}
+
+std::string EngineState::lastError() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error.text();
+}

@@ -1,0 +1,46 @@
+// The backup against a device whose replies come from the input (its first
+// byte chooses the report length, 7 to 70). A backup that succeeds has
+// written a file that passes the file check and whose length field equals its
+// image length; one that fails has left the previous backup as it was.
+#include "asyncworker.h"
+#include "dfufile.h"
+#include "fuzzdevice.h"
+
+#include <cstdio>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = fuzzdevice::folder() + "/fuzz.backup";
+    static const fuzzdevice::Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
+    static const bool quiet = (fuzzdevice::quietQtLog(), true);
+    (void)quiet;
+    if (!fuzzdevice::writeFile(path, previous))
+        __builtin_trap();
+    fuzzdevice::load(data, size);
+    const int32 length = 7 + fuzzdevice::take(57) % 64;
+
+    AsyncWorker worker(fuzzdevice::handle(), path, length);
+    int exits = 0;
+    int32 code = 1;
+    QObject::connect(&worker, &AsyncWorker::exitCode, [&](int32 c) {
+        ++exits;
+        code = c;
+    });
+    worker.DoBackup();
+
+    const fuzzdevice::Bytes written = fuzzdevice::readFile(path);
+    if (exits != 1 || fuzzdevice::readFile(path + ".partial").size() != 0 ||
+        std::fopen((path + ".partial").c_str(), "rb") != nullptr)
+        __builtin_trap();
+    if (code != 0) {
+        if ((code != -12 && code != -20) || written != previous)
+            __builtin_trap();
+        return 0;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const dfu::CheckResult check = dfu::checkFile(file);
+    std::fclose(file);
+    if (check.code != 0 ||
+        dfu::le32(written.data() + dfu::kImageLengthOffset) != written.size() - dfu::kSuffixLength)
+        __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,65 @@
+// The upgrade's status handling against status replies and report outcomes
+// from the input (its first byte chooses the report length, 7 to 70). Every
+// run ends with one exit code of the upgrade's own, no wait longer than 60 s
+// is ever asked of the thread, and a run that succeeds has sent exactly the
+// image. Waits are counted, not slept, so that a run takes no real time.
+#include "asyncworker.h"
+#include "dfufile.h"
+#include "fuzzdevice.h"
+
+#include <QThread>
+
+namespace {
+constexpr unsigned long kLongestWaitMs = 60000;
+} // namespace
+
+void QThread::msleep(unsigned long ms) {
+    if (ms > kLongestWaitMs)
+        __builtin_trap();
+}
+
+void QThread::usleep(unsigned long us) {
+    if (us > kLongestWaitMs * 1000)
+        __builtin_trap();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const fuzzdevice::Bytes image = dfu::makeImage(150, 3);
+    static const std::string path = [] {
+        const std::string p = fuzzdevice::folder() + "/fuzz.dfu";
+        if (!fuzzdevice::writeFile(p, dfu::makeDfuFile(image)))
+            __builtin_trap();
+        return p;
+    }();
+    fuzzdevice::load(data, size);
+    const int32 length = 7 + fuzzdevice::take(57) % 64;
+
+    AsyncWorker worker(fuzzdevice::handle(), path, length);
+    int exits = 0;
+    int32 code = 1;
+    QObject::connect(&worker, &AsyncWorker::exitCode, [&](int32 c) {
+        ++exits;
+        code = c;
+    });
+    worker.DoUpgrade();
+
+    if (exits != 1)
+        __builtin_trap();
+    if (code != 0) {
+        if (code != -8 && code != -12 && code != -15 && code != -16)
+            __builtin_trap();
+        return 0;
+    }
+    // The counted data of the download blocks since the last status clear.
+    fuzzdevice::Bytes received;
+    for (const fuzzdevice::Bytes& report : fuzzdevice::sent()) {
+        if (report.size() == 2 && report[0] == 3)
+            received.clear();
+        else if (report[0] == 1)
+            received.insert(received.end(), report.begin() + 6,
+                            report.begin() + 6 + dfu::le16(report.data() + 4));
+    }
+    if (received != image)
+        __builtin_trap();
+    return 0;
+}

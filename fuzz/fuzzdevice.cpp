@@ -1,0 +1,113 @@
+#include "fuzzdevice.h"
+
+#include <QtGlobal>
+
+#include <hidapi/hidapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace fuzzdevice {
+
+namespace {
+const uint8_t* input = nullptr;
+std::size_t left = 0;
+std::vector<Bytes> sentReports;
+
+bool reportFails() {
+    return (take(0) & 0x0F) == 0x0F;
+}
+} // namespace
+
+void load(const uint8_t* data, std::size_t size) {
+    input = data;
+    left = size;
+    sentReports.clear();
+}
+
+uint8_t take(uint8_t fallback) {
+    if (left == 0)
+        return fallback;
+    --left;
+    return *input++;
+}
+
+const std::vector<Bytes>& sent() {
+    return sentReports;
+}
+
+hid_device_* handle() {
+    static char dummy;
+    return reinterpret_cast<hid_device_*>(&dummy);
+}
+
+const std::string& folder() {
+    static const std::string path = [] {
+        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = base + "/tavrin-fuzz-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        return pattern;
+    }();
+    return path;
+}
+
+Bytes readFile(const std::string& path) {
+    Bytes bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        uint8_t piece[4096];
+        std::size_t n;
+        while ((n = std::fread(piece, 1, sizeof piece, f)) > 0)
+            bytes.insert(bytes.end(), piece, piece + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+void quietQtLog() {
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
+
+} // namespace fuzzdevice
+
+using fuzzdevice::take;
+
+extern "C" {
+
+int hid_send_feature_report(hid_device*, const unsigned char* data, size_t length) {
+    if (fuzzdevice::reportFails())
+        return -1;
+    fuzzdevice::sentReports.emplace_back(data, data + length);
+    return int(length);
+}
+
+int hid_get_feature_report(hid_device*, unsigned char* data, size_t length) {
+    if (length == 0 || fuzzdevice::reportFails())
+        return -1;
+    const bool status = data[0] == 2;
+    for (std::size_t i = 1; i < length; ++i)
+        data[i] = take(status && i == 5 ? 2 : 0);
+    return int(length);
+}
+
+// The engine's connection code is linked in but never called by the fuzzers.
+hid_device_info* hid_enumerate(unsigned short, unsigned short) {
+    return nullptr;
+}
+void hid_free_enumeration(hid_device_info*) {}
+hid_device* hid_open_path(const char*) {
+    return nullptr;
+}
+void hid_close(hid_device*) {}
+}
