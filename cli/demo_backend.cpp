@@ -79,7 +79,7 @@ void plugIn(const QStringList& names) {
     for (int i = 0; i < names.size(); ++i) {
         if (sim::DeviceModel* model =
                 demo::plugInScenario(names[i].toStdString(), serialNumberOf(i),
-                                     p.recordPath.empty() ? SIZE_MAX : demo::kRecordLimit))
+                                     p.recordPath.empty() ? demo::kRecordLimit : SIZE_MAX))
             p.accessories.emplace_back(serialNumberOf(i), model);
     }
 }
