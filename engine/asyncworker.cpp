@@ -5,14 +5,15 @@
 #include "hidreports.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -127,11 +128,15 @@ int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
 // --- Upgrade ----------------------------------------------------------------
 
 int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
-    QElapsedTimer timer;
-    timer.start();
+    // Every wait is measured from this moment on a monotonic clock and slept
+    // to its exact end: rounding to whole milliseconds would add up to a
+    // millisecond to each of thousands of blocks.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const auto pollDeadline = [&] { return start + std::chrono::milliseconds(pollTimeout); };
     const int passes = sleepFirst ? 1 : 2;
     if (sleepFirst)
-        QThread::msleep(pollTimeout);
+        std::this_thread::sleep_until(pollDeadline());
 
     int32 result = Code::Busy;
     uint8 status = 0;
@@ -140,7 +145,7 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
         // A failed read is retried at once until the device's poll timeout
         // has passed; GetStatus has reported each failure.
         while (GetStatus(status, state) != 0) {
-            if (sleepFirst || uint64_t(timer.elapsed()) >= pollTimeout)
+            if (sleepFirst || Clock::now() >= pollDeadline())
                 return Code::DriverOperationFailed;
         }
         if (status == kStatusErrFirmware) {
@@ -153,9 +158,7 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
             return 0;
         if (state != kStateDfuDnBusy || pass == passes)
             break;
-        const uint64_t elapsed = uint64_t(timer.elapsed());
-        if (elapsed < pollTimeout)
-            QThread::msleep(static_cast<unsigned long>(pollTimeout - elapsed));
+        std::this_thread::sleep_until(pollDeadline());
         emit setDefaultMessage(Code::Busy);
     }
     return ReportMessage(Code::UpgradeFailed, "Upgrade failed (DFU status code = " +
