@@ -1,10 +1,13 @@
 #include "dfufile.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,35 +15,24 @@ namespace dfu {
 
 namespace {
 
-constexpr uint32_t kPolynomial = 0xEDB88320u;
 constexpr std::size_t kCheckChunk = 64 * 1024;
-
-std::array<uint32_t, 256> makeTable() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? (kPolynomial ^ (c >> 1)) : (c >> 1);
-        table[n] = c;
-    }
-    return table;
-}
-
-const std::array<uint32_t, 256>& table() {
-    static const std::array<uint32_t, 256> t = makeTable();
-    return t;
-}
 
 } // namespace
 
+// zlib keeps the common CRC-32, which is the complement of this register
+// before and after every step, so the register is complemented on the way in
+// and out. zlib takes at most UINT_MAX bytes per call.
 uint32_t Crc32::update(const void* bytes, std::size_t count) {
-    const auto& t = table();
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    uint32_t c = m_register;
-    for (std::size_t i = 0; i < count; ++i)
-        c = t[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
-    m_register = c;
-    return c;
+    const auto* p = static_cast<const Bytef*>(bytes);
+    uLong common = ~m_register & 0xFFFFFFFFu;
+    while (count > 0) {
+        const uInt step = uInt(std::min<std::size_t>(count, std::numeric_limits<uInt>::max()));
+        common = crc32(common, p, step);
+        p += step;
+        count -= step;
+    }
+    m_register = ~uint32_t(common);
+    return m_register;
 }
 
 void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc) {

@@ -3,15 +3,16 @@
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
 #include "hidreports.h"
+#include "workersleep.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
@@ -136,11 +137,13 @@ int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
 // --- Upgrade ----------------------------------------------------------------
 
 int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
-    QElapsedTimer timer;
-    timer.start();
+    // Every wait is measured from this moment on a monotonic clock.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const auto pollDeadline = [&] { return start + std::chrono::milliseconds(pollTimeout); };
     const int passes = sleepFirst ? 1 : 2;
     if (sleepFirst)
-        QThread::msleep(pollTimeout);
+        workerSleepUntil(pollDeadline());
 
     int32 result = Code::Busy;
     uint8 status = 0;
@@ -149,8 +152,7 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
         // A failed read is retried at once until the device's poll timeout
         // has passed; GetStatus has reported each failure.
         for (int32 read; (read = GetStatus(status, state)) != 0;) {
-            if (read != Code::DriverOperationFailed || sleepFirst ||
-                uint64_t(timer.elapsed()) >= pollTimeout)
+            if (read != Code::DriverOperationFailed || sleepFirst || Clock::now() >= pollDeadline())
                 return read;
         }
         if (status == kStatusErrFirmware) {
@@ -163,9 +165,7 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
             return 0;
         if (state != kStateDfuDnBusy || pass == passes)
             break;
-        const uint64_t elapsed = uint64_t(timer.elapsed());
-        if (elapsed < pollTimeout)
-            QThread::msleep(static_cast<unsigned long>(pollTimeout - elapsed));
+        workerSleepUntil(pollDeadline());
         emit setDefaultMessage(Code::Busy);
     }
     return ReportMessage(Code::UpgradeFailed, "Upgrade failed (DFU status code = " +

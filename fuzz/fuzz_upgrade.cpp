@@ -6,20 +6,15 @@
 #include "asyncworker.h"
 #include "dfufile.h"
 #include "fuzzdevice.h"
-
-#include <QThread>
+#include "workersleep.h"
 
 namespace {
-constexpr unsigned long kLongestWaitMs = 60000;
+constexpr auto kLongestWait = std::chrono::milliseconds(60000);
 } // namespace
 
-void QThread::msleep(unsigned long ms) {
-    if (ms > kLongestWaitMs)
-        __builtin_trap();
-}
-
-void QThread::usleep(unsigned long us) {
-    if (us > kLongestWaitMs * 1000)
+// Replaces the engine's own definition: the wait is checked, not slept.
+void workerSleepUntil(std::chrono::steady_clock::time_point deadline) {
+    if (deadline - std::chrono::steady_clock::now() > kLongestWait)
         __builtin_trap();
 }
 

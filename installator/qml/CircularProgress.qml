@@ -37,11 +37,14 @@ ProgressBar {
                 smooth: true
             }
 
+            // The full ring in the accent gradient does not depend on
+            // `value`: drawn once into a texture instead of at every frame.
             LinearGradient {
                 id: colourGradient
                 anchors.fill: parent
                 anchors.margins: 1
                 source: face
+                cached: true
                 smooth: true
                 start: Qt.point(0, height)
                 end: Qt.point(width, 0)

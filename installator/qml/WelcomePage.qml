@@ -19,9 +19,10 @@ Page {
             Layout.minimumHeight: 60
             Layout.preferredHeight: 60
             Layout.alignment: Qt.AlignHCenter
-            source: "qrc:/installator/Resources/firmware_icon@x5.png"
+            // Reduced to this size at build time: mipmaps made at run time
+            // held up the first frame.
+            source: "qrc:/installator/Resources/firmware_icon.png"
             antialiasing: true
-            mipmap: true
             smooth: true
         }
 

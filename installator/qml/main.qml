@@ -19,6 +19,8 @@ Window {
     height: minimumHeight
     title: installator.getText("applicationTitle")
 
+    // Only the faces the pages draw with: each loaded face costs start-up
+    // time and memory for as long as the window lives.
     FontLoader {
         id: robotoFont
         source: "qrc:/installator/Resources/Roboto-Regular.ttf"
@@ -26,14 +28,6 @@ Window {
     FontLoader {
         id: robotoMediumFont
         source: "qrc:/installator/Resources/Roboto-Medium.ttf"
-    }
-    FontLoader {
-        id: robotoLightFont
-        source: "qrc:/installator/Resources/Roboto-Light.ttf"
-    }
-    FontLoader {
-        id: robotoBlackFont
-        source: "qrc:/installator/Resources/Roboto-Black.ttf"
     }
 
     // Created before the view so that the texts and the changelog are read

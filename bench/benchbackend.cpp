@@ -1,0 +1,109 @@
+// The wizard under measure: the demo program's main with this backend, which
+// plugs in the demo accessory and watches the window.
+//
+// TAVRIN_BENCH_MODE=startup (default): quits a second after the first frame.
+// TAVRIN_BENCH_MODE=transfer: at the first frame presses the last preparation
+// page's forward button, lets the upgrade run TAVRIN_BENCH_WARMUP_MS (2000),
+// then measures the CPU time of the whole process over TAVRIN_BENCH_SECONDS
+// (20), writes "cpu-percent <of one core> frames <count>" and ends at once,
+// with the upgrade still running.
+
+#include "demoaccessory.h"
+#include "firstframe.h"
+#include "hidbackend.h"
+#include "simbus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QQuickWindow>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int envInt(const char* name, int fallback) {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+std::atomic<int> frames{0};
+
+// CPU ticks of every thread of this process, by thread name.
+std::map<std::string, long> threadTicks() {
+    std::map<std::string, long> ticks;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        // Fields 14 and 15 of the line (user and system time) follow the name.
+        if (open < 0 || fields.size() < 13)
+            continue;
+        ticks[line.mid(open + 1, close - open - 1).toStdString() + "/" + task.toStdString()] +=
+            fields[11].toLong() + fields[12].toLong();
+    }
+    return ticks;
+}
+
+void measureTransfer(QQuickWindow* window) {
+    QObject* forward = window->findChild<QObject*>(QStringLiteral("howTo3PageForward"));
+    if (!forward || !QMetaObject::invokeMethod(forward, "clicked")) {
+        std::fprintf(stderr, "cannot press howTo3PageForward\n");
+        std::exit(1);
+    }
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window, [] { ++frames; }, Qt::DirectConnection);
+    const int seconds = envInt("TAVRIN_BENCH_SECONDS", 20);
+    QTimer::singleShot(envInt("TAVRIN_BENCH_WARMUP_MS", 2000), window, [seconds] {
+        const double cpuStart = cpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        const int framesStart = frames;
+        const auto ticksStart = threadTicks();
+        QTimer::singleShot(seconds * 1000, qApp, [=] {
+            const long hz = sysconf(_SC_CLK_TCK);
+            for (const auto& [name, ticks] : threadTicks()) {
+                const auto before = ticksStart.find(name);
+                const long spent = ticks - (before == ticksStart.end() ? 0 : before->second);
+                if (spent > 0)
+                    std::printf("thread %s %ld ms\n", name.c_str(), spent * 1000 / hz);
+            }
+            const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart;
+            std::printf("cpu-percent %.3f frames %d\n",
+                        100.0 * (cpuSeconds() - cpuStart) / wall.count(), frames - framesStart);
+            std::fflush(stdout);
+            // The upgrade is still running; its end is not part of this
+            // measurement.
+            std::_Exit(0);
+        });
+    });
+}
+
+} // namespace
+
+void prepareHidBackend() {
+    sim::Bus::addAccessory(demo::accessoryConfig());
+    if (qgetenv("TAVRIN_BENCH_MODE") == "transfer")
+        watchFirstFrame(measureTransfer);
+    else
+        watchFirstFrame();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The start-up probe shared by the wizard and the bare window under measure:
+// both are started by bench_launch, which takes the time from its fork to
+// the line this writes when the first frame reaches the screen.
+
+#include <functional>
+
+class QQuickWindow;
+
+// Call before the QML loads. At the first frame swapped by the first Qt Quick
+// window, writes "first-frame <steady clock in ns>" to standard output and
+// then runs next on the GUI thread. Without next, the program quits a second
+// later, so that its peak memory is that of the page it shows, settled.
+void watchFirstFrame(std::function<void(QQuickWindow*)> next = {});
