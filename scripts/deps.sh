@@ -4,7 +4,7 @@
 # Building and running the programs (a virtual X server included, for
 # machines without a display).
 TAVRIN_RUN_PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config zlib1g-dev
   qtbase5-dev qtdeclarative5-dev qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-layouts qml-module-qtquick-controls qml-module-qtgraphicaleffects
   libqt5svg5 libhidapi-dev fonts-roboto-unhinted librsvg2-bin imagemagick
@@ -12,7 +12,7 @@ TAVRIN_RUN_PACKAGES=(
 )
 # Building and running the tests, on top of the above.
 TAVRIN_TEST_PACKAGES=(
-  zlib1g-dev qml-module-qttest googletest libgtest-dev
+  qml-module-qttest googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes.
   clang libclang-rt-14-dev
