@@ -4,6 +4,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: 92
@@ -23,6 +25,7 @@ Page {
             antialiasing: true
             mipmap: true
             smooth: true
+            Accessible.ignored: true
         }
 
         Item {
