@@ -7,6 +7,8 @@ TAVRIN_PACKAGES=(
   qml-module-qttest libqt5svg5 libhidapi-dev fonts-roboto-unhinted
   xvfb xauth libgl1-mesa-dri librsvg2-bin imagemagick googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
+  # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
 )
 
 tavrin_install_deps() {
