@@ -1,10 +1,6 @@
 #include "startup.h"
 
-#include "focustracker.h"
-#include "installator.h"
-
 #include <QMetaType>
-#include <qqml.h>
 
 #include <string>
 
@@ -14,9 +10,4 @@ void registerEngineMetaTypes() {
     // Deliberately not declared as a metatype at compile time: registering
     // the name is all that queued connections by signature need.
     qRegisterMetaType<std::string>("std::string");
-}
-
-void registerQmlTypes() {
-    qmlRegisterType<installator>("installator", 1, 0, "Installator");
-    qmlRegisterType<FocusTracker>("installator", 1, 0, "FocusTracker");
 }
