@@ -20,8 +20,9 @@ Item {
 
     default property alias content: contentArea.children
 
-    // Keys pressed on a page without buttons must not reach the hidden page
-    // that had the focus before.
+    // The keyboard focus goes to the primary button (on a page without
+    // buttons to the page itself, so that keys reach no hidden page), the
+    // screen reader's focus to the title.
     function takeFocus() {
         if (primaryButton) {
             primaryButton.forceActiveFocus();
