@@ -70,22 +70,9 @@ Rectangle {
         }
 
         function test_focusRing_data() {
-            return [{
-                        "tag": "focused, keys in use",
-                        "focused": true,
-                        "keys": true,
-                        "ring": true
-                    }, {
-                        "tag": "focused, pointer in use",
-                        "focused": true,
-                        "keys": false,
-                        "ring": false
-                    }, {
-                        "tag": "not focused, keys in use",
-                        "focused": false,
-                        "keys": true,
-                        "ring": false
-                    }];
+            return [{"tag": "focused, keys in use", "focused": true, "keys": true, "ring": true},
+                    {"tag": "focused, pointer in use", "focused": true, "keys": false, "ring": false},
+                    {"tag": "not focused, keys in use", "focused": false, "keys": true, "ring": false}];
         }
 
         function test_focusRing(data) {
@@ -99,24 +86,14 @@ Rectangle {
         }
 
         function test_keysPress_data() {
-            return [{
-                        "tag": "Return",
-                        "key": Qt.Key_Return
-                    }, {
-                        "tag": "Enter",
-                        "key": Qt.Key_Enter
-                    }, {
-                        "tag": "Space",
-                        "key": Qt.Key_Space
-                    }];
+            return [{"tag": "Return", "key": Qt.Key_Return}, {"tag": "Enter", "key": Qt.Key_Enter},
+                    {"tag": "Space", "key": Qt.Key_Space}];
         }
 
         function test_keysPress(data) {
             var button = createButton({});
             var clicks = 0;
-            button.clicked.connect(function () {
-                clicks += 1;
-            });
+            button.clicked.connect(function () { clicks += 1; });
             button.forceActiveFocus();
             keyClick(data.key);
             compare(clicks, 1);
