@@ -8,12 +8,17 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <iostream>
+
 namespace {
 
 // Test hook of the demo program only: when set to a number of milliseconds,
 // every visible window is sent a close event that long after the event loop
 // starts, the same event the window system's close box delivers.
 const char kCloseAfterVariable[] = "TAVRIN_DEMO_CLOSE_AFTER_MS";
+
+constexpr int kUsageError = 2;
+const QLatin1String kScenarioPrefix("--scenario=");
 
 void scheduleClose() {
     bool ok = false;
@@ -28,9 +33,39 @@ void scheduleClose() {
     });
 }
 
+void printUsage(std::ostream& out) {
+    out << "Usage: tavrin-installator-demo [--scenario NAME]\n"
+           "The wizard against a simulated accessory. Scenarios:\n"
+        << demo::scenarioHelp();
+}
+
 } // namespace
 
-void prepareHidBackend() {
-    demo::plugInScenario(demo::kDefaultScenario);
+// Other arguments are left alone, as the shipping program leaves all of them.
+std::optional<int> prepareHidBackend(const QStringList& arguments) {
+    std::string scenario = demo::kDefaultScenario;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            printUsage(std::cout);
+            return 0;
+        }
+        if (argument == QLatin1String("--scenario")) {
+            if (i + 1 == arguments.size()) {
+                std::cerr << "--scenario needs a name\n";
+                printUsage(std::cerr);
+                return kUsageError;
+            }
+            scenario = arguments.at(++i).toStdString();
+        } else if (argument.startsWith(kScenarioPrefix)) {
+            scenario = argument.mid(kScenarioPrefix.size()).toStdString();
+        }
+    }
+    if (!demo::plugInScenario(scenario)) {
+        std::cerr << "Unknown scenario: " << scenario << "\n";
+        printUsage(std::cerr);
+        return kUsageError;
+    }
     scheduleClose();
+    return std::nullopt;
 }

@@ -4,4 +4,12 @@
 // hidraw nodes and has nothing to prepare; the demo program's plugs its
 // simulated accessory into the in-process bus. main calls it before the QML
 // loads, so the wizard finds the accessory from its first page on.
-void prepareHidBackend();
+
+#include <QStringList>
+
+#include <optional>
+
+// Given the program's arguments (Qt's own already removed). An exit code when
+// the program is to end at once (a help text was asked for, an argument was
+// wrong), nothing when the wizard is to start.
+std::optional<int> prepareHidBackend(const QStringList& arguments);

@@ -20,6 +20,8 @@ constexpr uint16_t kVendorId = 0x0A12;
 constexpr uint16_t kProductId = 0xFFFE;
 constexpr uint16_t kAnyUsage = 0;
 constexpr uint16_t kAnyUsagePage = 0;
+// What the engine's progress query answers when no operation runs.
+constexpr uint8 kNothingRunning = 100;
 
 const char kTextCopyFile[] = "/Resources/text_copy.json";
 const char kChangelogFile[] = "/Resources/changelog.html";
@@ -87,6 +89,7 @@ int installator::backup() {
     qInfo() << "c style" << encoded.constData();
     const int32 code = hidDfuBackup(encoded.constData());
     // Also after a refusal: every call gets exactly one result.
+    ++m_pendingResults;
     emit m_progressManager->startReportingProgress();
     return code;
 }
@@ -104,6 +107,7 @@ int installator::upgrade() {
     // The engine is asked also when the file is missing: it reports that
     // case itself, through the operation's result.
     const int32 code = hidDfuUpgrade(encoded.constData());
+    ++m_pendingResults;
     emit m_progressManager->startReportingProgress();
     return code;
 }
@@ -129,9 +133,16 @@ QString installator::applicationPath() {
 
 void installator::restartAndDisconnect(int status) {
     qInfo() << "Status after progress: " << status;
+    if (m_pendingResults > 0)
+        --m_pendingResults;
     if (status != 0) {
-        // The device stays open, as it was when the operation failed.
         qInfo() << "Error: " << status;
+        // Left open, the device would refuse every later connect() of the run
+        // as already connected. Not restarted: it holds no new firmware. A
+        // result that arrives while another operation runs leaves that one
+        // its device (and the last error text its own).
+        if (hidDfuGetProgress() == kNothingRunning)
+            disconnect();
         return;
     }
     reset();

@@ -31,7 +31,8 @@ signals:
 
 public slots:
     // Runs on every resultReady before any QML handler: after a success the
-    // device is restarted and released, after a failure it is left alone.
+    // device is restarted and released; after a failure it is released
+    // without a restart, so that the next connect() finds it anew.
     void restartAndDisconnect(int status);
 
 public:
@@ -47,6 +48,13 @@ public:
     // there is no string under it.
     Q_INVOKABLE QString getText(QString);
     Q_INVOKABLE QString applicationPath();
+    // True from a backup() or upgrade() call until its resultReady has been
+    // handled: the window must not close before the device is restarted and
+    // released.
+    Q_INVOKABLE bool resultPending() const { return m_pendingResults > 0; }
+    // Whether the text copy has a string under the key; asks quietly, for
+    // texts that only some cases have.
+    Q_INVOKABLE bool hasText(const QString& key) const { return m_textCopy.value(key).isString(); }
 
 private:
     int reset();
@@ -57,4 +65,6 @@ private:
     ProgressManager* m_progressManager = nullptr;
     QString m_changelog;
     QJsonObject m_textCopy;
+    // One per backup() or upgrade() call whose resultReady has not arrived.
+    int m_pendingResults = 0;
 };

@@ -1,5 +1,4 @@
 #include "hidbackend.h"
-#include "installator.h"
 #include "networkpolicy.h"
 #include "startup.h"
 
@@ -8,7 +7,6 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QUrl>
-#include <qqml.h>
 
 #include <iostream>
 
@@ -17,16 +15,17 @@
 int main(int argc, char* argv[]) {
     QGuiApplication application(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
+    if (const std::optional<int> exitCode = prepareHidBackend(QCoreApplication::arguments()))
+        return *exitCode;
 
     // Flushed before the QML loads, so it comes first also when standard
     // output is a pipe.
     std::cout << "Starting TAVRIN firmware installator" << std::endl;
 
-    qmlRegisterType<installator>("installator", 1, 0, "Installator");
+    registerQmlTypes();
     // Before any engine operation can start: the worker's queued signals
     // carry these types.
     registerEngineMetaTypes();
-    prepareHidBackend();
 
     // Declared after the application object, so it is destroyed first; with
     // it go the window and the controller, which waits for its relay.

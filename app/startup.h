@@ -7,3 +7,7 @@
 // "std::string" as a type of its own. Queued delivery of those signals fails
 // without them.
 void registerEngineMetaTypes();
+
+// Registers the wizard's QML types: the elements Installator and FocusTracker
+// of the module installator 1.0.
+void registerQmlTypes();

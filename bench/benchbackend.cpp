@@ -100,10 +100,11 @@ void measureTransfer(QQuickWindow* window) {
 
 } // namespace
 
-void prepareHidBackend() {
+std::optional<int> prepareHidBackend(const QStringList&) {
     sim::Bus::addAccessory(demo::accessoryConfig());
     if (qgetenv("TAVRIN_BENCH_MODE") == "transfer")
         watchFirstFrame(measureTransfer);
     else
         watchFirstFrame();
+    return std::nullopt;
 }

@@ -16,6 +16,8 @@ TAVRIN_TEST_PACKAGES=(
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes.
   clang libclang-rt-14-dev
+  # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
 )
 
 # Exit status of scripts/run and scripts/test when packages are missing and

@@ -4,6 +4,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: settings.contentMargin
@@ -13,6 +15,7 @@ Page {
         spacing: 10
 
         BigText {
+            id: title
             objectName: "accessoriesPageTitle"
             Layout.minimumHeight: preferredHeight
             Layout.preferredHeight: preferredHeight

@@ -10,4 +10,7 @@ StyledText {
     x: parent ? (parent.width - width) / 2 : 0
     width: contentWidth
     font.pixelSize: 30
+
+    Accessible.role: Accessible.Heading
+    Accessible.name: text
 }

@@ -29,6 +29,9 @@ Item {
             height: sourceSize.height
             fillMode: Image.PreserveAspectFit
             antialiasing: true
+            // The caption names the picture for a screen reader; read once.
+            Accessible.role: Accessible.Graphic
+            Accessible.name: caption.text
         }
     }
 
@@ -37,5 +40,6 @@ Item {
         objectName: "caption"
         anchors.bottom: parent.bottom
         height: 24
+        Accessible.ignored: true
     }
 }

@@ -8,6 +8,49 @@ Page {
 
     property real verticalMargin: 70
 
+    titleItem: heading
+
+    // Keys that the focused button leaves alone scroll the changelog.
+    Keys.onPressed: {
+        var flickable = scrollView.flickableItem;
+        var bottom = Math.max(0, flickable.contentHeight - flickable.height);
+        var step = 40;
+        var target;
+        switch (event.key) {
+        case Qt.Key_Up:
+            target = flickable.contentY - step;
+            break;
+        case Qt.Key_Down:
+            target = flickable.contentY + step;
+            break;
+        case Qt.Key_PageUp:
+            target = flickable.contentY - flickable.height;
+            break;
+        case Qt.Key_PageDown:
+            target = flickable.contentY + flickable.height;
+            break;
+        case Qt.Key_Home:
+            target = 0;
+            break;
+        case Qt.Key_End:
+            target = bottom;
+            break;
+        default:
+            return;
+        }
+        flickable.contentY = Math.max(0, Math.min(bottom, target));
+        event.accepted = true;
+    }
+
+    // The page shows no title; this one is for screen readers only and
+    // draws nothing.
+    Item {
+        id: heading
+        objectName: "changelogPageTitle"
+        Accessible.role: Accessible.Heading
+        Accessible.name: installator.getText("changelogPageTitle")
+    }
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: page.verticalMargin
@@ -79,6 +122,9 @@ Page {
                         selectByKeyboard: true
                         selectionColor: "#908F91"
                         renderType: Text.QtRendering
+                        // Read as plain text, without its markup.
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: getText(0, length)
                     }
                 }
             }

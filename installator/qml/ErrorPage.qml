@@ -9,6 +9,13 @@ Page {
     property int error: 0
     // The empty string stands for the generic text.
     property string errorText: ""
+    // What the person can do about this code, when the text copy says: the
+    // key of -6 is "errorAdvice-6".
+    readonly property string adviceKey: "errorAdvice" + error
+    readonly property string advice: installator.hasText(adviceKey) ? installator.getText(adviceKey)
+                                                                     : ""
+
+    titleItem: title
 
     ColumnLayout {
         anchors.fill: parent
@@ -34,6 +41,7 @@ Page {
             source: "qrc:/installator/Resources/shield_icon.svg"
             sourceSize: Qt.size(45, 56)
             fillMode: Image.PreserveAspectFit
+            Accessible.ignored: true
         }
 
         Item {
@@ -48,6 +56,8 @@ Page {
             Layout.preferredHeight: preferredHeight
             Layout.alignment: Qt.AlignHCenter
             text: installator.getText("errorPageTitle")
+            // Read with the title when the page appears.
+            Accessible.description: body.text + (page.advice !== "" ? "\n" + page.advice : "")
         }
 
         Item {
@@ -75,6 +85,14 @@ Page {
                 text: (page.errorText !== "" ? page.errorText : textBlock.unknownErrorText) + "\nError "
                       + page.error
             }
+        }
+
+        RegularText {
+            objectName: "errorPageAdvice"
+            Layout.fillWidth: true
+            Layout.topMargin: 15
+            visible: text !== ""
+            text: page.advice
         }
 
         Item {

@@ -5,6 +5,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: settings.contentMargin
@@ -14,6 +16,7 @@ Page {
         spacing: 0
 
         BigText {
+            id: title
             objectName: "howTo1PageTitle"
             Layout.minimumHeight: preferredHeight
             Layout.preferredHeight: preferredHeight
@@ -34,6 +37,8 @@ Page {
             lineWidth: settings.circularProgressLineWidth
             value: 1.0
             textProgressVisible: false
+            // A full ring as decoration, not a progress to read out.
+            Accessible.ignored: true
 
             Image {
                 objectName: "howTo1PageIcon"
@@ -47,6 +52,7 @@ Page {
                 sourceSize: Qt.size(60, 60)
                 fillMode: Image.PreserveAspectFit
                 antialiasing: true
+                Accessible.ignored: true
             }
         }
 

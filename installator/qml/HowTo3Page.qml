@@ -5,6 +5,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: settings.contentMargin
@@ -14,6 +16,7 @@ Page {
         spacing: 0
 
         BigText {
+            id: title
             objectName: "howTo3PageTitle"
             Layout.minimumHeight: preferredHeight
             Layout.preferredHeight: preferredHeight
@@ -28,6 +31,8 @@ Page {
 
         Image {
             objectName: "howTo3PageImage"
+            // Illustrates the text below it, which says it all.
+            Accessible.ignored: true
             Layout.alignment: Qt.AlignHCenter
             source: "qrc:/installator/Resources/group-417.png"
             sourceSize: Qt.size(197, 167)

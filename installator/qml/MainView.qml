@@ -49,6 +49,7 @@ Rectangle {
             Image {
                 id: makerLogo
                 objectName: "makerLogo"
+                Accessible.ignored: true
                 anchors.left: parent.left
                 anchors.verticalCenter: parent.verticalCenter
                 source: "qrc:/installator/Resources/oskeld-logo.svg"

@@ -10,7 +10,27 @@ Item {
     property int index: -1
     property alias bottomButtons: buttonRow.children
 
+    // The page's heading, where a screen reader's focus goes when the page
+    // appears.
+    property Item titleItem: null
+    // Takes the keyboard focus when the page appears: the last button, which
+    // leads forward (or closes, on the last pages).
+    readonly property Item primaryButton: buttonRow.children.length > 0
+                                          ? buttonRow.children[buttonRow.children.length - 1] : null
+
     default property alias content: contentArea.children
+
+    // The keyboard focus goes to the primary button (on a page without
+    // buttons to the page itself, so that keys reach no hidden page), the
+    // screen reader's focus to the title.
+    function takeFocus() {
+        if (primaryButton) {
+            primaryButton.forceActiveFocus();
+        } else {
+            pageRoot.forceActiveFocus();
+        }
+        focusTracker.moveAccessibleFocus(titleItem);
+    }
 
     objectName: name
     anchors.fill: parent
@@ -18,6 +38,7 @@ Item {
     onVisibleChanged: {
         if (visible) {
             console.debug("Page", name, "is active.");
+            takeFocus();
         }
     }
 

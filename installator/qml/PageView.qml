@@ -71,6 +71,10 @@ Item {
                 page.index = i;
                 enablePage(page, page === initialPage);
             });
+            // Visible from the start, it sees no change of visibility.
+            if (initialPage) {
+                initialPage.takeFocus();
+            }
         }
     }
 

@@ -6,6 +6,18 @@ import QtQuick.Controls 1.4
 Page {
     id: page
 
+    // Set when the window was asked to close while the transfer runs: the
+    // window closes once the result is in.
+    property bool closeWhenDone: false
+
+    titleItem: title
+
+    onCloseWhenDoneChanged: {
+        if (closeWhenDone) {
+            focusTracker.moveAccessibleFocus(closingText);
+        }
+    }
+
     function progressChanged(progress) {
         console.log("progress", progress + "%");
         // Replaces the ring's binding to the test slider for good.
@@ -17,6 +29,11 @@ Page {
     function resultReady(result) {
         console.log("resultReady, status: ", result);
         ring.value = 1.0;
+        // The controller has restarted and released the device already.
+        if (closeWhenDone) {
+            windowRoot.close();
+            return;
+        }
         if (result === 0) {
             pageView.showPageByName("successPage");
         } else {
@@ -29,6 +46,7 @@ Page {
     }
 
     Component.onCompleted: {
+        focusTracker.exposeProgressValue(ring);
         installator.resultReady.connect(page.resultReady);
         installator.progressChanged.connect(page.progressChanged);
     }
@@ -63,6 +81,7 @@ Page {
             Layout.alignment: Qt.AlignHCenter
             lineWidth: 5
             value: testSlider.value
+            Accessible.name: title.text
         }
 
         Slider {
@@ -95,6 +114,15 @@ Page {
                 width: page.width
                 text: installator.getText("progressPageContent")
             }
+        }
+
+        RegularText {
+            id: closingText
+            objectName: "closingAfterUpdateText"
+            Layout.fillWidth: true
+            Layout.topMargin: 14
+            visible: page.closeWhenDone
+            text: installator.getText("closingAfterUpdateText")
         }
 
         Item {

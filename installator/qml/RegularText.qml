@@ -13,4 +13,7 @@ StyledText {
     lineHeight: 24
     wrapMode: Text.WordWrap
     horizontalAlignment: Text.AlignHCenter
+
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
 }

@@ -3,9 +3,13 @@ import QtQuick.Controls 1.4
 import QtQuick.Controls.Styles 1.4
 
 // A pill-shaped button. The look depends only on the background image and
-// on hovering: pressed, focused and disabled buttons look the same.
+// on hovering: pressed and disabled buttons look the same. A focus ring shows
+// only while the person moves through the wizard with the keyboard
+// (`focusTracker` of the scene).
 Button {
     id: buttonRoot
+
+    readonly property bool focusRingVisible: activeFocus && focusTracker.keyboardNavigation
 
     // The empty string selects the plain solid pill.
     property string backgroundImage: "qrc:/installator/Resources/button.svg"
@@ -14,6 +18,19 @@ Button {
     implicitHeight: 45
     width: implicitWidth
     height: implicitHeight
+
+    // Space presses the button already; Enter and Return do too. A key held
+    // down must not press the buttons of the following pages one by one.
+    Keys.onReturnPressed: {
+        if (!event.isAutoRepeat) {
+            buttonRoot.clicked();
+        }
+    }
+    Keys.onEnterPressed: {
+        if (!event.isAutoRepeat) {
+            buttonRoot.clicked();
+        }
+    }
 
     style: ButtonStyle {
         background: Rectangle {
@@ -32,6 +49,17 @@ Button {
                 radius: 22
                 color: "#11ffffff"
                 visible: control.hovered
+            }
+
+            Rectangle {
+                objectName: "focusRing"
+                anchors.fill: parent
+                anchors.margins: -4
+                radius: 26
+                color: "transparent"
+                border.width: 2
+                border.color: "#ffffff"
+                visible: control.focusRingVisible
             }
         }
 

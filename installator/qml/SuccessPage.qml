@@ -4,6 +4,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: settings.contentMargin
@@ -19,6 +21,8 @@ Page {
             Layout.preferredHeight: preferredHeight
             Layout.alignment: Qt.AlignHCenter
             text: installator.getText("successPageTitle")
+            // Read with the title when the page appears.
+            Accessible.description: body.text
         }
 
         Item {
@@ -34,6 +38,8 @@ Page {
             lineWidth: settings.circularProgressLineWidth
             value: 1.0
             textProgressVisible: false
+            // A full ring as decoration, not a progress to read out.
+            Accessible.ignored: true
 
             Column {
                 anchors.centerIn: parent
@@ -52,6 +58,8 @@ Page {
                     sourceSize: Qt.size(60, 60)
                     fillMode: Image.PreserveAspectFit
                     antialiasing: true
+                    // The product logo below names the product.
+                    Accessible.ignored: true
                 }
 
                 TavrinLogo {

@@ -22,5 +22,7 @@ Image {
 
     source: localFileUrl(installator.applicationPath() + "/" + installator.getText("productLogoUrl"))
     height: 15
+    Accessible.role: Accessible.Graphic
+    Accessible.name: installator.getText("productName")
     fillMode: Image.PreserveAspectFit
 }

@@ -4,6 +4,8 @@ import QtQuick.Layouts 1.1
 Page {
     id: page
 
+    titleItem: title
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: 92
@@ -24,6 +26,7 @@ Page {
             source: "qrc:/installator/Resources/firmware_icon.png"
             antialiasing: true
             smooth: true
+            Accessible.ignored: true
         }
 
         Item {

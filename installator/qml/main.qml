@@ -12,12 +12,47 @@ Window {
 
     property alias settings: mainView.settings
 
+    // The size the pages are laid out for, and below it the share of it that
+    // the screen's free area holds (1 on any screen where it fits): on a
+    // smaller screen the whole content is scaled down uniformly, so that every
+    // button stays on the screen.
+    readonly property size designSize: Qt.size(918, 616)
+    // Room left for the window system's title bar when the content has to be
+    // scaled to fit.
+    readonly property real frameAllowance: 32
+    readonly property real contentScale: {
+        var width = Screen.desktopAvailableWidth;
+        var height = Screen.desktopAvailableHeight;
+        if (width <= 0 || height <= 0) {
+            return 1;
+        }
+        return Math.min(1, width / designSize.width,
+                        (height - frameAllowance) / designSize.height);
+    }
+    readonly property bool keyboardNavigation: focusTracker.keyboardNavigation
+
     visible: true
-    minimumWidth: 918
-    minimumHeight: 616
+    minimumWidth: Math.floor(designSize.width * contentScale)
+    minimumHeight: Math.floor(designSize.height * contentScale)
     width: minimumWidth
     height: minimumHeight
     title: installator.getText("applicationTitle")
+
+    // While an upgrade or backup runs, closing would hide the window but not
+    // end the transfer, and a person might then unplug the accessory in the
+    // middle of a write. The window stays on the progress page instead and
+    // closes by itself once the result is in and the device is released.
+    onClosing: {
+        if (installator.resultPending()) {
+            close.accepted = false;
+            mainView.pageView.showPageByName("progressPage", {
+                                                 "closeWhenDone": true
+                                             });
+        }
+    }
+
+    // Keys reach the wizard from its start, without a click into the window.
+    Component.onCompleted: requestActivate()
 
     // Only the faces the pages draw with: each loaded face costs start-up
     // time and memory for as long as the window lives.
@@ -37,9 +72,16 @@ Window {
         objectName: "installator"
     }
 
+    FocusTracker {
+        id: focusTracker
+    }
+
     MainView {
         id: mainView
         objectName: "mainView"
-        anchors.fill: parent
+        width: windowRoot.width / windowRoot.contentScale
+        height: windowRoot.height / windowRoot.contentScale
+        scale: windowRoot.contentScale
+        transformOrigin: Item.TopLeft
     }
 }

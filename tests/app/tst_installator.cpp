@@ -71,6 +71,7 @@ private slots:
     void startsWhileBusy();
     void restartAndDisconnectAfterSuccess_data();
     void restartAndDisconnectAfterSuccess();
+    void restartAndDisconnectAfterFailure_data();
     void restartAndDisconnectAfterFailure();
     void upgradeEndToEnd();
     void upgradeFromNonAsciiFolder();
@@ -185,10 +186,12 @@ void tst_installator::upgradeWithoutFirmwareKey() {
             firmwareLine(false, "dfuUpdateUrl"),
             info(QStringLiteral("Status after progress:  -3")),
             info(QStringLiteral("Error:  -3")),
+            info(QStringLiteral("Disconnected successfuly")),
         }));
     QCOMPARE(relayLines(), QStringList{info(QStringLiteral("Upgrade status:  -3"))});
-    // After a failure the device stays open and is not restarted.
-    QCOMPARE(sim::Bus::openConnections(), 1);
+    // After a failure the device is released, so that a retry can connect,
+    // and not restarted.
+    QCOMPARE(sim::Bus::openConnections(), 0);
     QVERIFY(sentReports(device).empty());
 }
 
@@ -270,19 +273,40 @@ void tst_installator::restartAndDisconnectAfterSuccess() {
     QCOMPARE(device.resetCount(), accessory && !resetFails ? 1 : 0);
 }
 
+void tst_installator::restartAndDisconnectAfterFailure_data() {
+    QTest::addColumn<bool>("otherOperationRuns");
+    QTest::newRow("device released") << false;
+    // A refused start's result: the running transfer keeps its device.
+    QTest::newRow("another operation runs") << true;
+}
+
 void tst_installator::restartAndDisconnectAfterFailure() {
-    sim::DeviceModel& device = sim::Bus::addAccessory();
+    QFETCH(bool, otherOperationRuns);
+    writeFiles(kFirmwareName, firmwareFile(kSlowImageLength));
+    sim::DeviceModel& device = sim::Bus::addAccessory(slowAccessory());
     installator controller;
+    QSignalSpy progress(&controller, &installator::progressChanged);
     QCOMPARE(controller.connect(), 0);
+    if (otherOperationRuns) {
+        QCOMPARE(controller.upgrade(), 0);
+        QTRY_VERIFY(!progress.isEmpty());
+    }
+    const QString errorBefore = controller.getLastError();
     m_log.clear();
 
     controller.restartAndDisconnect(-8);
 
-    QCOMPARE(guiLines(), (QStringList{info(QStringLiteral("Status after progress:  -8")),
-                                      info(QStringLiteral("Error:  -8"))}));
-    // No engine call at all: nothing reached the device and it stays open.
-    QVERIFY(device.records().empty());
-    QCOMPARE(sim::Bus::openConnections(), 1);
+    QStringList expected{info(QStringLiteral("Status after progress:  -8")),
+                         info(QStringLiteral("Error:  -8"))};
+    if (!otherOperationRuns)
+        expected << info(QStringLiteral("Disconnected successfuly"));
+    QCOMPARE(guiLines(), expected);
+    QCOMPARE(controller.getLastError(), errorBefore);
+    QCOMPARE(sim::Bus::openConnections(), otherOperationRuns ? 1 : 0);
+    // Never restarted.
+    QCOMPARE(device.resetCount(), 0);
+    if (!otherOperationRuns)
+        QVERIFY(device.records().empty());
 }
 
 void tst_installator::upgradeEndToEnd() {

@@ -1,6 +1,8 @@
 // The demo program as a whole process: its start line, its arguments and its
 // exit code. It runs on an X server of this test's own, and its test hook
 // closes the window as the window system's close box would.
+#include "demoscenarios.h"
+
 #include <QtTest>
 
 namespace {
@@ -23,6 +25,8 @@ private slots:
     void startLineAndExitCode_data();
     void startLineAndExitCode();
     void startLineBeforeQmlLoads();
+    void helpAndUnknownScenario_data();
+    void helpAndUnknownScenario();
     void windowThatCannotLoadEndsTheProgram();
 
 private:
@@ -67,6 +71,8 @@ void tst_main::startLineAndExitCode_data() {
     QTest::newRow("no arguments") << QStringList();
     QTest::newRow("unknown argument") << QStringList{"--tavrin-no-such-option"};
     QTest::newRow("unknown argument and value") << QStringList{"-frobnicate", "7"};
+    QTest::newRow("scenario") << QStringList{"--scenario", "no-accessory"};
+    QTest::newRow("scenario with =") << QStringList{"--scenario=busy"};
 }
 
 void tst_main::startLineAndExitCode() {
@@ -107,6 +113,41 @@ void tst_main::startLineBeforeQmlLoads() {
     QVERIFY2(loading >= 0, output.constData());
     QVERIFY(startLine < loading);
     QCOMPARE(output.count(kStartLine), 1);
+}
+
+void tst_main::helpAndUnknownScenario_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // Every scenario is listed, on the channel the exit code goes with.
+    QTest::addColumn<bool>("onStandardOutput");
+    QTest::addColumn<QByteArray>("firstLine");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << true
+                            << QByteArray("Usage: tavrin-installator-demo [--scenario NAME]");
+    QTest::newRow("unknown scenario") << QStringList{"--scenario", "melted"} << 2 << false
+                                      << QByteArray("Unknown scenario: melted");
+    QTest::newRow("scenario without name")
+        << QStringList{"--scenario"} << 2 << false << QByteArray("--scenario needs a name");
+}
+
+void tst_main::helpAndUnknownScenario() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(bool, onStandardOutput);
+    QFETCH(QByteArray, firstLine);
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment());
+    program.start(TAVRIN_DEMO_PROGRAM, arguments);
+    QVERIFY(program.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(program.exitCode(), exitCode);
+
+    const QByteArray output = program.readAllStandardOutput();
+    const QByteArray errors = program.readAllStandardError();
+    const QByteArray text = onStandardOutput ? output : errors;
+    // Ended before the wizard: no start line.
+    QVERIFY2(!output.contains(kStartLine), output.constData());
+    QCOMPARE(text.left(text.indexOf('\n')), firstLine);
+    for (const demo::Scenario& scenario : demo::scenarios())
+        QVERIFY2(text.contains(QByteArray("\n  ") + scenario.name + ' '), text.constData());
 }
 
 void tst_main::windowThatCannotLoadEndsTheProgram() {

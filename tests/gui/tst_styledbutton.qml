@@ -20,6 +20,11 @@ Rectangle {
         id: robotoMediumFont
         source: "qrc:/installator/Resources/Roboto-Medium.ttf"
     }
+    // The window's tracker: whether the person is using the keyboard.
+    QtObject {
+        id: focusTracker
+        property bool keyboardNavigation: false
+    }
 
     Component {
         id: buttonComponent
@@ -62,6 +67,36 @@ Rectangle {
         function pixelAt(button, point) {
             var image = grabImage(scene);
             return image.pixel(button.x + point.x, button.y + point.y);
+        }
+
+        function test_focusRing_data() {
+            return [{"tag": "focused, keys in use", "focused": true, "keys": true, "ring": true},
+                    {"tag": "focused, pointer in use", "focused": true, "keys": false, "ring": false},
+                    {"tag": "not focused, keys in use", "focused": false, "keys": true, "ring": false}];
+        }
+
+        function test_focusRing(data) {
+            var button = createButton({});
+            if (data.focused) {
+                button.forceActiveFocus();
+            }
+            focusTracker.keyboardNavigation = data.keys;
+            compare(findChild(button, "focusRing").visible, data.ring);
+            focusTracker.keyboardNavigation = false;
+        }
+
+        function test_keysPress_data() {
+            return [{"tag": "Return", "key": Qt.Key_Return}, {"tag": "Enter", "key": Qt.Key_Enter},
+                    {"tag": "Space", "key": Qt.Key_Space}];
+        }
+
+        function test_keysPress(data) {
+            var button = createButton({});
+            var clicks = 0;
+            button.clicked.connect(function () { clicks += 1; });
+            button.forceActiveFocus();
+            keyClick(data.key);
+            compare(clicks, 1);
         }
 
         function test_size() {

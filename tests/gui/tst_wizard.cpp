@@ -11,6 +11,7 @@
 #include "privatexserver.h"
 #include "startup.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -23,7 +24,6 @@
 #include <QQuickWindow>
 #include <QVariantMap>
 #include <QtTest>
-#include <qqml.h>
 
 #include <cstdio>
 #include <memory>
@@ -178,6 +178,8 @@ private slots:
     void upgradeToSuccess();
     void connectionFailure();
     void upgradeFailureThenRetry();
+    void closeDuringUpgradeWaitsForTheEnd();
+    void focusRingOnlyWhileUsingKeys();
 
     void nextPageFollowsDeclarationOrder_data();
     void nextPageFollowsDeclarationOrder();
@@ -226,7 +228,7 @@ private:
 };
 
 void tst_wizard::initTestCase() {
-    qmlRegisterType<installator>("installator", 1, 0, "Installator");
+    registerQmlTypes();
     registerEngineMetaTypes();
     // The pages log their activation on the debug channel.
     QLoggingCategory::setFilterRules(QStringLiteral("qml.debug=true\njs.debug=true"));
@@ -400,6 +402,7 @@ void tst_wizard::emptyLastErrorShowsUnknownErrorText() {
     QTRY_COMPARE(visiblePages(), QStringList{"errorPage"});
     QCOMPARE(itemText("errorPageText"),
              text("failedUnknownError") + QStringLiteral("\nError %1").arg(kFileFormatInvalid));
+    QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-5"));
     // The ring was filled on the way out.
     QCOMPARE(progressRingText("percentLabel"), QStringLiteral("100"));
     STEP(screenshot("errorPage-unknown-error"));
@@ -524,6 +527,7 @@ void tst_wizard::connectionFailure() {
     STEP(go("howTo3PageForward", "errorPage"));
     QCOMPARE(itemText("errorPageText"),
              text("failedConnectionText") + QStringLiteral("\nError %1").arg(kFailedToConnect));
+    QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-2"));
     STEP(screenshot("10-errorPage-connection"));
 
     QCOMPARE(warningsSince(0),
@@ -560,26 +564,87 @@ void tst_wizard::upgradeFailureThenRetry() {
     // The first status reply ended the run: nothing was written to the device.
     QCOMPARE(sentReports(device), std::vector<Bytes>());
 
-    // The retry: the device is still open from the failed run, so connecting
-    // again is refused.
+    QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-8"));
+    // Released without a restart, so that the retry connects anew.
+    QCOMPARE(sim::Bus::openConnections(), 0);
+    QCOMPARE(m_log.texts([](const LogLine& line) {
+        return line.thread == QThread::currentThread() && line.type == QtInfoMsg &&
+               !line.text.startsWith(QLatin1String("Connection")) &&
+               !line.text.startsWith(QLatin1String("Firmware file"));
+    }),
+             (QStringList{LogCapture::format(QtInfoMsg, "Status after progress:  -8"),
+                          LogCapture::format(QtInfoMsg, "Error:  -8"),
+                          LogCapture::format(QtInfoMsg, "Disconnected successfuly")}));
+
+    // The retry, with the device healthy again, ends on the success page.
+    device.clearStatusOverride();
     STEP(go("errorPageForward", "howTo1Page"));
     STEP(go("howTo1PageForward", "howTo2Page"));
     STEP(go("howTo2PageForward", "howTo3Page"));
     const int mark = m_log.lines().size();
-    STEP(go("howTo3PageForward", "errorPage"));
-    QCOMPARE(itemText("errorPageText"),
-             text("failedConnectionText") + QStringLiteral("\nError %1").arg(kFailedToConnect));
-    QCOMPARE(warningsSince(mark),
-             (QStringList{warning(QStringLiteral("Connection error  -2")),
-                          warning(QStringLiteral("errorMessage Already connected"))}));
-    QCOMPARE(QByteArray(hidDfuGetLastError()), QByteArray("Already connected"));
-    STEP(screenshot("12-errorPage-retry"));
+    STEP(clickButton("howTo3PageForward"));
+    QTRY_COMPARE_WITH_TIMEOUT(visiblePages(), QStringList{"successPage"}, kUpgradeTimeoutMs);
+    QCOMPARE(warningsSince(mark), QStringList());
 
-    QCOMPARE(m_shownPages, (QStringList{"changelogPage", "accessoriesPage", "howTo1Page",
-                                        "howTo2Page", "howTo3Page", "progressPage", "errorPage",
-                                        "howTo1Page", "howTo2Page", "howTo3Page", "errorPage"}));
+    QCOMPARE(m_shownPages,
+             (QStringList{"changelogPage", "accessoriesPage", "howTo1Page", "howTo2Page",
+                          "howTo3Page", "progressPage", "errorPage", "howTo1Page", "howTo2Page",
+                          "howTo3Page", "progressPage", "successPage"}));
+    QCOMPARE(results.count(), 2);
+    QCOMPARE(results.at(1).at(0).toInt(), 0);
+    QCOMPARE(device.resetCount(), 1);
+    QCOMPARE(sim::Bus::openConnections(), 0);
+}
+
+void tst_wizard::closeDuringUpgradeWaitsForTheEnd() {
+    sim::DeviceModel& device = sim::Bus::addAccessory(slowAccessory());
+    QSignalSpy progress(m_controller, &installator::progressChanged);
+    QSignalSpy results(m_controller, &installator::resultReady);
+    STEP(walkToHowTo3());
+    STEP(clickButton("howTo3PageForward"));
+    QTRY_VERIFY(!progress.isEmpty());
+    QVERIFY(!item("closingAfterUpdateText")->isVisible());
+
+    // What the window system's close box sends.
+    QCloseEvent close;
+    QCoreApplication::sendEvent(m_window, &close);
+    QVERIFY(!close.isAccepted());
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(visiblePages(), QStringList{"progressPage"});
+    QVERIFY(item("closingAfterUpdateText")->isVisible());
+    QCOMPARE(itemText("closingAfterUpdateText"), text("closingAfterUpdateText"));
+    QCOMPARE(results.count(), 0);
+    STEP(screenshot("13-progressPage-closing"));
+
+    // Closed by itself once the device is restarted and released.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), kUpgradeTimeoutMs);
     QCOMPARE(results.count(), 1);
-    QCOMPARE(device.resetCount(), 0);
+    QCOMPARE(results.at(0).at(0).toInt(), 0);
+    QCOMPARE(device.resetCount(), 1);
+    QCOMPARE(sim::Bus::openConnections(), 0);
+}
+
+void tst_wizard::focusRingOnlyWhileUsingKeys() {
+    // The page's forward button has the focus from the start, unseen.
+    QQuickItem* forward = item("welcomePageForward");
+    QQuickItem* ring = findItem(forward, QStringLiteral("focusRing"));
+    QVERIFY(ring);
+    QTRY_VERIFY(forward->hasActiveFocus());
+    QVERIFY(!ring->isVisible());
+
+    // Keys move on and show where the focus is; a click hides it again.
+    QTest::keyClick(m_window, Qt::Key_Return);
+    QTRY_COMPARE(visiblePages(), QStringList{"changelogPage"});
+    QQuickItem* back = item("changelogPageBack");
+    QTest::keyClick(m_window, Qt::Key_Tab);
+    QTRY_VERIFY(back->hasActiveFocus());
+    QVERIFY(findItem(back, QStringLiteral("focusRing"))->isVisible());
+    STEP(screenshot("14-changelogPage-keyboard-focus"));
+    // On the background, away from the buttons (a pointer resting on one
+    // would light it up for the next test).
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+    QTRY_VERIFY(!findItem(back, QStringLiteral("focusRing"))->isVisible());
+    QVERIFY(back->hasActiveFocus());
 }
 
 void tst_wizard::nextPageFollowsDeclarationOrder_data() {
@@ -898,6 +963,8 @@ int main(int argc, char* argv[]) {
     qputenv("QSG_RENDER_LOOP", "basic");
 
     QGuiApplication application(argc, argv);
+    // A test closes the window; the next one loads the scene again.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     tst_wizard test;
     return QTest::qExec(&test, argc, argv);
 }
