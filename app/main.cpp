@@ -13,6 +13,14 @@
 // The engine instance and the resource bundle are set up by static
 // initialisation before this runs, and torn down after it returns.
 int main(int argc, char* argv[]) {
+    // Qt Quick sizes its texture atlas to the window, 1024 px square for the
+    // wizard's; a software OpenGL stack holds all 4 MiB of it in main memory
+    // while the wizard's images fill less than a quarter of it. Larger
+    // images get textures of their own. A size set by the user still wins.
+    for (const char* side : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
+        if (!qEnvironmentVariableIsSet(side))
+            qputenv(side, "512");
+    }
     QGuiApplication application(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
     if (const std::optional<int> exitCode = prepareHidBackend(QCoreApplication::arguments()))

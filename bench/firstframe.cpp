@@ -12,6 +12,19 @@ namespace {
 
 constexpr int kSettleMs = 1000;
 
+long long nowNs() {
+    return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count());
+}
+
+// "<name> <steady clock in ns>": bench_launch turns these into times since
+// its fork.
+void stamp(const char* name) {
+    std::printf("%s %lld\n", name, nowNs());
+    std::fflush(stdout);
+}
+
 // The window's platform surface is created when it is shown, before anything
 // is drawn; that is the last moment to connect to its first frame.
 class SurfaceWatch : public QObject {
@@ -24,6 +37,7 @@ public:
             static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
                 QPlatformSurfaceEvent::SurfaceCreated) {
             qApp->removeEventFilter(this);
+            stamp("window-shown");
             watch(window);
         }
         return false;
@@ -34,16 +48,20 @@ private:
         auto next = m_next;
         // The swap may happen on the render thread: the time is taken there,
         // the rest is queued to the GUI thread.
+        auto sync = std::make_shared<QMetaObject::Connection>();
+        *sync = QObject::connect(
+            window, &QQuickWindow::beforeSynchronizing, window,
+            [sync] {
+                QObject::disconnect(*sync);
+                stamp("first-sync");
+            },
+            Qt::DirectConnection);
         auto connection = std::make_shared<QMetaObject::Connection>();
         *connection = QObject::connect(
             window, &QQuickWindow::frameSwapped, window,
             [window, next, connection] {
                 QObject::disconnect(*connection);
-                const auto now = std::chrono::steady_clock::now().time_since_epoch();
-                std::printf("first-frame %lld\n",
-                            static_cast<long long>(
-                                std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-                std::fflush(stdout);
+                stamp("first-frame");
                 QMetaObject::invokeMethod(
                     window,
                     [window, next] {
@@ -64,5 +82,6 @@ private:
 } // namespace
 
 void watchFirstFrame(std::function<void(QQuickWindow*)> next) {
+    stamp("probe");
     qApp->installEventFilter(new SurfaceWatch(std::move(next)));
 }

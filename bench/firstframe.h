@@ -9,6 +9,8 @@ class QQuickWindow;
 
 // Call before the QML loads. At the first frame swapped by the first Qt Quick
 // window, writes "first-frame <steady clock in ns>" to standard output and
-// then runs next on the GUI thread. Without next, the program quits a second
+// then runs next on the GUI thread; "probe", "window-shown" and "first-sync"
+// lines before it time the call itself, the window's appearance and the
+// start of its first frame. Without next, the program quits a second
 // later, so that its peak memory is that of the page it shows, settled.
 void watchFirstFrame(std::function<void(QQuickWindow*)> next = {});
