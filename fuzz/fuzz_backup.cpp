@@ -2,9 +2,9 @@
 // byte chooses the report length, 7 to 70). A backup that succeeds has
 // written a file that passes the file check and whose length field equals its
 // image length; one that fails has left the previous backup as it was.
-#include "asyncworker.h"
 #include "dfufile.h"
 #include "fuzzdevice.h"
+#include "fuzzworker.h"
 
 #include <cstdio>
 
@@ -15,17 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)quiet;
     if (!fuzzdevice::writeFile(path, previous))
         __builtin_trap();
-    fuzzdevice::load(data, size);
-    const int32 length = 7 + fuzzdevice::take(57) % 64;
-
-    AsyncWorker worker(fuzzdevice::handle(), path, length);
-    int exits = 0;
-    int32 code = 1;
-    QObject::connect(&worker, &AsyncWorker::exitCode, [&](int32 c) {
-        ++exits;
-        code = c;
-    });
-    worker.DoBackup();
+    const auto [exits, code] = fuzzdevice::runWorker(data, size, path, &AsyncWorker::DoBackup);
 
     const fuzzdevice::Bytes written = fuzzdevice::readFile(path);
     if (exits != 1 || fuzzdevice::readFile(path + ".partial").size() != 0 ||

@@ -3,9 +3,9 @@
 // run ends with one exit code of the upgrade's own, no wait longer than 60 s
 // is ever asked of the thread, and a run that succeeds has sent exactly the
 // image. Waits are counted, not slept, so that a run takes no real time.
-#include "asyncworker.h"
 #include "dfufile.h"
 #include "fuzzdevice.h"
+#include "fuzzworker.h"
 #include "workersleep.h"
 
 namespace {
@@ -26,17 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         return p;
     }();
-    fuzzdevice::load(data, size);
-    const int32 length = 7 + fuzzdevice::take(57) % 64;
-
-    AsyncWorker worker(fuzzdevice::handle(), path, length);
-    int exits = 0;
-    int32 code = 1;
-    QObject::connect(&worker, &AsyncWorker::exitCode, [&](int32 c) {
-        ++exits;
-        code = c;
-    });
-    worker.DoUpgrade();
+    const auto [exits, code] = fuzzdevice::runWorker(data, size, path, &AsyncWorker::DoUpgrade);
 
     if (exits != 1)
         __builtin_trap();
