@@ -160,7 +160,7 @@ std::FILE* openRegularFile(const char* path, std::string& error) {
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = "not a regular file";
+        error = kNotRegularFile;
         ::close(fd);
         return nullptr;
     }

@@ -102,5 +102,7 @@ CheckResult checkFile(std::FILE* file);
 // writer) and refuses anything but a regular file. nullptr with a reason in
 // error ("not a regular file", or the system's text) on failure.
 std::FILE* openRegularFile(const char* path, std::string& error);
+// The reason openRegularFile gives for anything but a regular file.
+constexpr const char* kNotRegularFile = "not a regular file";
 
 } // namespace dfu

@@ -191,7 +191,7 @@ void AsyncWorker::DoUpgrade() {
     if (!file) {
         // A FIFO or device node would block the worker, and with it the
         // program's exit, until something writes to it.
-        const bool special = why == "not a regular file";
+        const bool special = why == dfu::kNotRegularFile;
         finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
                                                          (special ? ": " + why : std::string())));
         return;
