@@ -72,6 +72,45 @@ std::vector<uint8_t> makeImage(uint32_t length, uint32_t seed) {
     return image;
 }
 
+namespace {
+
+// The suffix's own fields, for a file of size bytes; the CRC is the caller's.
+CheckResult validateSuffix(const uint8_t* suffix, uint64_t size) {
+    const uint8_t bLength = suffix[kSuffixBLength];
+    bool signatureOk = true;
+    for (std::size_t i = 0; i < kSuffixSignatureLength; ++i)
+        signatureOk = signatureOk && suffix[kSuffixSignature + i] == kSignature[i];
+    if (bLength < kSuffixLength || size < bLength || !signatureOk ||
+        le16(suffix + kSuffixBcdDfu) != kBcdDfu)
+        return {-5, "File suffix is invalid"};
+    return {};
+}
+
+// The bytes before a suffix of bLength bytes: the image.
+uint64_t imageBytesBefore(const uint8_t* suffix, uint64_t size) {
+    const uint64_t suffixLength = std::max<uint64_t>(suffix[kSuffixBLength], kSuffixLength);
+    return size > suffixLength ? size - suffixLength : 0;
+}
+
+constexpr uint64_t kImageHeader = kImageLengthOffset + kImageLengthSize;
+
+CheckResult imageTooShort(uint64_t held) {
+    return {-5, "Image is " + std::to_string(held) + " bytes long; its length field needs " +
+                    std::to_string(kImageHeader)};
+}
+
+CheckResult validateImageLength(const uint8_t* field, uint64_t held) {
+    const uint64_t declared = le32(field);
+    if (declared == 0)
+        return {-5, "Image length field says 0 bytes"};
+    if (declared > held)
+        return {-5, "Image length field says " + std::to_string(declared) +
+                        " bytes; the file holds " + std::to_string(held)};
+    return {};
+}
+
+} // namespace
+
 CheckResult checkFileSuffix(std::FILE* file) {
     if (std::fseek(file, 0, SEEK_END) != 0)
         return {-7, "Failed to read file suffix"};
@@ -86,14 +125,9 @@ CheckResult checkFileSuffix(std::FILE* file) {
     if (std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
         std::fread(suffix, 1, kSuffixLength, file) == 0)
         return {-7, "Failed to read file suffix"};
-
-    const uint8_t bLength = suffix[kSuffixBLength];
-    bool signatureOk = true;
-    for (std::size_t i = 0; i < kSuffixSignatureLength; ++i)
-        signatureOk = signatureOk && suffix[kSuffixSignature + i] == kSignature[i];
-    if (bLength < kSuffixLength || size < bLength || !signatureOk ||
-        le16(suffix + kSuffixBcdDfu) != kBcdDfu)
-        return {-5, "File suffix is invalid"};
+    CheckResult result = validateSuffix(suffix, size);
+    if (result.code != 0)
+        return result;
 
     // The CRC is computed piece by piece: a huge file must not be held in
     // memory just to be checked. Bytes that a short read leaves out count as
@@ -109,7 +143,6 @@ CheckResult checkFileSuffix(std::FILE* file) {
         crc.update(piece.data(), want);
         left -= want;
     }
-    CheckResult result;
     if (crc.update(nullptr, 0) != le32(suffix + kSuffixCrc))
         result.code = -6;
     std::fseek(file, 0, SEEK_SET);
@@ -124,24 +157,58 @@ CheckResult checkImageLength(std::FILE* file) {
     if (end < long(kSuffixLength) || std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
         std::fread(suffix, 1, kSuffixLength, file) != kSuffixLength)
         return {-7, "Failed to read file suffix"};
-    const uint64_t suffixLength = std::max<uint64_t>(suffix[kSuffixBLength], kSuffixLength);
-    const uint64_t held = uint64_t(end) > suffixLength ? uint64_t(end) - suffixLength : 0;
-
-    constexpr uint64_t kHeader = kImageLengthOffset + kImageLengthSize;
-    if (held < kHeader)
-        return {-5, "Image is " + std::to_string(held) + " bytes long; its length field needs " +
-                        std::to_string(kHeader)};
+    const uint64_t held = imageBytesBefore(suffix, uint64_t(end));
+    if (held < kImageHeader)
+        return imageTooShort(held);
     uint8_t field[kImageLengthSize] = {};
     if (std::fseek(file, long(kImageLengthOffset), SEEK_SET) != 0 ||
         std::fread(field, 1, sizeof field, file) != sizeof field)
         return {-7, "Failed to read the image length"};
     std::fseek(file, 0, SEEK_SET);
-    const uint64_t declared = le32(field);
-    if (declared == 0)
-        return {-5, "Image length field says 0 bytes"};
-    if (declared > held)
-        return {-5, "Image length field says " + std::to_string(declared) +
-                        " bytes; the file holds " + std::to_string(held)};
+    return validateImageLength(field, held);
+}
+
+CheckResult checkBytes(const std::vector<uint8_t>& bytes) {
+    const uint64_t size = bytes.size();
+    if (size < kSuffixLength)
+        return {-5, "File too short"};
+    const uint8_t* suffix = bytes.data() + size - kSuffixLength;
+    CheckResult result = validateSuffix(suffix, size);
+    if (result.code != 0)
+        return result;
+    Crc32 crc;
+    if (crc.update(bytes.data(), std::size_t(size - kSuffixCrcLength)) != le32(suffix + kSuffixCrc))
+        return {-6, ""};
+    const uint64_t held = imageBytesBefore(suffix, size);
+    if (held < kImageHeader)
+        return imageTooShort(held);
+    return validateImageLength(bytes.data() + kImageLengthOffset, held);
+}
+
+CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return {-7, ""};
+    const long end = std::ftell(file);
+    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
+        return {-7, ""};
+    const uint64_t size = uint64_t(end);
+    if (size > limit)
+        return {-5, "File is " + std::to_string(size) + " bytes; at most " + std::to_string(limit) +
+                        " bytes are accepted"};
+    bytes.resize(std::size_t(size));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    if (std::ferror(file))
+        return {-7, ""};
+    if (got != bytes.size())
+        return {-7, "File read failed: read " + std::to_string(got) + " of " +
+                        std::to_string(size) + " bytes"};
+    // A byte past the size seen means the file grew while it was read, and
+    // what was read may mix two versions of it.
+    uint8_t extra = 0;
+    if (std::fread(&extra, 1, 1, file) != 0)
+        return {-7, "File read failed: it grew past " + std::to_string(size) +
+                        " bytes while it was read"};
     return {};
 }
 

@@ -98,6 +98,15 @@ CheckResult checkImageLength(std::FILE* file);
 // before any device traffic.
 CheckResult checkFile(std::FILE* file);
 
+// The same checks as checkFile, of a whole file held in memory: what passes
+// is exactly what a caller that keeps these bytes will send.
+CheckResult checkBytes(const std::vector<uint8_t>& bytes);
+
+// Reads the whole of an open file into bytes. -5 naming the bound for a file
+// larger than limit (nothing is read), -7 for a read error or a size that
+// changed while reading; the text names the numbers where there are any.
+CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>& bytes);
+
 // Opens path for reading without ever blocking (a FIFO would wait for a
 // writer) and refuses anything but a regular file. nullptr with a reason in
 // error ("not a regular file", or the system's text) on failure.

@@ -28,6 +28,22 @@ std::string quoted(const std::string& path) {
 
 constexpr uint32_t kMaxPollTimeoutMs = 60000;
 
+// An accessory of this kind holds a few MiB at most. The whole file is kept in
+// memory for the write, so that what is sent is exactly what was checked,
+// whatever happens to the file meanwhile.
+constexpr uint64_t kMaxFirmwareFileBytes = 16u << 20;
+
+// The whole write may take ten times what the device's own pace (the poll
+// timeout of its first status, once per report) adds up to, and at least a
+// minute: a device that keeps asking for long waits must not hold the worker,
+// and the window, for hours.
+constexpr int64_t kDeadlineFactor = 10;
+constexpr std::chrono::milliseconds kShortestDeadline{60000};
+
+std::string bytesShort(std::size_t got, std::size_t wanted, const char* what) {
+    return "Device sent " + std::to_string(got) + " of " + std::to_string(wanted) + " " + what;
+}
+
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
 }
@@ -59,9 +75,14 @@ void AsyncWorker::finish(int32 result) {
 int32 AsyncWorker::GetStatus(uint8& status, uint8& state) {
     uint8_t report[kStatusLength] = {};
     report[0] = kStatusId;
-    if (hid_get_feature_report(deviceHandle, report, sizeof report) == -1)
+    const int got = hid_get_feature_report(deviceHandle, report, sizeof report);
+    if (got == -1)
         return ReportMessage(Code::DriverOperationFailed,
                              "Failed to get feature information (GetStatus)");
+    // The rest of the buffer still holds zeros, which would read as "ready".
+    if (got < int(kStatusLength))
+        return ReportMessage(Code::DriverOperationFailed,
+                             bytesShort(std::size_t(got), kStatusLength, "status bytes"));
     status = report[kStatusStatus];
     state = report[kStatusState];
     const uint32_t asked = uint32_t(report[kStatusPollTimeout]) |
@@ -105,26 +126,36 @@ int32 AsyncWorker::ReadBackupBlock(uint8_t* destination, uint16_t length, uint16
         return 0;
     std::vector<uint8_t> reply(length, 0);
     reply[0] = kDataId;
-    if (hid_get_feature_report(deviceHandle, reply.data(), length) == -1)
+    const int got = hid_get_feature_report(deviceHandle, reply.data(), length);
+    if (got == -1)
         return ReportMessage(Code::DriverOperationFailed,
                              "Failed to get feature information (HidReportIdBackup)");
     if (length < kDataHeaderLength)
         return ReportMessage(Code::DriverOperationFailed,
                              "Feature report length is invalid (" + std::to_string(length) + ")");
+    if (std::size_t(got) < kDataHeaderLength)
+        return ReportMessage(
+            Code::DriverOperationFailed,
+            bytesShort(std::size_t(got), kDataHeaderLength, "backup header bytes"));
     dataLength = dfu::le16(reply.data() + kBackupDataLength);
     const std::size_t capacity = length - kDataHeaderLength;
     if (dataLength > capacity)
         return ReportMessage(Code::UnknownError,
                              "Device sent a backup block of " + std::to_string(dataLength) +
                                  " bytes; a report holds at most " + std::to_string(capacity));
+    // Bytes the reply did not carry would be stored as zeros in a backup whose
+    // CRC, computed over them, would pass.
+    if (std::size_t(got) < kDataHeaderLength + dataLength)
+        return ReportMessage(Code::DriverOperationFailed,
+                             bytesShort(std::size_t(got), kDataHeaderLength + dataLength,
+                                        "bytes of a backup block"));
     std::memcpy(destination, reply.data() + kDataHeaderLength, dataLength);
     return 0;
 }
 
 // --- DFU file ---------------------------------------------------------------
 
-int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
-    const dfu::CheckResult check = dfu::checkFile(file);
+int32 AsyncWorker::ReportCheck(const dfu::CheckResult& check) {
     if (check.code == 0)
         return 0;
     if (check.message.empty()) {
@@ -138,12 +169,14 @@ int32 AsyncWorker::CheckFileSuffix(std::FILE* file) {
 
 int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
     // Every wait is measured from this moment on a monotonic clock.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
+    const auto start = workerNow();
     const auto pollDeadline = [&] { return start + std::chrono::milliseconds(pollTimeout); };
     const int passes = sleepFirst ? 1 : 2;
-    if (sleepFirst)
+    if (sleepFirst) {
+        if (int32 late = CheckDeadline(pollDeadline()))
+            return late;
         workerSleepUntil(pollDeadline());
+    }
 
     int32 result = Code::Busy;
     uint8 status = 0;
@@ -152,8 +185,16 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
         // A failed read is retried at once until the device's poll timeout
         // has passed; GetStatus has reported each failure.
         for (int32 read; (read = GetStatus(status, state)) != 0;) {
-            if (read != Code::DriverOperationFailed || sleepFirst || Clock::now() >= pollDeadline())
+            if (read != Code::DriverOperationFailed || sleepFirst || workerNow() >= pollDeadline())
                 return read;
+        }
+        if (!deadlineSet) {
+            deadlineSet = true;
+            deadline =
+                startTime + std::max<std::chrono::milliseconds>(
+                                kShortestDeadline,
+                                std::chrono::milliseconds(kDeadlineFactor * int64_t(pollTimeout) *
+                                                          int64_t(reportsToSend)));
         }
         if (status == kStatusErrFirmware) {
             emit setDefaultMessage(Code::FirmwareCorrupt);
@@ -165,11 +206,23 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
             return 0;
         if (state != kStateDfuDnBusy || pass == passes)
             break;
+        if (int32 late = CheckDeadline(pollDeadline()))
+            return late;
         workerSleepUntil(pollDeadline());
         emit setDefaultMessage(Code::Busy);
     }
     return ReportMessage(Code::UpgradeFailed, "Upgrade failed (DFU status code = " +
                                                   std::to_string(unsigned(status)) + ")");
+}
+
+int32 AsyncWorker::CheckDeadline(std::chrono::steady_clock::time_point until) {
+    if (!deadlineSet || until <= deadline)
+        return 0;
+    const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(deadline - startTime);
+    return ReportMessage(Code::TimedOut, "Device did not complete the write within " +
+                                             std::to_string(allowed.count()) +
+                                             " s, the time allowed for " +
+                                             std::to_string(imageLength) + " bytes");
 }
 
 int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
@@ -197,68 +250,66 @@ void AsyncWorker::DoUpgrade() {
         return;
     }
 
-    int32 result = CheckFileSuffix(file);
+    std::vector<uint8_t> bytes;
+    int32 result = ReportCheck(dfu::readWholeFile(file, kMaxFirmwareFileBytes, bytes));
+    std::fclose(file);
+    if (result == 0)
+        result = ReportCheck(dfu::checkBytes(bytes));
     const int64_t capacity = int64_t(featureReportLength) - int64_t(kDataHeaderLength);
     if (result == 0 && capacity <= 0)
         result = ReportMessage(Code::InvalidFileFormat, "File format is invalid, no payload found");
     if (result != 0) {
-        std::fclose(file);
         finish(result);
         return;
     }
+    finish(SendImage(bytes, capacity));
+}
 
-    // The image length is read from the file itself rather than from the
-    // first report, whose data area may be too small to hold it.
-    uint8_t lengthField[dfu::kImageLengthSize] = {};
-    std::fseek(file, long(dfu::kImageLengthOffset), SEEK_SET);
-    const bool lengthRead =
-        std::fread(lengthField, 1, sizeof lengthField, file) == sizeof lengthField;
-    std::fseek(file, 0, SEEK_SET);
-
+int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity) {
+    // The image length comes from the checked bytes rather than from the
+    // first report, whose data area may be too small to hold it. Each report
+    // carries the next capacity bytes of the file; past its end, zeros.
+    const int64_t total = int64_t(dfu::le32(bytes.data() + dfu::kImageLengthOffset));
     std::vector<uint8_t> report(std::size_t(featureReportLength), 0);
     uint8_t* const data = report.data() + kDataHeaderLength;
-    auto readPiece = [&]() {
+    std::size_t offset = 0;
+    auto takePiece = [&]() {
         std::fill(report.begin(), report.end(), uint8_t(0));
-        std::fread(data, 1, std::size_t(capacity), file);
-        return !std::ferror(file);
+        const std::size_t n =
+            std::min(std::size_t(capacity), bytes.size() - std::min(offset, bytes.size()));
+        std::copy_n(bytes.begin() + long(offset), n, data);
+        offset += std::size_t(capacity);
     };
 
-    const int64_t total = int64_t(dfu::le32(lengthField));
     int64_t remaining = total;
     uint16_t blockNumber = 0;
-
-    if (!lengthRead || !readPiece()) {
-        emit setDefaultMessage(Code::FileReadFailed);
-        result = Code::FileReadFailed;
-    } else {
-        result = WaitForStatus(false);
-        if (result == Code::FirmwareCorrupt) {
-            result = ClearStatus();
-            if (result == 0)
-                result = WaitForStatus(false);
-        }
-        if (result == 0)
-            result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
-        while (result == 0 && remaining > 0) {
-            result = WaitForStatus(false);
-            if (result != 0)
-                break;
-            emit progressChanged(progressOf(double(remaining), double(total)));
-            if (!readPiece()) {
-                emit setDefaultMessage(Code::FileReadFailed);
-                result = Code::FileReadFailed;
-                break;
-            }
-            result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
-        }
+    imageLength = uint64_t(total);
+    reportsToSend = (total + capacity - 1) / capacity + 1;
+    startTime = workerNow();
+    takePiece();
+    int32 result = WaitForStatus(false);
+    if (result == Code::FirmwareCorrupt) {
+        result = ClearStatus();
         if (result == 0)
             result = WaitForStatus(false);
-        if (result == 0)
-            result = CompleteUpgrade(report.data(), blockNumber);
     }
-
-    std::fclose(file);
-    finish(result);
+    if (result == 0)
+        result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+    while (result == 0 && remaining > 0) {
+        result = WaitForStatus(false);
+        if (result == 0)
+            result = CheckDeadline(workerNow());
+        if (result != 0)
+            break;
+        emit progressChanged(progressOf(double(remaining), double(total)));
+        takePiece();
+        result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+    }
+    if (result == 0)
+        result = WaitForStatus(false);
+    if (result == 0)
+        result = CompleteUpgrade(report.data(), blockNumber);
+    return result;
 }
 
 // --- Backup -----------------------------------------------------------------

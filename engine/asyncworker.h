@@ -5,8 +5,14 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+namespace dfu {
+struct CheckResult;
+}
 
 // Runs one backup or upgrade on the engine's worker thread. Everything it
 // needs is copied in at construction; everything it learns leaves through its
@@ -37,8 +43,13 @@ private:
     int32 DownloadBlock(int32 capacity, uint8_t* report, int64_t& remaining, uint16_t& blockNumber);
     int32 ReadBackupBlock(uint8_t* destination, uint16_t length, uint16_t& dataLength);
 
-    int32 CheckFileSuffix(std::FILE* file);
+    // Reports a file check's failure with its own text or the code's.
+    int32 ReportCheck(const dfu::CheckResult& check);
     int32 WaitForStatus(bool sleepFirst);
+    // TimedOut, reported, when until lies past the whole write's deadline.
+    int32 CheckDeadline(std::chrono::steady_clock::time_point until);
+    // The download of a checked file's image, capacity bytes a report.
+    int32 SendImage(const std::vector<uint8_t>& bytes, int64_t capacity);
     int32 CompleteUpgrade(uint8_t* report, uint16_t blockNumber);
     // The backup's reads and writes into an open file; DoBackup owns the file.
     int32 runBackup(std::FILE* file);
@@ -47,6 +58,12 @@ private:
     void finish(int32 result);
 
     uint32_t pollTimeout = 0;
+    // The whole write's bound, set at the first status read of an upgrade.
+    int64_t reportsToSend = 0;
+    uint64_t imageLength = 0;
+    std::chrono::steady_clock::time_point startTime;
+    std::chrono::steady_clock::time_point deadline;
+    bool deadlineSet = false;
     hid_device* deviceHandle;
     std::string fileName;
     int32 featureReportLength;

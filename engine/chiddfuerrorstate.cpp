@@ -18,6 +18,7 @@ CHidDfuErrorState::CHidDfuErrorState() {
     m_table.emplace(Busy, "Busy, operation in progress");
     m_table.emplace(FailedToClearStatus, "Failed to clear device status");
     m_table.emplace(FirmwareCorrupt, "Device firmware is corrupt");
+    m_table.emplace(TimedOut, "Operation took too long");
     m_table.emplace(UnknownError, "Unknown error");
 }
 

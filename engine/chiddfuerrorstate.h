@@ -29,6 +29,7 @@ public:
         Busy = -14,
         FailedToClearStatus = -15,
         FirmwareCorrupt = -16,
+        TimedOut = -17,
         UnknownError = -20,
     };
 

@@ -1,11 +1,13 @@
 // The backup against a device whose replies come from the input (its first
 // byte chooses the report length, 7 to 70). A backup that succeeds has
-// written a file that passes the file check and whose length field equals its
-// image length; one that fails has left the previous backup as it was.
+// written a file that passes the file check, whose length field equals its
+// image length and whose image is exactly the data the replies delivered; one
+// that fails has left the previous backup as it was.
 #include "dfufile.h"
 #include "fuzzdevice.h"
 #include "fuzzworker.h"
 
+#include <algorithm>
 #include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -31,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(file);
     if (check.code != 0 ||
         dfu::le32(written.data() + dfu::kImageLengthOffset) != written.size() - dfu::kSuffixLength)
+        __builtin_trap();
+    // Bytes of the image that no reply carried must never be stored.
+    fuzzdevice::Bytes delivered;
+    for (const fuzzdevice::Bytes& reply : fuzzdevice::replies()) {
+        if (reply.size() < 6 || reply.size() < 6u + dfu::le16(reply.data() + 1))
+            __builtin_trap();
+        const std::size_t count = dfu::le16(reply.data() + 1);
+        delivered.insert(delivered.end(), reply.begin() + 6, reply.begin() + long(6 + count));
+    }
+    if (!std::equal(delivered.begin(), delivered.end(), written.begin(),
+                    written.end() - long(dfu::kSuffixLength)))
         __builtin_trap();
     return 0;
 }

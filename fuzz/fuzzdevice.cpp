@@ -16,6 +16,7 @@ namespace {
 const uint8_t* input = nullptr;
 std::size_t left = 0;
 std::vector<Bytes> sentReports;
+std::vector<Bytes> receivedReplies;
 
 bool reportFails() {
     return (take(0) & 0x0F) == 0x0F;
@@ -26,6 +27,7 @@ void load(const uint8_t* data, std::size_t size) {
     input = data;
     left = size;
     sentReports.clear();
+    receivedReplies.clear();
 }
 
 uint8_t take(uint8_t fallback) {
@@ -37,6 +39,10 @@ uint8_t take(uint8_t fallback) {
 
 const std::vector<Bytes>& sent() {
     return sentReports;
+}
+
+const std::vector<Bytes>& replies() {
+    return receivedReplies;
 }
 
 hid_device_* handle() {
@@ -92,13 +98,21 @@ int hid_send_feature_report(hid_device*, const unsigned char* data, size_t lengt
     return int(length);
 }
 
+// A reply's fate is one input byte: the low nibble 0x0F fails the read, 0x0E
+// delivers only as many bytes as the next input byte says (the report ID at
+// least), anything else the whole reply.
 int hid_get_feature_report(hid_device*, unsigned char* data, size_t length) {
-    if (length == 0 || fuzzdevice::reportFails())
+    if (length == 0)
         return -1;
+    const uint8_t fate = take(0) & 0x0F;
+    if (fate == 0x0F)
+        return -1;
+    const std::size_t delivered = fate == 0x0E ? 1 + take(0) % length : length;
     const bool status = data[0] == 2;
-    for (std::size_t i = 1; i < length; ++i)
+    for (std::size_t i = 1; i < delivered; ++i)
         data[i] = take(status && i == 5 ? 2 : 0);
-    return int(length);
+    receivedReplies.emplace_back(data, data + delivered);
+    return int(delivered);
 }
 
 // The engine's connection code is linked in but never called by the fuzzers.

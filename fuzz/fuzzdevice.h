@@ -1,7 +1,8 @@
 #pragma once
 // A HID device whose every reply comes from the fuzz input, answering the
 // hidapi calls the engine makes; linked instead of any hidapi. Each report
-// takes one control byte (low four bits all set: the report fails) and a
+// takes one control byte (low four bits all set: the report fails; for a
+// reply, 0xE in them: it is cut short at a length from the next byte) and a
 // reply takes the report's bytes after its ID from the input. Once the input
 // is used up the device is healthy: reports succeed, status replies say
 // "idle, no wait", data replies carry no bytes. So every run ends.
@@ -23,6 +24,8 @@ void load(const uint8_t* data, std::size_t size);
 uint8_t take(uint8_t fallback);
 // The buffers the host sent in this run, in order.
 const std::vector<Bytes>& sent();
+// The replies the host received in this run, each as far as it was delivered.
+const std::vector<Bytes>& replies();
 // A handle for the worker; never dereferenced.
 hid_device_* handle();
 

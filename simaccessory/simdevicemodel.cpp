@@ -140,7 +140,14 @@ int DeviceModel::getFeatureReport(uint64_t session, uint8_t* data, size_t length
         if (!reply.empty()) {
             // A host buffer shorter than the report gets the report's start,
             // as the kernel delivers it.
-            const size_t count = std::min(reply.size(), length);
+            size_t count = std::min(reply.size(), length);
+            for (auto it = m_shortReplies.begin(); it != m_shortReplies.end(); ++it) {
+                if (it->reportId == data[0] && --it->countdown == 0) {
+                    count = std::min(count, it->bytes);
+                    m_shortReplies.erase(it);
+                    break;
+                }
+            }
             std::memcpy(data, reply.data(), count);
             record.bytes.assign(reply.begin(), reply.begin() + count);
             record.failed = false;
@@ -211,6 +218,7 @@ int DeviceModel::handleDownload(const uint8_t* data, size_t length) {
     ++m_expectedBlock; // wraps from 65535 to 0 as the host's counter does
     m_state = kStateDfuDnloadIdle;
     m_busyUntil = Clock::now() + std::chrono::milliseconds(m_busyMs);
+    m_busyReads = std::max(m_busyReads, m_busyReadsAfterBlock);
     if (m_config.lateFault != LateFault::None &&
         ++m_blocksAccepted == m_config.lateFaultAfterBlocks)
         strikeLateFault();
@@ -261,8 +269,12 @@ std::vector<uint8_t> DeviceModel::statusReply() {
         state = m_stateOverride.value_or(state);
     }
     reply[kStatusStatus] = status;
-    write24(&reply[kStatusPollTimeout],
-            std::min(m_announcedPollTimeout.value_or(m_config.pollTimeoutMs), kMaxPollTimeout));
+    uint32_t pollTimeout = m_config.pollTimeoutMs;
+    if (m_announcedPollTimeout && m_announceCountdown > 1)
+        --m_announceCountdown;
+    else if (m_announcedPollTimeout)
+        pollTimeout = *m_announcedPollTimeout;
+    write24(&reply[kStatusPollTimeout], std::min(pollTimeout, kMaxPollTimeout));
     reply[kStatusState] = state;
     return reply;
 }
@@ -331,6 +343,11 @@ void DeviceModel::answerBusy(int reads) {
     m_busyReads = std::max(reads, 0);
 }
 
+void DeviceModel::answerBusyAfterEachBlock(int reads) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_busyReadsAfterBlock = std::max(reads, 0);
+}
+
 void DeviceModel::overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state,
                                  int fromReply) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -339,9 +356,15 @@ void DeviceModel::overrideStatus(std::optional<uint8_t> status, std::optional<ui
     m_overrideCountdown = std::max(fromReply, 1);
 }
 
-void DeviceModel::announcePollTimeout(uint32_t ms) {
+void DeviceModel::announcePollTimeout(uint32_t ms, int fromReply) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_announcedPollTimeout = ms;
+    m_announceCountdown = std::max(fromReply, 1);
+}
+
+void DeviceModel::shortenReply(uint8_t reportId, std::size_t bytes, int nth) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shortReplies.push_back({reportId, std::max(nth, 1), bytes});
 }
 
 void DeviceModel::clearStatusOverride() {

@@ -130,13 +130,21 @@ public:
     void unplugAtReport(int nth = 1);
     // The next `reads` status replies say busy (status 0, state 4).
     void answerBusy(int reads);
+    // From now on, the first `reads` status replies after each data block say
+    // busy, however long the host waited before asking.
+    void answerBusyAfterEachBlock(int reads);
     // Every status reply, from the nth from now on, says this status and/or
     // state until cleared. The device's real state machine is not affected.
     void overrideStatus(std::optional<uint8_t> status, std::optional<uint8_t> state,
                         int fromReply = 1);
-    // Every status reply announces this poll timeout (24 bits) instead of the
-    // configured one; the device's own busy time is not affected.
-    void announcePollTimeout(uint32_t ms);
+    // Every status reply, from the nth from now on, announces this poll
+    // timeout (24 bits) instead of the configured one; the device's own busy
+    // time is not affected.
+    void announcePollTimeout(uint32_t ms, int fromReply = 1);
+    // The nth reply of this report ID from now on delivers only its first
+    // `bytes` bytes, the report ID included, and says so in its byte count;
+    // the device goes on as if it had sent the whole reply.
+    void shortenReply(uint8_t reportId, std::size_t bytes, int nth = 1);
     void clearStatusOverride();
     // From the nth backup reply from now on (until set to None).
     void setBackupFault(BackupFault fault, int fromReply = 1);
@@ -192,12 +200,20 @@ private:
     std::vector<FailFault> m_failFaults;
     int m_unplugCountdown = 0;
     int m_busyReads = 0;
+    int m_busyReadsAfterBlock = 0;
     int m_blocksAccepted = 0;
     bool m_writeErrorDue = false;
     std::optional<uint8_t> m_statusOverride;
     std::optional<uint8_t> m_stateOverride;
     int m_overrideCountdown = 0;
     std::optional<uint32_t> m_announcedPollTimeout;
+    int m_announceCountdown = 0;
+    struct ShortReply {
+        uint8_t reportId;
+        int countdown;
+        std::size_t bytes;
+    };
+    std::vector<ShortReply> m_shortReplies;
     BackupFault m_backupFault = BackupFault::None;
     int m_backupFaultCountdown = 0;
     // Observation.

@@ -6,6 +6,7 @@
 #include "enginecalls.h"
 #include "hiddfu.h"
 #include "simbus.h"
+#include "workerclock.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -55,6 +56,7 @@ Bytes imageDeclaring(uint32_t realSize, uint32_t declared, uint32_t seed = 5) {
 // Stands for a FIFO in the upgrade's failure rows: opening one for reading
 // waits for a writer.
 const Bytes kFifo{'f', 'i', 'f', 'o'};
+const Bytes kOversize{'b', 'i', 'g'};
 
 } // namespace
 
@@ -115,6 +117,7 @@ private slots:
     void busyOnceCostsOneSleep();
     void statusTenAtTheStartIsCleared();
     void statusTenLaterEndsTheRun();
+    void aFileChangedDuringTheWriteIsNotSent();
     void progressValues_data();
     void progressValues();
 
@@ -144,6 +147,7 @@ void tst_Engine::init() {
 
 void tst_Engine::cleanup() {
     QVERIFY(waitUntilIdle());
+    skipWorkerWaits(false);
     QCOMPARE(hidDfuDisconnect(), 0);
     sim::Bus::reset();
 }
@@ -174,7 +178,7 @@ void tst_Engine::errorTableTexts_data() {
     QTest::newRow("-14") << -14 << "Busy, operation in progress";
     QTest::newRow("-15") << -15 << "Failed to clear device status";
     QTest::newRow("-16") << -16 << "Device firmware is corrupt";
-    QTest::newRow("-17") << -17 << "Unknown error code";
+    QTest::newRow("-17") << -17 << "Operation took too long";
     QTest::newRow("-18") << -18 << "Unknown error code";
     QTest::newRow("-19") << -19 << "Unknown error code";
     QTest::newRow("-20") << -20 << "Unknown error";
@@ -186,7 +190,7 @@ void tst_Engine::errorTableTexts() {
     QFETCH(int, code);
     QFETCH(QString, text);
     CHidDfuErrorState state;
-    QCOMPARE(state.table().size(), std::size_t(18));
+    QCOMPARE(state.table().size(), std::size_t(19));
     QCOMPARE(state.setCode(code), code);
     QCOMPARE(QString::fromStdString(state.text()), text);
     QCOMPARE(state.code(), code);
@@ -565,6 +569,21 @@ void tst_Engine::upgradeFailures_data() {
         << "Image length field says 67108864 bytes; the file holds 1024" << 0;
     QTest::newRow("FIFO") << none << kFifo << -3 << "Failed to open file \"%1\": not a regular file"
                           << 0;
+    QTest::newRow("file over 16 MiB")
+        << none << kOversize << -5 << "File is 16777217 bytes; at most 16777216 bytes are accepted"
+        << 0;
+    QTest::newRow("status of the report ID alone")
+        << Setup([](sim::DeviceModel& d) { d.shortenReply(2, 1); }) << good << -12
+        << "Device sent 1 of 7 status bytes" << 1;
+    // Minutes of the device's waits pass at once (the test's worker clock).
+    QTest::newRow("busy for 59 s after every block")
+        << Setup([](sim::DeviceModel& d) {
+               skipWorkerWaits(true);
+               d.announcePollTimeout(59000, 2);
+               d.answerBusyAfterEachBlock(1);
+           })
+        << good << -17
+        << "Device did not complete the write within 60 s, the time allowed for 200 bytes" << 6;
     QTest::newRow("poll timeout of 4.66 hours")
         << Setup([](sim::DeviceModel& d) { d.announcePollTimeout(0xFFFFFF); }) << good << -8
         << "Device asked to wait 16777215 ms; at most 60000 ms is accepted" << 1;
@@ -585,10 +604,14 @@ void tst_Engine::upgradeFailures() {
     QCOMPARE(connectAccessory(), 0);
     setup(device);
     QString path = m_dir.filePath("failure.fifo");
-    if (file == kFifo)
+    if (file == kFifo) {
         QVERIFY(QFile::exists(path) || mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-    else
+    } else if (file == kOversize) {
+        QFile big(path = m_dir.filePath("oversize.dfu"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((16 << 20) + 1));
+    } else {
         path = writeFile("failure.dfu", file);
+    }
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), code);
@@ -658,6 +681,21 @@ void tst_Engine::statusTenLaterEndsTheRun() {
     QCOMPARE(t.back(), status(10, 0, kDnloadIdle));
     for (const auto& e : t)
         QVERIFY(!(e.bytes.size() == 2 && e.bytes[0] == 3));
+}
+
+void tst_Engine::aFileChangedDuringTheWriteIsNotSent() {
+    sim::AccessoryConfig config;
+    config.reportDelayUs = 3000;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    const Bytes image = dfu::makeImage(58 * 50);
+    const QString path = writeFile("changing.dfu", dfu::makeDfuFile(image));
+    QCOMPARE(connectAccessory(), 0);
+    QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
+    QTRY_VERIFY(device.receivedImage().size() >= 58);
+    writeFile("changing.dfu", Bytes(1000, 0));
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), 0);
+    QCOMPARE(device.storedImage(), image);
 }
 
 void tst_Engine::progressValues_data() {
@@ -839,9 +877,21 @@ namespace {
 
 // The fault matrix: an upgrade of three blocks and a backup of three replies,
 // each report position with each fault that can hit a report of its kind.
-enum Fault { Fails, StopsAnswering, Busy, BadStatus, BadState, EmptyReply, OverlongReply };
-const char* const kFaultNames[] = {"fails",     "stops answering", "busy",          "bad status",
-                                   "bad state", "empty reply",     "overlong reply"};
+enum Fault {
+    Fails,
+    StopsAnswering,
+    Busy,
+    BadStatus,
+    BadState,
+    ShortReply,
+    EmptyReply,
+    OverlongReply
+};
+const char* const kFaultNames[] = {"fails",     "stops answering", "busy",        "bad status",
+                                   "bad state", "short reply",     "empty reply", "overlong reply"};
+// A short status reply carries the report ID alone; a short backup reply
+// its header and part of its data.
+constexpr std::size_t kShortStatus = 1, kShortBackup = 30;
 constexpr uint32_t kMatrixImage = 150; // 58 + 58 + 34 at L 64
 
 // Injects fault at the report `position` (1-based) of traffic.
@@ -864,6 +914,9 @@ void injectFault(sim::DeviceModel& device, const Traffic& traffic, int position,
         return device.overrideStatus(3, {}, statusReads);
     case BadState:
         return device.overrideStatus({}, kDfuError, statusReads);
+    case ShortReply:
+        return device.shortenReply(at.bytes[0], at.bytes[0] == 2 ? kShortStatus : kShortBackup,
+                                   ofKind);
     case EmptyReply:
         return device.setBackupFault(sim::BackupFault::ZeroLength, position);
     case OverlongReply:
@@ -887,15 +940,16 @@ void tst_Engine::faultMatrix_data() {
         const QString lost = status ? getStatus
                              : last ? "Write to device failed attempting to complete upgrade"
                                     : "Failed to write to device";
-        for (int fault : {Fails, StopsAnswering, Busy, BadStatus, BadState}) {
+        for (int fault : {Fails, StopsAnswering, Busy, BadStatus, BadState, ShortReply}) {
             if (!status && fault >= Busy)
                 continue;
             const bool dropped = fault <= StopsAnswering;
             QTest::addRow("upgrade, report %d %s", p, kFaultNames[fault])
-                << false << p << fault << (dropped ? -12 : -8)
-                << (dropped ? lost
-                            : QString("Upgrade failed (DFU status code = %1)")
-                                  .arg(fault == BadStatus ? 3 : 0));
+                << false << p << fault << (dropped || fault == ShortReply ? -12 : -8)
+                << (dropped               ? lost
+                    : fault == ShortReply ? QString("Device sent 1 of 7 status bytes")
+                                          : QString("Upgrade failed (DFU status code = %1)")
+                                                .arg(fault == BadStatus ? 3 : 0));
         }
     }
     for (int p = 1; p <= 3; ++p) {
@@ -904,13 +958,17 @@ void tst_Engine::faultMatrix_data() {
                                      : QString("Device sent an empty backup block with %1 bytes "
                                                "of the image still due")
                                            .arg(due);
-        const QString texts[] = {"Failed to get feature information (HidReportIdBackup)",
-                                 "Failed to get feature information (HidReportIdBackup)", empty,
-                                 "Device sent a backup block of 65535 bytes; a report holds at "
-                                 "most 58"};
-        for (int fault : {Fails, StopsAnswering, EmptyReply, OverlongReply})
+        const QString lost = "Failed to get feature information (HidReportIdBackup)";
+        const QString texts[] = {
+            lost, lost,
+            QString("Device sent 30 of %1 bytes of a backup block").arg(6 + std::min(due, 58)),
+            empty,
+            "Device sent a backup block of 65535 bytes; a report holds at "
+            "most 58"};
+        for (int fault : {Fails, StopsAnswering, ShortReply, EmptyReply, OverlongReply})
             QTest::addRow("backup, report %d %s", p, kFaultNames[fault])
-                << true << p << fault << (fault <= StopsAnswering ? -12 : -20)
+                << true << p << fault
+                << (fault <= StopsAnswering || fault == ShortReply ? -12 : -20)
                 << texts[fault <= StopsAnswering ? fault : fault - 3];
     }
 }

@@ -1,0 +1,5 @@
+#pragma once
+// A test's own definition of the worker's clock (see workersleep.h), linked
+// into the test program in place of the engine's: real time, until a test
+// lets the worker's waits pass at once, so that a device's minutes cost none.
+void skipWorkerWaits(bool skip);
