@@ -1,3 +1,4 @@
+#include "closesignals.h"
 #include "hidbackend.h"
 #include "networkpolicy.h"
 #include "startup.h"
@@ -7,6 +8,7 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QUrl>
+#include <QWindow>
 
 #include <iostream>
 
@@ -46,5 +48,6 @@ int main(int argc, char* argv[]) {
         qCritical() << "The installer's window could not be loaded";
         return 1;
     }
+    closeWindowOnSignals(qobject_cast<QWindow*>(qmlEngine.rootObjects().constFirst()));
     return application.exec();
 }

@@ -7,7 +7,9 @@ Page {
     id: page
 
     // Set when the window was asked to close while the transfer runs: the
-    // window closes once the result is in.
+    // window closes once a successful result is in. After a failure the
+    // request is dropped and the error page shows, so that nobody leaves
+    // believing the accessory was updated.
     property bool closeWhenDone: false
 
     titleItem: title
@@ -30,10 +32,11 @@ Page {
         console.log("resultReady, status: ", result);
         ring.value = 1.0;
         // The controller has restarted and released the device already.
-        if (closeWhenDone) {
+        if (closeWhenDone && result === 0) {
             windowRoot.close();
             return;
         }
+        closeWhenDone = false;
         if (result === 0) {
             pageView.showPageByName("successPage");
         } else {

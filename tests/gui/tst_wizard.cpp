@@ -4,6 +4,7 @@
 // what it says, what the log says and what reached the accessory. Every page
 // is also saved as a picture under the build tree, for a person to look at.
 #include "appfolder.h"
+#include "closesignals.h"
 #include "demoaccessory.h"
 #include "enginesupport.h"
 #include "installator.h"
@@ -25,6 +26,7 @@
 #include <QVariantMap>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -178,6 +180,7 @@ private slots:
     void upgradeToSuccess();
     void connectionFailure();
     void upgradeFailureThenRetry();
+    void closeDuringUpgradeWaitsForTheEnd_data();
     void closeDuringUpgradeWaitsForTheEnd();
     void focusRingOnlyWhileUsingKeys();
 
@@ -596,8 +599,27 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(sim::Bus::openConnections(), 0);
 }
 
+void tst_wizard::closeDuringUpgradeWaitsForTheEnd_data() {
+    QTest::addColumn<int>("signal"); // 0: the window system's close box
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("close box, success") << 0 << false;
+    QTest::newRow("close box, failure") << 0 << true;
+    QTest::newRow("SIGTERM, success") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP, failure") << int(SIGHUP) << true;
+    QTest::newRow("SIGINT, success") << int(SIGINT) << false;
+}
+
+// A close during a transfer waits for its end; after a success the window
+// closes, after a failure the error page shows instead.
 void tst_wizard::closeDuringUpgradeWaitsForTheEnd() {
-    sim::DeviceModel& device = sim::Bus::addAccessory(slowAccessory());
+    QFETCH(int, signal);
+    QFETCH(bool, fails);
+    sim::AccessoryConfig config = slowAccessory();
+    if (fails) {
+        config.lateFault = sim::LateFault::WriteError;
+        config.lateFaultAfterBlocks = 20;
+    }
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
     QSignalSpy progress(m_controller, &installator::progressChanged);
     QSignalSpy results(m_controller, &installator::resultReady);
     STEP(walkToHowTo3());
@@ -605,22 +627,34 @@ void tst_wizard::closeDuringUpgradeWaitsForTheEnd() {
     QTRY_VERIFY(!progress.isEmpty());
     QVERIFY(!item("closingAfterUpdateText")->isVisible());
 
-    // What the window system's close box sends.
-    QCloseEvent close;
-    QCoreApplication::sendEvent(m_window, &close);
-    QVERIFY(!close.isAccepted());
+    if (signal) {
+        closeWindowOnSignals(m_window);
+        QCOMPARE(::raise(signal), 0);
+        QTRY_VERIFY(item("closingAfterUpdateText")->isVisible());
+    } else {
+        QCloseEvent close;
+        QCoreApplication::sendEvent(m_window, &close);
+        QVERIFY(!close.isAccepted());
+    }
     QVERIFY(m_window->isVisible());
     QCOMPARE(visiblePages(), QStringList{"progressPage"});
     QVERIFY(item("closingAfterUpdateText")->isVisible());
     QCOMPARE(itemText("closingAfterUpdateText"), text("closingAfterUpdateText"));
     QCOMPARE(results.count(), 0);
-    STEP(screenshot("13-progressPage-closing"));
+    if (!signal && !fails)
+        STEP(screenshot("13-progressPage-closing"));
 
-    // Closed by itself once the device is restarted and released.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), kUpgradeTimeoutMs);
-    QCOMPARE(results.count(), 1);
-    QCOMPARE(results.at(0).at(0).toInt(), 0);
-    QCOMPARE(device.resetCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, kUpgradeTimeoutMs);
+    QCOMPARE(results.at(0).at(0).toInt() == 0, !fails);
+    if (fails) {
+        QTRY_COMPARE(visiblePages(), QStringList{"errorPage"});
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(device.resetCount(), 0);
+    } else {
+        // Closed by itself once the device is restarted and released.
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(device.resetCount(), 1);
+    }
     QCOMPARE(sim::Bus::openConnections(), 0);
 }
 

@@ -1,0 +1,11 @@
+#pragma once
+
+class QWindow;
+
+// Makes SIGINT, SIGTERM and SIGHUP (Ctrl+C, a desktop session that ends, a
+// terminal that closes) ask window to close, exactly as its close box does:
+// during a write the window waits for the result instead of dying mid-block
+// with the accessory half-written. SIGPIPE is ignored: a closed output is no
+// reason to stop. The handlers are installed at the first call; a later call
+// only points them at another window. Call from the GUI thread.
+void closeWindowOnSignals(QWindow* window);
