@@ -138,10 +138,19 @@ int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_
                              (!path || (d->path && std::strcmp(d->path, path) == 0));
         if (!matches)
             continue;
+        std::string holder;
+        if (d->path && deviceLock.lock(d->path, holder) == DeviceLock::Outcome::InUse) {
+            hid_free_enumeration(devices);
+            return state.setCodeAndText(CHidDfuErrorState::FailedToConnect,
+                                        "Accessory is in use by another program" +
+                                            (holder.empty() ? "" : " (" + holder + ")"));
+        }
         errno = 0;
         deviceHandle = hid_open_path(d->path);
-        if (!deviceHandle)
+        if (!deviceHandle) {
             warnOpenFailed(d->path, errno);
+            deviceLock.unlock();
+        }
         featureReportLength = featureReportLengthOf(deviceHandle, d->path);
         break;
     }
@@ -159,6 +168,7 @@ int32 CHidDfuEngine::Disconnect() {
         hid_close(deviceHandle);
         deviceHandle = nullptr;
     }
+    deviceLock.unlock();
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "asyncworkermanager.h"
 #include "chiddfuerrorstate.h"
+#include "devicelock.h"
 #include "enginestate.h"
 #include "hiddfu.h"
 
@@ -67,6 +68,8 @@ private:
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
 
     hid_device* deviceHandle = nullptr;
+    // Held while deviceHandle is open.
+    DeviceLock deviceLock;
     uint16_t featureReportLength = 0;
     std::string fileName;
     // Running from a start until the worker has delivered its exit code; the

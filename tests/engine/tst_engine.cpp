@@ -15,12 +15,16 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 using namespace traffic;
 
@@ -57,6 +61,7 @@ Bytes imageDeclaring(uint32_t realSize, uint32_t declared, uint32_t seed = 5) {
 // waits for a writer.
 const Bytes kFifo{'f', 'i', 'f', 'o'};
 const Bytes kOversize{'b', 'i', 'g'};
+int heldNode = -1; // a descriptor of the accessory's node that a test locks
 
 } // namespace
 
@@ -251,6 +256,11 @@ void tst_Engine::connectFailures_data() {
     }) << false << "Failed to connect to device";
     QTest::newRow("already connected")
         << Setup([](sim::DeviceModel&) {}) << true << "Already connected";
+    // A lock of another open of the node, as another program holds it.
+    QTest::newRow("in use by another program") << Setup([](sim::DeviceModel& d) {
+        heldNode = ::open(sim::Bus::pathOf(d).c_str(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(heldNode >= 0 && ::flock(heldNode, LOCK_EX) == 0);
+    }) << false << "Accessory is in use by another program (tst_engine, process %1)";
 }
 
 void tst_Engine::connectFailures() {
@@ -262,8 +272,12 @@ void tst_Engine::connectFailures() {
     if (connectFirst)
         QCOMPARE(connectAccessory(), 0);
     QCOMPARE(connectAccessory(), -2);
-    QCOMPARE(QString::fromStdString(lastError()), text);
+    QCOMPARE(QString::fromStdString(lastError()), text.arg(QCoreApplication::applicationPid()));
     QCOMPARE(sim::Bus::openConnections(), connectFirst ? 1 : 0);
+    if (heldNode >= 0) {
+        ::close(std::exchange(heldNode, -1));
+        QCOMPARE(connectAccessory(), 0);
+    }
 }
 
 void tst_Engine::connectReadsTheReportLengthFromTheDescriptor_data() {

@@ -2,7 +2,8 @@
 # Run in the test guest (see guest-run.sh --with): tavrin-dfu, linked with the
 # system's hidapi-hidraw, against the accessory on the kernel's HID stack.
 # list must show the accessory and its feature report length, and
-# upgrade --verify must succeed through hidraw. Exit 0 when both held.
+# upgrade --verify must succeed through hidraw, and a second program must be
+# refused the accessory while the first writes. Exit 0 when all held.
 dfu=/test/tavrin-dfu
 failures=0
 check() {
@@ -16,7 +17,9 @@ check() {
     fi
 }
 
-/test/tavrin-uhid-accessory --keyboard --report-length 64 >/tmp/accessory.log 2>&1 &
+# Busy for 3 ms after each block, so that a long write takes seconds.
+/test/tavrin-uhid-accessory --keyboard --report-length 64 --poll-timeout 3 \
+    >/tmp/accessory.log 2>&1 &
 accessory=$!
 waited=0
 until "$dfu" list | grep -q '^\* 0a12:fffe' || [ "$waited" -ge 20 ]; do
@@ -39,6 +42,26 @@ cat /tmp/upgrade.txt
 check "upgrade --verify exits 0" [ "$status" -eq 0 ]
 check "upgrade --verify verified and reset" \
     grep -q '^Upgraded with /tmp/firmware.dfu, verified, reset$' /tmp/upgrade.txt
+
+# One writer per accessory: a second program is refused while the first
+# writes, and the first is unharmed.
+"$dfu" pack --test-image 58000 /tmp/long.dfu
+"$dfu" upgrade --verify --no-reset --json /tmp/long.dfu >/tmp/first.txt 2>&1 &
+first=$!
+waited=0
+until grep -q progress /tmp/first.txt || [ "$waited" -ge 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+done
+"$dfu" upgrade /tmp/long.dfu >/tmp/second.txt 2>&1
+second=$?
+wait "$first"
+first_status=$?
+cat /tmp/second.txt
+check "a second writer exits 3" [ "$second" -eq 3 ]
+check "a second writer is told who holds the accessory" \
+    grep -q "Accessory is in use by another program (tavrin-dfu, process $first)" /tmp/second.txt
+check "the first writer completes and verifies" [ "$first_status" -eq 0 ]
 
 kill -INT "$accessory"
 wait "$accessory"

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+// One writer per accessory: an exclusive advisory lock on the device node,
+// held from connect to disconnect, so that two programs (the wizard and the
+// flasher, or two flashers) never interleave reports on one accessory.
+class DeviceLock {
+public:
+    enum class Outcome {
+        Locked,
+        InUse,       // another open of the node holds the lock
+        Unavailable, // the node cannot be opened or locked; nothing is held
+    };
+
+    DeviceLock() = default;
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    ~DeviceLock() { unlock(); }
+
+    // Locks the node at path without waiting, releasing any lock held before.
+    // On InUse, holder names the program that holds it when that can be
+    // found ("tavrin-dfu, process 1234"), else stays empty. Unavailable lets
+    // the caller go on unlocked: opening the device then says what is wrong.
+    Outcome lock(const char* path, std::string& holder);
+    void unlock();
+
+private:
+    int m_fd = -1;
+};
