@@ -1,5 +1,7 @@
 #include "installator.h"
 
+#include "sessioninhibitor.h"
+
 #include "hiddfu.h"
 #include "progressrelay.h"
 
@@ -59,6 +61,7 @@ QByteArray enginePath(const QString& path) {
 
 installator::installator() : QObject(nullptr) {
     m_progressManager = new ProgressManager(this);
+    m_inhibitor = new SessionInhibitor(QCoreApplication::applicationName(), this);
     // Made before QML can connect anything, so the device is restarted and
     // released before the pages react to the same result.
     QObject::connect(this, &installator::resultReady, this, &installator::restartAndDisconnect);
@@ -107,6 +110,8 @@ int installator::upgrade() {
     // The engine is asked also when the file is missing: it reports that
     // case itself, through the operation's result.
     const int32 code = hidDfuUpgrade(encoded.constData());
+    if (code == 0)
+        m_inhibitor->acquire(SessionInhibitor::Wait::No);
     ++m_pendingResults;
     emit m_progressManager->startReportingProgress();
     return code;
@@ -133,6 +138,7 @@ QString installator::applicationPath() {
 
 void installator::restartAndDisconnect(int status) {
     qInfo() << "Status after progress: " << status;
+    m_inhibitor->release();
     if (m_pendingResults > 0)
         --m_pendingResults;
     if (status != 0) {

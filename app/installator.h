@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+class SessionInhibitor;
+
 class ProgressManager;
 
 class installator : public QObject {
@@ -67,4 +69,6 @@ private:
     QJsonObject m_textCopy;
     // One per backup() or upgrade() call whose resultReady has not arrived.
     int m_pendingResults = 0;
+    // Held from the start of an upgrade to its result.
+    SessionInhibitor* m_inhibitor = nullptr;
 };
