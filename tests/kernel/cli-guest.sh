@@ -46,10 +46,11 @@ check "upgrade --verify verified and reset" \
 # One writer per accessory: a second program is refused while the first
 # writes, and the first is unharmed.
 "$dfu" pack --test-image 58000 /tmp/long.dfu
-"$dfu" upgrade --verify --no-reset --json /tmp/long.dfu >/tmp/first.txt 2>&1 &
+"$dfu" upgrade --verify --no-reset --json --wait 10 /tmp/long.dfu >/tmp/first.txt 2>&1 &
 first=$!
 waited=0
-until grep -q progress /tmp/first.txt || [ "$waited" -ge 100 ]; do
+# Holding the accessory shows as a lock in the kernel's table.
+until grep -q FLOCK /proc/locks || [ "$waited" -ge 100 ]; do
     sleep 0.1
     waited=$((waited + 1))
 done
@@ -57,7 +58,7 @@ done
 second=$?
 wait "$first"
 first_status=$?
-cat /tmp/second.txt
+cat /tmp/second.txt /tmp/first.txt
 check "a second writer exits 3" [ "$second" -eq 3 ]
 check "a second writer is told who holds the accessory" \
     grep -q "Accessory is in use by another program (tavrin-dfu, process $first)" /tmp/second.txt
