@@ -8,6 +8,7 @@
 #include "hiddfu.h"
 #include "output.h"
 #include "report.h"
+#include "sessioninhibitor.h"
 #include "station.h"
 
 #include <QCommandLineParser>
@@ -318,6 +319,11 @@ int packCommand(Run& run, const QStringList& arguments) {
 // the accessory half-written, so the transfer runs to its end first.
 int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), const QString& path,
                qint64 total) {
+    // Shutdown or sleep in the middle of a write would leave the accessory
+    // half-written; the lock goes with this function's end.
+    SessionInhibitor inhibitor(QCoreApplication::applicationName());
+    if (start == hidDfuUpgrade)
+        inhibitor.acquire(SessionInhibitor::Wait::Yes);
     const int32 started = start(QFile::encodeName(path).constData());
     if (started != 0)
         return started;

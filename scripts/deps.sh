@@ -18,6 +18,8 @@ TAVRIN_TEST_PACKAGES=(
   clang libclang-rt-14-dev
   # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
+  # The session inhibitor against logind's mock.
+  python3-dbusmock
 )
 
 # Exit status of scripts/run and scripts/test when packages are missing and
