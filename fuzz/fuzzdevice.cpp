@@ -111,7 +111,7 @@ int hid_get_feature_report(hid_device*, unsigned char* data, size_t length) {
     const bool status = data[0] == 2;
     for (std::size_t i = 1; i < delivered; ++i)
         data[i] = take(status && i == 5 ? 2 : 0);
-    receivedReplies.emplace_back(data, data + delivered);
+    fuzzdevice::receivedReplies.emplace_back(data, data + delivered);
     return int(delivered);
 }
 
