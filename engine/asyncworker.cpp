@@ -266,6 +266,18 @@ void AsyncWorker::DoUpgrade() {
 void AsyncWorker::DoBackup() {
     emit progressChanged(0);
 
+    // Through a link the backup replaces the file the link leads to: renamed
+    // over the link itself it would replace the link. A device node, FIFO or
+    // folder is never replaced by a file.
+    std::string why;
+    const std::string target = dfu::resolveWriteTarget(fileName, why);
+    if (target.empty()) {
+        finish(ReportMessage(Code::FailedToOpenFile,
+                             "Failed to open file " + quoted(fileName) + ": " + why));
+        return;
+    }
+    fileName = target;
+
     // The backup goes to a file beside the target and replaces it only once
     // complete, so that a failed backup never destroys the previous good one.
     const std::string partialName = fileName + ".partial";

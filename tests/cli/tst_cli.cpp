@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace traffic;
 
@@ -106,6 +108,9 @@ void tst_Cli::initTestCase() {
     writeFile("overlong.dfu", toByteArray(dfu::makeDfuFile(long_)));
     writeFile("image.bin", toByteArray(dfu::makeImage(100)));
     writeFile("wronglength.bin", toByteArray(dfu::makeImage(100)) + "tail");
+    writeFile("target.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
+    QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
 }
 
 void tst_Cli::commandLines_data() {
@@ -169,6 +174,10 @@ void tst_Cli::commandLines_data() {
     row("backup", "backup {dir}/backup.dfu", 0,
         {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
+    row("backup refuses a FIFO", "backup {dir}/fifo", 4,
+        {"backup: Failed to open file \"{dir}/fifo\": not a regular file (code -3)"});
+    row("backup through a link", "backup {dir}/link.dfu", 0, {"Backed up " + stored});
+    row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"});
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
         {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
          R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
