@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -25,8 +24,10 @@
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 namespace cli {
 
@@ -214,25 +215,24 @@ int listCommand(Run& run) {
 }
 
 int checkCommand(Run& run, const QString& path) {
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
-    const QByteArray& bytes = contents.bytes;
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
-    const qint64 size = bytes.size();
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    const qint64 size = fileSize(file.get());
     run.facts.insert(QStringLiteral("file"), path);
     run.facts.insert(QStringLiteral("size"), size);
     run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(path).arg(size));
     if (size >= qint64(dfu::kSuffixLength)) {
-        const uint8_t* suffix = data + size - qint64(dfu::kSuffixLength);
+        uint8_t suffix[dfu::kSuffixLength] = {};
+        readAt(file.get(), size - qint64(dfu::kSuffixLength), suffix, sizeof suffix);
         const QString signature =
             QString::fromLatin1(reinterpret_cast<const char*>(suffix + dfu::kSuffixSignature),
                                 int(dfu::kSuffixSignatureLength));
         const uint32_t found = dfu::le32(suffix + dfu::kSuffixCrc);
-        dfu::Crc32 crc;
-        const uint32_t computed = crc.update(data, std::size_t(size) - dfu::kSuffixCrcLength);
+        const uint32_t computed = crcOf(file.get(), size - qint64(dfu::kSuffixCrcLength));
         const qint64 imageBytes = size - qint64(dfu::kSuffixLength);
-        const uint32_t field = imageLengthField(bytes);
+        const uint32_t field = imageLengthField(file.get());
         const QJsonObject fields{
             {QStringLiteral("bcdDevice"), dfu::le16(suffix + dfu::kSuffixBcdDevice)},
             {QStringLiteral("idProduct"), dfu::le16(suffix + dfu::kSuffixIdProduct)},
@@ -258,55 +258,49 @@ int checkCommand(Run& run, const QString& path) {
         run.out.say(QStringLiteral("CRC:                found %1, computed %2")
                         .arg(hex(found, 8), hex(computed, 8)));
     }
-    const Failure failure = checkDfuFile(path);
+    failure = checkDfuFile(file.get());
     if (failure.status != Success)
         return run.fail(failure);
     return run.succeed(QStringLiteral("Result:             valid (code 0)"));
 }
 
 int packCommand(Run& run, const QStringList& arguments) {
-    QByteArray image;
+    std::vector<uint8_t> generated;
+    File image;
     if (run.parser.isSet(kTestImage)) {
         bool ok = false;
         const uint length = run.parser.value(kTestImage).toUInt(&ok);
         if (!ok)
             return run.fail(
                 {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
-        const std::vector<uint8_t> generated = dfu::makeImage(length);
-        image = QByteArray(reinterpret_cast<const char*>(generated.data()), int(generated.size()));
+        generated = dfu::makeImage(length);
+        image.reset(::fmemopen(generated.data(), generated.size(), "rb"));
     } else {
-        const FileContents contents = readFile(arguments.value(0));
-        if (!contents.ok)
-            return run.fail(contents.failure);
-        image = contents.bytes;
-        const uint32_t field = imageLengthField(image);
-        if (field != uint32_t(image.size()) && !run.parser.isSet(kForce))
+        Failure failure;
+        image = openFile(arguments.value(0), failure);
+        if (!image)
+            return run.fail(failure);
+        const qint64 size = fileSize(image.get());
+        const uint32_t field = imageLengthField(image.get());
+        if (qint64(field) != size && !run.parser.isSet(kForce))
             return run.fail(
                 {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
                  QStringLiteral("Image length field (%1) does not match the image size (%2)")
                      .arg(field)
-                     .arg(image.size()),
+                     .arg(size),
                  QStringLiteral("refused; --force packs it anyway")});
     }
     const QString outPath = arguments.last();
-    const std::vector<uint8_t> file = dfu::makeDfuFile(
-        std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(image.constData()),
-                             reinterpret_cast<const uint8_t*>(image.constData()) + image.size()));
-    // Written beside the target and renamed over it: never a half file.
-    QSaveFile out(outPath);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) !=
-            qint64(file.size()) ||
-        !out.commit())
-        return run.fail({FileInvalid, CHidDfuErrorState::FailedToWriteFile,
-                         codeText(CHidDfuErrorState::FailedToWriteFile),
-                         QStringLiteral("%1: %2").arg(outPath, out.errorString())});
-    const uint32_t crc = dfu::le32(file.data() + file.size() - dfu::kSuffixCrcLength);
+    uint32_t crc = 0;
+    qint64 imageBytes = 0;
+    const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);
+    if (failure.status != Success)
+        return run.fail(failure);
     run.facts.insert(QStringLiteral("file"), outPath);
-    run.facts.insert(QStringLiteral("imageBytes"), image.size());
+    run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     run.facts.insert(QStringLiteral("crc"), qint64(crc));
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")
-                           .arg(image.size())
+                           .arg(imageBytes)
                            .arg(outPath, hex(crc, 8)));
 }
 
@@ -337,14 +331,38 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     return hidDfuGetResult();
 }
 
+// The offset of the first byte where the file's first `length` bytes and the
+// `count` bytes at `actual` differ (the shorter length when one is the other's
+// start), the file's byte there in fileByte.
+qint64 firstDifference(std::FILE* file, qint64 length, const uint8_t* actual, qint64 count,
+                       uint8_t& fileByte) {
+    std::vector<uint8_t> piece(64 * 1024);
+    const qint64 common = std::min(length, count);
+    std::rewind(file);
+    for (qint64 offset = 0; offset < common;) {
+        const std::size_t want =
+            std::size_t(std::min<qint64>(common - offset, qint64(piece.size())));
+        // The file was checked to hold its image; bytes it no longer holds differ.
+        const std::size_t got = std::fread(piece.data(), 1, want, file);
+        const auto at = std::mismatch(piece.begin(), piece.begin() + long(got), actual + offset);
+        if (at.first != piece.begin() + long(got) || got < want) {
+            fileByte = at.first != piece.begin() + long(got) ? *at.first : 0;
+            return offset + (at.first - piece.begin());
+        }
+        offset += qint64(want);
+    }
+    return common;
+}
+
 // Reads the firmware back and compares it with the file's image.
 int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     matched = false;
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
     // The bytes an upgrade sends; the file check has made sure it holds them.
-    const QByteArray expected = contents.bytes.left(int(imageLengthField(contents.bytes)));
+    const qint64 expected = imageLengthField(file.get());
     QTemporaryDir folder;
     const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
     if (!folder.isValid())
@@ -357,14 +375,17 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    const FileContents back = readFile(readBack);
-    if (!back.ok)
-        return run.fail(back.failure);
-    const QByteArray actual = back.bytes.left(back.bytes.size() - int(dfu::kSuffixLength));
-    int offset = 0;
-    while (offset < expected.size() && offset < actual.size() && expected[offset] == actual[offset])
-        ++offset;
-    if (offset == expected.size() && offset == actual.size()) {
+    const File backFile = openFile(readBack, failure);
+    if (!backFile)
+        return run.fail(failure);
+    std::vector<uint8_t> back(std::size_t(fileSize(backFile.get())));
+    if (!readAt(backFile.get(), 0, back.data(), back.size()))
+        return run.fail({FileInvalid, CHidDfuErrorState::FileReadFailed,
+                         codeText(CHidDfuErrorState::FileReadFailed), readBack});
+    const qint64 actual = std::max<qint64>(qint64(back.size()) - qint64(dfu::kSuffixLength), 0);
+    uint8_t fileByte = 0;
+    const qint64 offset = firstDifference(file.get(), expected, back.data(), actual, fileByte);
+    if (offset == expected && offset == actual) {
         matched = true;
         return Success;
     }
@@ -373,22 +394,23 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
                          .arg(path)
                          .arg(offset)
                          .arg(hex(uint32_t(offset), 1));
-    if (offset < expected.size() && offset < actual.size())
+    if (offset < expected && offset < actual)
         detail += QStringLiteral(": file %1, accessory %2")
-                      .arg(hex(uint8_t(expected[offset]), 2), hex(uint8_t(actual[offset]), 2));
+                      .arg(hex(fileByte, 2), hex(back[std::size_t(offset)], 2));
     else
         detail += QStringLiteral(": the file's image has %1 bytes, the accessory's %2")
-                      .arg(expected.size())
-                      .arg(actual.size());
+                      .arg(expected)
+                      .arg(actual);
     return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
 }
 
 int upgradeCommand(Run& run, const QString& path) {
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
-    const int32 code = transfer(run, QStringLiteral("write"), hidDfuUpgrade, path,
-                                imageLengthField(contents.bytes));
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    const int32 code =
+        transfer(run, QStringLiteral("write"), hidDfuUpgrade, path, imageLengthField(file.get()));
     if (g_interrupted)
         return run.failInterrupted(code);
     if (code != 0)

@@ -111,6 +111,10 @@ void tst_Cli::initTestCase() {
     writeFile("target.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
     QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
+    writeFile("empty.bin", {});
+    QFile big(path("big.dfu")); // 2 GiB of holes but the last bytes: no disk space, no time
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.seek((qint64(1) << 31) - 16));
+    QCOMPARE(big.write(QByteArray(16, 'x')), 16);
 }
 
 void tst_Cli::commandLines_data() {
@@ -149,7 +153,17 @@ void tst_Cli::commandLines_data() {
     row("check missing file", "check {dir}/none.dfu", 4,
         {"Failed to open file \"", "none.dfu\" (code -3): No such file"});
     row("check too short", "check {dir}/image.bin", 4, {"File suffix is invalid (code -5)"});
+    row("check refuses a FIFO", "check {dir}/fifo", 4,
+        {"check: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
+    row("check refuses a device", "check /dev/zero", 4, {"(code -3): not a regular file"});
+    row("check of 2 GiB", "check {dir}/big.dfu", 4,
+        {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
+    row("pack refuses a FIFO", "pack {dir}/fifo {dir}/x.dfu", 4, {"(code -3): not a regular file"});
+    row("pack refuses to replace a FIFO", "pack {dir}/image.bin {dir}/fifo", 4,
+        {"pack: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
+    row("pack refuses an empty image", "pack {dir}/empty.bin {dir}/empty.dfu", 4,
+        {"pack: Image is 0 bytes long; its length field needs 14 (code -5)"});
     row("pack refuses a wrong length field", "pack {dir}/wronglength.bin {dir}/x.dfu", 4,
         {"Image length field (100) does not match the image size (104) (code -5): refused"});
     row("pack --force", "pack --force --json {dir}/wronglength.bin {dir}/forced.dfu", 0,
