@@ -1,9 +1,8 @@
 #include "dfufiles.h"
 
+#include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,10 +21,10 @@ constexpr std::size_t kPiece = 64 * 1024;
 
 File openFile(const QString& path, Failure& failure) {
     std::string reason;
-    File file(dfu::openRegularFile(QFile::encodeName(path).constData(), reason));
+    File file(dfu::openRegularFile(nativeName(path).constData(), reason));
     if (!file)
         failure = {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                   QStringLiteral("Failed to open file \"%1\"").arg(path),
+                   QStringLiteral("Failed to open file \"%1\"").arg(shownName(path)),
                    QString::fromLocal8Bit(reason.c_str())};
     return file;
 }
@@ -80,11 +79,10 @@ Failure checkDfuFile(const QString& path) {
 
 Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
     std::string reason;
-    const std::string target =
-        dfu::resolveWriteTarget(QFile::encodeName(out).toStdString(), reason);
+    const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
     if (target.empty())
         return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                QStringLiteral("Failed to open file \"%1\"").arg(out),
+                QStringLiteral("Failed to open file \"%1\"").arg(shownName(out)),
                 QString::fromLocal8Bit(reason.c_str())};
     // Written beside the file it replaces and renamed over it: never a half
     // file, and never a file the upgrade would refuse.
@@ -94,10 +92,10 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
     const auto failed = [&](int error) {
         if (descriptor >= 0)
             ::unlink(temporary.c_str());
-        return Failure{
-            FileInvalid, CHidDfuErrorState::FailedToWriteFile,
-            codeText(CHidDfuErrorState::FailedToWriteFile),
-            QStringLiteral("%1: %2").arg(out, QString::fromLocal8Bit(std::strerror(error)))};
+        return Failure{FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+                       codeText(CHidDfuErrorState::FailedToWriteFile),
+                       QStringLiteral("%1: %2").arg(shownName(out),
+                                                    QString::fromLocal8Bit(std::strerror(error)))};
     };
     if (!file) {
         const int error = errno;

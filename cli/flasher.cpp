@@ -1,5 +1,6 @@
 #include "flasher.h"
 
+#include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "clibackend.h"
 #include "dfufile.h"
@@ -14,7 +15,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -23,6 +23,7 @@
 #include <QVector>
 
 #include <hidapi/hidapi.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -74,6 +75,17 @@ const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
+
+// How the parent of --all hands each child its file: a child's arguments
+// pass through the locale's encoding, which loses a byte that does not decode.
+QCommandLineOption fileBytesOption() {
+    QCommandLineOption option(QStringLiteral("file-bytes"),
+                              QStringLiteral("FILE as percent-encoded bytes (for --all)."),
+                              QStringLiteral("bytes"));
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
+const QCommandLineOption kFileBytes = fileBytesOption();
 
 enum Needs { kNone = 0, kDevice = 1, kFile = 2, kAllowAll = 4, kBackend = 8 };
 
@@ -220,9 +232,9 @@ int checkCommand(Run& run, const QString& path) {
     if (!file)
         return run.fail(failure);
     const qint64 size = fileSize(file.get());
-    run.facts.insert(QStringLiteral("file"), path);
+    run.facts.insert(QStringLiteral("file"), shownName(path));
     run.facts.insert(QStringLiteral("size"), size);
-    run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(path).arg(size));
+    run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(shownName(path)).arg(size));
     if (size >= qint64(dfu::kSuffixLength)) {
         uint8_t suffix[dfu::kSuffixLength] = {};
         readAt(file.get(), size - qint64(dfu::kSuffixLength), suffix, sizeof suffix);
@@ -296,12 +308,12 @@ int packCommand(Run& run, const QStringList& arguments) {
     const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);
     if (failure.status != Success)
         return run.fail(failure);
-    run.facts.insert(QStringLiteral("file"), outPath);
+    run.facts.insert(QStringLiteral("file"), shownName(outPath));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     run.facts.insert(QStringLiteral("crc"), qint64(crc));
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")
                            .arg(imageBytes)
-                           .arg(outPath, hex(crc, 8)));
+                           .arg(shownName(outPath), hex(crc, 8)));
 }
 
 // ---------------------------------------------------------------------------
@@ -312,7 +324,7 @@ int packCommand(Run& run, const QStringList& arguments) {
 // the accessory half-written, so the transfer runs to its end first.
 int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), const QString& path,
                qint64 total) {
-    const int32 started = start(QFile::encodeName(path).constData());
+    const int32 started = start(nativeName(path).constData());
     if (started != 0)
         return started;
     run.out.beginTransfer(operation, total);
@@ -391,7 +403,7 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     }
     run.facts.insert(QStringLiteral("offset"), offset);
     QString detail = QStringLiteral("the firmware read back differs from %1 at offset %2 (%3)")
-                         .arg(path)
+                         .arg(shownName(path))
                          .arg(offset)
                          .arg(hex(uint32_t(offset), 1));
     if (offset < expected && offset < actual)
@@ -415,7 +427,7 @@ int upgradeCommand(Run& run, const QString& path) {
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    QString done = QStringLiteral("Upgraded with %1").arg(path);
+    QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
     if (run.parser.isSet(kVerify)) {
         bool matched = false;
         const int status = readBackAndCompare(run, path, matched);
@@ -440,17 +452,20 @@ int backupCommand(Run& run, const QString& path) {
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    const qint64 imageBytes = QFileInfo(path).size() - qint64(dfu::kSuffixLength);
-    run.facts.insert(QStringLiteral("file"), path);
+    struct stat info {};
+    ::stat(nativeName(path).constData(), &info);
+    const qint64 imageBytes = qint64(info.st_size) - qint64(dfu::kSuffixLength);
+    run.facts.insert(QStringLiteral("file"), shownName(path));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     return run.succeed(
-        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(path));
+        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));
 }
 
 int verifyCommand(Run& run, const QString& path) {
     bool matched = false;
     const int status = readBackAndCompare(run, path, matched);
-    return matched ? run.succeed(QStringLiteral("Verified: the accessory holds %1").arg(path))
+    return matched ? run.succeed(
+                         QStringLiteral("Verified: the accessory holds %1").arg(shownName(path)))
                    : status;
 }
 
@@ -509,7 +524,8 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
         }
         arguments << backendChildArguments(run.parser);
         arguments << (bySerial ? QStringLiteral("--serial") : QStringLiteral("--path"))
-                  << (bySerial ? h.serialNumber : h.path) << file;
+                  << (bySerial ? h.serialNumber : h.path) << QStringLiteral("--file-bytes")
+                  << QString::fromLatin1(nativeName(file).toPercentEncoding("/"));
         jobs.push_back({h.path, h.serialNumber, arguments});
     }
     return runStation(run.out, QLatin1String(run.command.name), jobs);
@@ -572,7 +588,7 @@ QList<QCommandLineOption> optionsOf(const Command& c) {
     if (c.needs & kDevice)
         options << kPath << kSerial << kWait;
     if (c.needs & kAllowAll)
-        options << kAll;
+        options << kAll << kFileBytes;
     if (QLatin1String(c.name) == QLatin1String("upgrade"))
         options << kVerify << kNoReset;
     if (QLatin1String(c.name) == QLatin1String("pack"))
@@ -612,15 +628,14 @@ void installInterruptHandler() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-int run() {
+int run(const QStringList& arguments) {
     qInstallMessageHandler(quietMessageLog);
-    const QStringList arguments = QCoreApplication::arguments();
     const QString program = Report::programName();
 
     // First pass with every option known, only to find the command.
     QCommandLineParser probe;
-    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,     kAll,
-                                    kVerify, kNoReset, kForce,  kTestImage};
+    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,      kAll,
+                                    kVerify, kNoReset, kForce,  kTestImage, kFileBytes};
     every << backendOptions();
     probe.addOptions(every);
     const QCommandLineOption help = probe.addHelpOption();
@@ -659,6 +674,9 @@ int run() {
 
     Run run(*command, parser);
     QStringList positional = parser.positionalArguments().mid(1);
+    if (parser.isSet(kFileBytes))
+        positional << decodeArguments(
+            {QByteArray::fromPercentEncoding(parser.value(kFileBytes).toLatin1())});
     int wanted =
         QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
     if (parser.isSet(kTestImage))

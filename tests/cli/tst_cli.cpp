@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +43,7 @@ class tst_Cli : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void commandLines_data();
     void commandLines();
     void chains_data();
@@ -61,7 +63,21 @@ Ran tst_Cli::run(QStringList arguments) {
     for (QString& a : arguments)
         a.replace(QLatin1String("{dir}"), m_dir.path());
     QProcess process;
-    process.start(QStringLiteral(TAVRIN_DFU_DEMO), arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (; QRegularExpression("^[A-Z_]+=").match(arguments.value(0)).hasMatch();
+         arguments.removeFirst())
+        environment.insert(arguments[0].section('=', 0, 0), arguments[0].section('=', 1));
+    process.setProcessEnvironment(environment);
+    // A byte the locale cannot encode is written \0351 (octal); the shell's printf makes it.
+    if (arguments.join(' ').contains('\\'))
+        process.start("/bin/sh",
+                      QStringList{"-c",
+                                  "n=$#; for a; do set -- \"$@\" \"$(printf %b \"$a\")\"; "
+                                  "done; shift $n; exec \"$0\" \"$@\"",
+                                  TAVRIN_DFU_DEMO} +
+                          arguments);
+    else
+        process.start(QStringLiteral(TAVRIN_DFU_DEMO), arguments);
     process.waitForFinished(kRunMs);
     Ran ran;
     ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -112,9 +128,18 @@ void tst_Cli::initTestCase() {
     QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
     writeFile("empty.bin", {});
+    QVERIFY(QFile::copy(path("small.dfu"), path("latin1.dfu")));
+    QVERIFY(::rename(QFile::encodeName(path("latin1.dfu")),
+                     QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu") == 0);
     QFile big(path("big.dfu")); // 2 GiB of holes but the last bytes: no disk space, no time
     QVERIFY(big.open(QIODevice::WriteOnly) && big.seek((qint64(1) << 31) - 16));
     QCOMPARE(big.write(QByteArray(16, 'x')), 16);
+}
+
+// QTemporaryDir removes by decoded names, which miss the ones that are not UTF-8.
+void tst_Cli::cleanupTestCase() {
+    for (const char* name : {"/caf\xe9.dfu", "/b\xea.dfu"})
+        ::unlink(QFile::encodeName(m_dir.path()) + name);
 }
 
 void tst_Cli::commandLines_data() {
@@ -173,6 +198,13 @@ void tst_Cli::commandLines_data() {
     row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
         {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
          R"j("serial":"SIM-0001","status":0,"text":""})j"});
+    row("a name that is not UTF-8, C locale", "LC_ALL=C check {dir}/caf\\0351.dfu", 0,
+        {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"});
+    row("a name that is not UTF-8, UTF-8 locale",
+        "LC_ALL=C.UTF-8 upgrade --verify --no-reset {dir}/caf\\0351.dfu", 0,
+        {"Upgraded with {dir}/caf\\xe9.dfu, verified"});
+    row("a backup into a name that is not UTF-8", "LC_ALL=C backup {dir}/b\\0352.dfu", 0,
+        {"into {dir}/b\\xea.dfu"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
         {"upgrade: Failed to connect to device (code -2): no accessory found"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
@@ -221,6 +253,8 @@ void tst_Cli::commandLines_data() {
          R"j({"accessories":3,"command":"upgrade","event":"summary","failed":1,"status":5})j"});
     row("all verify", "verify --all --scenario healthy,healthy {dir}/stored.dfu", 0,
         {"2 of 2 accessories succeeded"});
+    row("all: a name that is not UTF-8", "upgrade --all --no-reset {dir}/caf\\0351.dfu", 0,
+        {"1 of 1 accessories succeeded"});
 }
 
 void tst_Cli::commandLines() {
