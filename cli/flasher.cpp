@@ -18,7 +18,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QVector>
 
@@ -375,28 +374,18 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
         return run.fail(failure);
     // The bytes an upgrade sends; the file check has made sure it holds them.
     const qint64 expected = imageLengthField(file.get());
-    QTemporaryDir folder;
-    const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
-    if (!folder.isValid())
-        return run.fail({FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                         codeText(CHidDfuErrorState::FailedToOpenFile),
-                         QStringLiteral("no temporary folder: %1").arg(folder.errorString())});
-    // The accessory decides how much it sends back.
-    const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, readBack, -1);
+    // Into memory, as much as the accessory sends back.
+    const int32 code = transfer(
+        run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(), -1);
     if (g_interrupted)
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    const File backFile = openFile(readBack, failure);
-    if (!backFile)
-        return run.fail(failure);
-    std::vector<uint8_t> back(std::size_t(fileSize(backFile.get())));
-    if (!readAt(backFile.get(), 0, back.data(), back.size()))
-        return run.fail({FileInvalid, CHidDfuErrorState::FileReadFailed,
-                         codeText(CHidDfuErrorState::FileReadFailed), readBack});
-    const qint64 actual = std::max<qint64>(qint64(back.size()) - qint64(dfu::kSuffixLength), 0);
+    uint64_t length = 0;
+    const uint8_t* back = hidDfuGetReadBack(&length);
+    const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
     uint8_t fileByte = 0;
-    const qint64 offset = firstDifference(file.get(), expected, back.data(), actual, fileByte);
+    const qint64 offset = firstDifference(file.get(), expected, back, actual, fileByte);
     if (offset == expected && offset == actual) {
         matched = true;
         return Success;

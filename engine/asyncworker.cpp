@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -265,6 +266,34 @@ void AsyncWorker::DoUpgrade() {
 
 void AsyncWorker::DoBackup() {
     emit progressChanged(0);
+
+    // A read-back (no file name) is kept in memory: a comparison after a good
+    // write must not fail for want of room in a temporary folder.
+    if (fileName.empty()) {
+        const int descriptor = ::memfd_create("read-back", MFD_CLOEXEC);
+        std::FILE* memory = descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b");
+        if (!memory) {
+            const std::string why = std::strerror(errno);
+            if (descriptor >= 0)
+                ::close(descriptor);
+            emit readBack({});
+            finish(
+                ReportMessage(Code::OutOfMemory, "Out of memory for the read-back (" + why + ")"));
+            return;
+        }
+        int32 result = runBackup(memory);
+        std::vector<uint8_t> bytes(result == 0 ? std::size_t(std::ftell(memory)) : 0);
+        std::rewind(memory);
+        if (std::fread(bytes.data(), 1, bytes.size(), memory) != bytes.size()) {
+            emit setDefaultMessage(Code::FileReadFailed);
+            result = Code::FileReadFailed;
+            bytes.clear();
+        }
+        std::fclose(memory);
+        emit readBack(std::move(bytes));
+        finish(result);
+        return;
+    }
 
     // Through a link the backup replaces the file the link leads to: renamed
     // over the link itself it would replace the link. A device node, FIFO or

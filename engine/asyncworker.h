@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Runs one backup or upgrade on the engine's worker thread. Everything it
 // needs is copied in at construction; everything it learns leaves through its
@@ -22,6 +23,8 @@ signals:
     void setMessage(int32 aErrorCode, std::string aErrorMessage);
     void setDefaultMessage(int32 aErrorCode);
     void progressChanged(uint8 aProgress);
+    // A read-back's DFU file, before its exit code (empty when it failed).
+    void readBack(std::vector<uint8_t> bytes);
     void exitCode(int32 exitCode);
 
 public slots:
