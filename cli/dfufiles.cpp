@@ -71,10 +71,19 @@ Failure checkDfuFile(std::FILE* file) {
     return {};
 }
 
-Failure checkDfuFile(const QString& path) {
-    Failure failure;
-    const File file = openFile(path, failure);
-    return file ? checkDfuFile(file.get()) : failure;
+QString foreignIds(std::FILE* file) {
+    uint8_t suffix[dfu::kSuffixLength] = {};
+    const qint64 size = fileSize(file);
+    if (size < qint64(sizeof suffix) ||
+        !readAt(file, size - qint64(sizeof suffix), suffix, sizeof suffix))
+        return {};
+    const uint16_t vendor = dfu::le16(suffix + dfu::kSuffixIdVendor);
+    const uint16_t product = dfu::le16(suffix + dfu::kSuffixIdProduct);
+    if ((vendor == kVendorId || vendor == kAnyId) && (product == kProductId || product == kAnyId))
+        return {};
+    return QStringLiteral("idVendor 0x%1, idProduct 0x%2")
+        .arg(vendor, 4, 16, QLatin1Char('0'))
+        .arg(product, 4, 16, QLatin1Char('0'));
 }
 
 Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {

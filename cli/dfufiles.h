@@ -12,6 +12,11 @@
 
 namespace cli {
 
+// The accessory's USB IDs; 0xFFFF in a suffix field stands for any.
+constexpr uint16_t kVendorId = 0x0A12;
+constexpr uint16_t kProductId = 0xFFFE;
+constexpr uint16_t kAnyId = 0xFFFF;
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -40,7 +45,12 @@ uint32_t crcOf(std::FILE* file, qint64 count);
 // and CRC check, then an image length that the file's image bytes can
 // satisfy. Success, or the file-invalid failure with its code and text.
 Failure checkDfuFile(std::FILE* file);
-Failure checkDfuFile(const QString& path);
+
+// "idVendor 0x1234, idProduct 0x5678" when the suffix of a checked file names
+// another vendor or product than the accessory's; empty when it names this
+// one. The engine ignores these fields (the wizard ships its own file), but a
+// file handed to the flasher may be meant for another device.
+QString foreignIds(std::FILE* file);
 
 // Writes image (all of it, from its start) and this product's suffix as a
 // DFU file to out: into a new file beside the file out names, which replaces

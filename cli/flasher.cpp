@@ -33,8 +33,6 @@ namespace cli {
 
 namespace {
 
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
 // How often the engine's progress and, while waiting, the bus are looked at.
 constexpr unsigned long kProgressPollMs = 50;
 constexpr unsigned long kWaitPollMs = 200;
@@ -69,7 +67,9 @@ const QCommandLineOption kNoReset(QStringLiteral("no-reset"),
                                   QStringLiteral("Leave the accessory in its update mode."));
 const QCommandLineOption kForce(QStringLiteral("force"),
                                 QStringLiteral("Pack an image whose length field (bytes 10-13) "
-                                               "does not match its size."));
+                                               "does not match its size; upgrade or verify with "
+                                               "a file whose suffix names another vendor or "
+                                               "product."));
 const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
@@ -272,6 +272,11 @@ int checkCommand(Run& run, const QString& path) {
     failure = checkDfuFile(file.get());
     if (failure.status != Success)
         return run.fail(failure);
+    const QString ids = foreignIds(file.get());
+    if (!ids.isEmpty())
+        run.out.warn(QStringLiteral("Warning: the suffix names another product (%1); upgrade and "
+                                    "verify refuse the file without --force")
+                         .arg(ids));
     return run.succeed(QStringLiteral("Result:             valid (code 0)"));
 }
 
@@ -507,7 +512,7 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
     QVector<StationJob> jobs;
     for (const HidInterface& h : accessories) {
         QStringList arguments{QLatin1String(run.command.name), QStringLiteral("--json")};
-        for (const QCommandLineOption* flag : {&kVerify, &kNoReset}) {
+        for (const QCommandLineOption* flag : {&kVerify, &kNoReset, &kForce}) {
             if (run.parser.isSet(*flag))
                 arguments << QStringLiteral("--") + flag->names().first();
         }
@@ -523,7 +528,18 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
 int deviceCommand(Run& run, const QStringList& arguments) {
     const QString file = arguments.value(0);
     if (run.command.needs & kFile) {
-        const Failure failure = checkDfuFile(file);
+        Failure failure;
+        const File opened = openFile(file, failure);
+        if (opened)
+            failure = checkDfuFile(opened.get());
+        const QString ids =
+            opened && !run.parser.isSet(kForce) ? foreignIds(opened.get()) : QString();
+        if (failure.status == Success && !ids.isEmpty())
+            failure = {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+                       QStringLiteral("File is for another product: %1 (the accessory is "
+                                      "idVendor 0x0a12, idProduct 0xfffe)")
+                           .arg(ids),
+                       QStringLiteral("refused; --force uses it anyway")};
         if (failure.status != Success)
             return run.fail(failure);
     }
@@ -578,6 +594,8 @@ QList<QCommandLineOption> optionsOf(const Command& c) {
         options << kPath << kSerial << kWait;
     if (c.needs & kAllowAll)
         options << kAll << kFileBytes;
+    if (c.needs & kFile)
+        options << kForce;
     if (QLatin1String(c.name) == QLatin1String("upgrade"))
         options << kVerify << kNoReset;
     if (QLatin1String(c.name) == QLatin1String("pack"))

@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace traffic;
@@ -128,6 +129,15 @@ void tst_Cli::initTestCase() {
     QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
     writeFile("empty.bin", {});
+    for (const auto& [name, vendor, product] :
+         {std::tuple{"foreign.dfu", 0x1234, 0xFFFE}, std::tuple{"wildcard.dfu", 0xFFFF, 0xFFFF}}) {
+        std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
+        dfu::putLe16(f.data() + f.size() - 16 + dfu::kSuffixIdVendor, uint16_t(vendor));
+        dfu::putLe16(f.data() + f.size() - 16 + dfu::kSuffixIdProduct, uint16_t(product));
+        dfu::Crc32 crc;
+        dfu::putLe32(f.data() + f.size() - 4, crc.update(f.data(), f.size() - 4));
+        writeFile(name, toByteArray(f));
+    }
     QVERIFY(QFile::copy(path("small.dfu"), path("latin1.dfu")));
     QVERIFY(::rename(QFile::encodeName(path("latin1.dfu")),
                      QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu") == 0);
@@ -172,6 +182,9 @@ void tst_Cli::commandLines_data() {
          "Image length field: 4096 bytes", "Image bytes:        4096", "valid (code 0)"});
     row("check json", "check --json {dir}/small.dfu", 0,
         {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
+    row("check warns of another product", "check {dir}/foreign.dfu", 0,
+        {"Warning: the suffix names another product (idVendor 0x1234, idProduct 0xfffe)",
+         "valid (code 0)"});
     row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
     row("check overlong image length", "check {dir}/overlong.dfu", 4,
         {"Image length field says 5000 bytes; the file holds 4096 (code -5)"});
@@ -205,6 +218,15 @@ void tst_Cli::commandLines_data() {
         {"Upgraded with {dir}/caf\\xe9.dfu, verified"});
     row("a backup into a name that is not UTF-8", "LC_ALL=C backup {dir}/b\\0352.dfu", 0,
         {"into {dir}/b\\xea.dfu"});
+    row("upgrade refuses another product's file", "upgrade {dir}/foreign.dfu", 4,
+        {"upgrade: File is for another product: idVendor 0x1234, idProduct 0xfffe (the accessory "
+         "is idVendor 0x0a12, idProduct 0xfffe) (code -5): refused; --force uses it anyway"});
+    row("verify refuses another product's file", "verify --all {dir}/foreign.dfu", 4,
+        {"verify: File is for another product"});
+    row("upgrade --force", "upgrade --all --force --no-reset {dir}/foreign.dfu", 0,
+        {"1 of 1 accessories succeeded"});
+    row("upgrade takes the wildcard IDs", "upgrade --no-reset {dir}/wildcard.dfu", 0,
+        {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
         {"upgrade: Failed to connect to device (code -2): no accessory found"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
