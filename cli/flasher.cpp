@@ -39,8 +39,9 @@ constexpr unsigned long kWaitPollMs = 200;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void onInterrupt(int) {
-    g_interrupted = 1;
+void onInterrupt(int signal) {
+    if (!g_interrupted)
+        g_interrupted = signal;
 }
 
 // ---------------------------------------------------------------------------
@@ -336,9 +337,9 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     for (uint8 percent = hidDfuGetProgress(); percent != 100; percent = hidDfuGetProgress()) {
         run.out.progress(percent);
         if (g_interrupted && !told) {
-            run.out.warn(QStringLiteral("Interrupted: the %1 is finishing; keep the accessory "
+            run.out.warn(QStringLiteral("%1: the %2 is finishing; keep the accessory "
                                         "plugged in.")
-                             .arg(operation));
+                             .arg(interruptText(), operation));
             told = true;
         }
         QThread::msleep(kProgressPollMs);
@@ -553,7 +554,7 @@ int deviceCommand(Run& run, const QStringList& arguments) {
     }
     QVector<HidInterface> chosen;
     if (!chosenAccessories(run, chosen, waitSeconds))
-        return run.fail({Interrupted, 0, QStringLiteral("Interrupted"),
+        return run.fail({interruptStatus(), 0, interruptText(),
                          QStringLiteral("while waiting for the accessory")});
     if (chosen.isEmpty())
         return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
@@ -628,11 +629,34 @@ bool interrupted() {
     return g_interrupted != 0;
 }
 
+int interruptSignal() {
+    return g_interrupted;
+}
+
+ExitStatus interruptStatus() {
+    return ExitStatus(128 + g_interrupted);
+}
+
+QString interruptText() {
+    return g_interrupted == SIGTERM  ? QStringLiteral("Terminated")
+           : g_interrupted == SIGHUP ? QStringLiteral("Hung up")
+                                     : QStringLiteral("Interrupted");
+}
+
 void installInterruptHandler() {
+    // A logout or a service manager stops a program this way: a transfer cut
+    // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that went away (| head -1) is no reason to stop writing
+    // firmware: writes to it fail instead, and the run goes on.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 int run(const QStringList& arguments) {

@@ -18,6 +18,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -49,7 +51,8 @@ private slots:
     void commandLines();
     void chains_data();
     void chains();
-    void ctrlCLetsTheWriteFinish();
+    void signalsLetTheWriteFinish_data();
+    void signalsLetTheWriteFinish();
     void upgradeSendsTheFileAndResets();
 
 private:
@@ -108,6 +111,28 @@ QByteArray toByteArray(const std::vector<uint8_t>& v) {
 
 Bytes toBytes(const QByteArray& a) {
     return Bytes(a.begin(), a.end());
+}
+
+// The reports a --record file says the accessory received.
+std::vector<Bytes> sentReports(const QString& record) {
+    QFile file(record);
+    std::vector<Bytes> sent;
+    for (const QByteArray& line :
+         (file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n')) {
+        if (line.startsWith('>'))
+            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
+    }
+    return sent;
+}
+
+// The reports an upgrade with the DFU file sends, and the reset.
+std::vector<Bytes> expectedUpgrade(const QString& dfuFile, bool reset) {
+    QFile file(dfuFile);
+    std::vector<Bytes> reports = upgradeReports(
+        demo::kFeatureReportLength, toBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
+    if (reset)
+        reports.push_back({3, 0xFF});
+    return reports;
 }
 
 void tst_Cli::initTestCase() {
@@ -317,36 +342,66 @@ void tst_Cli::chains() {
     }
 }
 
-void tst_Cli::ctrlCLetsTheWriteFinish() {
+void tst_Cli::signalsLetTheWriteFinish_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("fragments");
+    const QString one = "upgrade --json {dir}/full.dfu";
+    for (const auto& [signal, status, text] :
+         {std::tuple{SIGINT, 130, "Interrupted"}, std::tuple{SIGTERM, 143, "Terminated"},
+          std::tuple{SIGHUP, 129, "Hung up"}})
+        QTest::newRow(strsignal(signal))
+            << signal << one << status
+            << QStringList{QString(text) + ": the write is finishing", QString(R"j("percent":99)j"),
+                           QString(R"j("status":%1,"text":"%2"})j"
+                                   "\n")
+                               .arg(status)
+                               .arg(text)};
+    QTest::newRow("standard output closed") << SIGPIPE << one << 0 << QStringList{};
+    QTest::newRow("--all passes SIGTERM on")
+        << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
+        << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
+                       R"j("event":"summary","failed":2,"status":143})j"};
+}
+
+// The signal arrives once the first progress line is out; the standard output
+// of the SIGPIPE row is a pipe whose reader leaves after one byte.
+void tst_Cli::signalsLetTheWriteFinish() {
+    QFETCH(int, signal);
+    QFETCH(QString, line);
+    QFETCH(int, status);
+    QFETCH(QStringList, fragments);
+    QStringList arguments = line.replace("{dir}", m_dir.path()).split(' ');
+    if (!line.contains("--all"))
+        arguments << "--record" << path("signal.txt");
     QProcess process;
-    process.start(TAVRIN_DFU_DEMO, {"upgrade", "--json", path("full.dfu")});
-    QVERIFY(process.waitForReadyRead(kRunMs));
-    ::kill(pid_t(process.processId()), SIGINT);
+    int pipe[2] = {-1, -1};
+    QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+    if (signal == SIGPIPE)
+        process.setStandardOutputFile(QString("/proc/self/fd/%1").arg(pipe[1]));
+    process.start(TAVRIN_DFU_DEMO, arguments);
+    ::close(pipe[1]);
+    char first = 0;
+    QVERIFY(signal == SIGPIPE ? ::read(pipe[0], &first, 1) == 1 : process.waitForReadyRead(kRunMs));
+    ::close(pipe[0]);
+    if (signal != SIGPIPE)
+        ::kill(pid_t(process.processId()), signal);
     QVERIFY(process.waitForFinished(kRunMs));
-    const QString out = process.readAllStandardOutput();
-    QCOMPARE(process.exitCode(), 130);
-    QVERIFY(process.readAllStandardError().contains("Interrupted: the write is finishing"));
-    // The write ran to its end, and no reset followed.
-    QVERIFY2(out.contains(R"j("percent":99)j"), qPrintable(out));
-    QVERIFY(out.endsWith("\"status\":130,\"text\":\"Interrupted\"}\n"));
+    const QString out = process.readAllStandardOutput() + process.readAllStandardError();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    for (const QString& fragment : fragments)
+        QVERIFY2(out.contains(fragment), qPrintable(fragment + "\n--- not in:\n" + out));
+    // The accessory received the whole write; a reset only when nothing stopped the run.
+    if (!line.contains("--all"))
+        QCOMPARE(sentReports(path("signal.txt")), expectedUpgrade(path("full.dfu"), status == 0));
 }
 
 void tst_Cli::upgradeSendsTheFileAndResets() {
     const Ran ran = run({"upgrade", "--verify", "--record", path("record.txt"), path("small.dfu")});
     QCOMPARE(ran.status, 0);
-    QFile record(path("record.txt"));
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    std::vector<Bytes> sent;
-    for (const QByteArray& line : record.readAll().split('\n')) {
-        if (line.startsWith('>'))
-            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
-    }
-    QFile file(path("small.dfu"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    std::vector<Bytes> expected =
-        upgradeReports(demo::kFeatureReportLength, toBytes(file.readAll()));
-    expected.push_back({3, 0xFF});
-    QCOMPARE(sent, expected);
+    QCOMPARE(sentReports(path("record.txt")), expectedUpgrade(path("small.dfu"), true));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
