@@ -1,48 +1,153 @@
 #include "dfufiles.h"
 
+#include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
 
-#include <QFile>
-
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace cli {
 
-FileContents readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {false,
-                {},
-                {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                 QStringLiteral("Failed to open file \"%1\"").arg(path), file.errorString()}};
-    return {true, file.readAll(), {}};
+namespace {
+
+constexpr std::size_t kPiece = 64 * 1024;
+
+} // namespace
+
+File openFile(const QString& path, Failure& failure) {
+    std::string reason;
+    File file(dfu::openRegularFile(nativeName(path).constData(), reason));
+    if (!file)
+        failure = {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
+                   QStringLiteral("Failed to open file \"%1\"").arg(shownName(path)),
+                   QString::fromLocal8Bit(reason.c_str())};
+    return file;
 }
 
-uint32_t imageLengthField(const QByteArray& bytes) {
+qint64 fileSize(std::FILE* file) {
+    struct stat info {};
+    return ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
+}
+
+bool readAt(std::FILE* file, qint64 offset, void* bytes, std::size_t count) {
+    return ::fseeko(file, off_t(offset), SEEK_SET) == 0 &&
+           std::fread(bytes, 1, count, file) == count;
+}
+
+uint32_t imageLengthField(std::FILE* file) {
     uint8_t field[dfu::kImageLengthSize] = {};
-    for (std::size_t i = 0; i < dfu::kImageLengthSize; ++i) {
-        if (int(dfu::kImageLengthOffset + i) < bytes.size())
-            field[i] = uint8_t(bytes[int(dfu::kImageLengthOffset + i)]);
-    }
+    if (::fseeko(file, off_t(dfu::kImageLengthOffset), SEEK_SET) == 0)
+        std::fread(field, 1, sizeof field, file);
     return dfu::le32(field);
 }
 
-Failure checkDfuFile(const QString& path) {
-    std::string reason;
-    std::FILE* file = dfu::openRegularFile(QFile::encodeName(path).constData(), reason);
-    if (!file)
-        return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                QStringLiteral("Failed to open file \"%1\"").arg(path),
-                QString::fromStdString(reason)};
+uint32_t crcOf(std::FILE* file, qint64 count) {
+    dfu::Crc32 crc;
+    std::vector<uint8_t> piece(kPiece);
+    std::rewind(file);
+    for (qint64 left = count; left > 0;) {
+        const std::size_t want = std::size_t(std::min<qint64>(left, qint64(piece.size())));
+        const std::size_t got = std::fread(piece.data(), 1, want, file);
+        std::fill(piece.begin() + long(got), piece.begin() + long(want), uint8_t(0));
+        crc.update(piece.data(), want);
+        left -= qint64(want);
+    }
+    return crc.update(nullptr, 0);
+}
+
+Failure checkDfuFile(std::FILE* file) {
     // The same check an upgrade makes before any device traffic.
     const dfu::CheckResult result = dfu::checkFile(file);
-    std::fclose(file);
     if (result.code != 0)
         return {FileInvalid, result.code,
                 result.message.empty() ? codeText(result.code)
                                        : QString::fromStdString(result.message),
                 QString()};
+    return {};
+}
+
+QString foreignIds(std::FILE* file) {
+    uint8_t suffix[dfu::kSuffixLength] = {};
+    const qint64 size = fileSize(file);
+    if (size < qint64(sizeof suffix) ||
+        !readAt(file, size - qint64(sizeof suffix), suffix, sizeof suffix))
+        return {};
+    const uint16_t vendor = dfu::le16(suffix + dfu::kSuffixIdVendor);
+    const uint16_t product = dfu::le16(suffix + dfu::kSuffixIdProduct);
+    if ((vendor == kVendorId || vendor == kAnyId) && (product == kProductId || product == kAnyId))
+        return {};
+    return QStringLiteral("idVendor 0x%1, idProduct 0x%2")
+        .arg(vendor, 4, 16, QLatin1Char('0'))
+        .arg(product, 4, 16, QLatin1Char('0'));
+}
+
+Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
+    std::string reason;
+    const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
+    if (target.empty())
+        return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
+                QStringLiteral("Failed to open file \"%1\"").arg(shownName(out)),
+                QString::fromLocal8Bit(reason.c_str())};
+    // Written beside the file it replaces and renamed over it: never a half
+    // file, and never a file the upgrade would refuse.
+    std::string temporary = target + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    File file(descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b"));
+    const auto failed = [&](int error) {
+        if (descriptor >= 0)
+            ::unlink(temporary.c_str());
+        return Failure{FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+                       codeText(CHidDfuErrorState::FailedToWriteFile),
+                       QStringLiteral("%1: %2").arg(shownName(out),
+                                                    QString::fromLocal8Bit(std::strerror(error)))};
+    };
+    if (!file) {
+        const int error = errno;
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return failed(error);
+    }
+    dfu::Crc32 crcRegister;
+    std::vector<uint8_t> piece(kPiece);
+    imageBytes = 0;
+    std::rewind(image);
+    bool written = true;
+    for (std::size_t got;
+         written && (got = std::fread(piece.data(), 1, piece.size(), image)) > 0;) {
+        crcRegister.update(piece.data(), got);
+        written = std::fwrite(piece.data(), 1, got, file.get()) == got;
+        imageBytes += qint64(got);
+    }
+    uint8_t suffix[dfu::kSuffixLength];
+    dfu::buildBackupSuffix(suffix, crcRegister);
+    if (std::ferror(image)) {
+        ::unlink(temporary.c_str());
+        return {FileInvalid, CHidDfuErrorState::FileReadFailed,
+                codeText(CHidDfuErrorState::FileReadFailed), QString()};
+    }
+    written = written && std::fwrite(suffix, 1, sizeof suffix, file.get()) == sizeof suffix &&
+              std::fflush(file.get()) == 0 && ::fsync(descriptor) == 0;
+    if (!written)
+        return failed(errno);
+    const Failure check = checkDfuFile(file.get());
+    if (check.status != Success) {
+        ::unlink(temporary.c_str());
+        return check;
+    }
+    // The permissions of the file it replaces, or those of a new file.
+    struct stat info {};
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 07777 : 0666 & ~mask;
+    if (::fchmod(descriptor, mode) != 0 || std::fclose(file.release()) != 0 ||
+        std::rename(temporary.c_str(), target.c_str()) != 0)
+        return failed(errno);
+    crc = dfu::le32(suffix + dfu::kSuffixCrc);
     return {};
 }
 

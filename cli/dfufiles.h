@@ -1,30 +1,62 @@
 #pragma once
-// DFU files as tavrin-dfu reads them before any device traffic.
+// DFU files as tavrin-dfu reads them before any device traffic, and as it
+// writes them.
 
 #include "report.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 
 namespace cli {
 
-struct FileContents {
-    bool ok = false;
-    QByteArray bytes;
-    Failure failure; // when !ok: -3, the path and the system's reason
-};
+// The accessory's USB IDs; 0xFFFF in a suffix field stands for any.
+constexpr uint16_t kVendorId = 0x0A12;
+constexpr uint16_t kProductId = 0xFFFE;
+constexpr uint16_t kAnyId = 0xFFFF;
 
-FileContents readFile(const QString& path);
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file to read as the engine does: a regular file only, so that a
+// FIFO cannot block and a device cannot be read for ever. Null with the
+// file-invalid failure (-3, the path and the reason) otherwise.
+File openFile(const QString& path, Failure& failure);
+
+// The size of an open file, 64-bit: a file of 2 GiB or more is no exception.
+qint64 fileSize(std::FILE* file);
 
 // The image length field (bytes 10-13, little-endian) of an image or DFU
 // file; bytes past the end count as zeros.
-uint32_t imageLengthField(const QByteArray& bytes);
+uint32_t imageLengthField(std::FILE* file);
+
+// Reads count bytes at offset; false when the file holds fewer.
+bool readAt(std::FILE* file, qint64 offset, void* bytes, std::size_t count);
+
+// The suffix CRC register over the first count bytes, read piece by piece;
+// bytes a short read leaves out count as zeros, as in the engine's check.
+uint32_t crcOf(std::FILE* file, qint64 count);
 
 // The check an upgrade needs before any device traffic: the engine's suffix
 // and CRC check, then an image length that the file's image bytes can
 // satisfy. Success, or the file-invalid failure with its code and text.
-Failure checkDfuFile(const QString& path);
+Failure checkDfuFile(std::FILE* file);
+
+// "idVendor 0x1234, idProduct 0x5678" when the suffix of a checked file names
+// another vendor or product than the accessory's; empty when it names this
+// one. The engine ignores these fields (the wizard ships its own file), but a
+// file handed to the flasher may be meant for another device.
+QString foreignIds(std::FILE* file);
+
+// Writes image (all of it, from its start) and this product's suffix as a
+// DFU file to out: into a new file beside the file out names, which replaces
+// it only once written, synced and passed by checkDfuFile. A link is followed
+// to the file it names; a target that is not a regular file is refused.
+// Gives the CRC and the image's length.
+Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes);
 
 } // namespace cli

@@ -29,7 +29,9 @@ const char* exitStatusHelp() {
            "  4    file invalid: missing, unreadable, malformed or unwritable file\n"
            "  5    device failed: the accessory failed or stopped answering\n"
            "  6    verify mismatch: the firmware read back differs from the file\n"
+           "  129  hung up (SIGHUP); a running transfer was let finish first\n"
            "  130  interrupted (Ctrl+C); a running transfer was let finish first\n"
+           "  143  terminated (SIGTERM); a running transfer was let finish first\n"
            "With --all: the status of the first accessory (in list order) that failed.\n";
 }
 

@@ -13,8 +13,11 @@ enum ExitStatus : int {
     FileInvalid = 4,
     DeviceFailed = 5,
     VerifyMismatch = 6,
-    // 128 + SIGINT, as shells report a command ended by Ctrl+C.
+    // 128 + the signal, as shells report a command a signal ended: SIGHUP,
+    // SIGINT (Ctrl+C), SIGTERM.
+    HungUp = 129,
     Interrupted = 130,
+    Terminated = 143,
 };
 
 // The class of an engine result code: file codes are the file's fault, a

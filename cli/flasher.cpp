@@ -1,5 +1,6 @@
 #include "flasher.h"
 
+#include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "clibackend.h"
 #include "dfufile.h"
@@ -15,34 +16,33 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QVector>
 
 #include <hidapi/hidapi.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 namespace cli {
 
 namespace {
 
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
 // How often the engine's progress and, while waiting, the bus are looked at.
 constexpr unsigned long kProgressPollMs = 50;
 constexpr unsigned long kWaitPollMs = 200;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void onInterrupt(int) {
-    g_interrupted = 1;
+void onInterrupt(int signal) {
+    if (!g_interrupted)
+        g_interrupted = signal;
 }
 
 // ---------------------------------------------------------------------------
@@ -69,11 +69,24 @@ const QCommandLineOption kNoReset(QStringLiteral("no-reset"),
                                   QStringLiteral("Leave the accessory in its update mode."));
 const QCommandLineOption kForce(QStringLiteral("force"),
                                 QStringLiteral("Pack an image whose length field (bytes 10-13) "
-                                               "does not match its size."));
+                                               "does not match its size; upgrade or verify with "
+                                               "a file whose suffix names another vendor or "
+                                               "product."));
 const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
+
+// How the parent of --all hands each child its file: a child's arguments
+// pass through the locale's encoding, which loses a byte that does not decode.
+QCommandLineOption fileBytesOption() {
+    QCommandLineOption option(QStringLiteral("file-bytes"),
+                              QStringLiteral("FILE as percent-encoded bytes (for --all)."),
+                              QStringLiteral("bytes"));
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
+const QCommandLineOption kFileBytes = fileBytesOption();
 
 enum Needs { kNone = 0, kDevice = 1, kFile = 2, kAllowAll = 4, kBackend = 8 };
 
@@ -215,25 +228,24 @@ int listCommand(Run& run) {
 }
 
 int checkCommand(Run& run, const QString& path) {
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
-    const QByteArray& bytes = contents.bytes;
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
-    const qint64 size = bytes.size();
-    run.facts.insert(QStringLiteral("file"), path);
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    const qint64 size = fileSize(file.get());
+    run.facts.insert(QStringLiteral("file"), shownName(path));
     run.facts.insert(QStringLiteral("size"), size);
-    run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(path).arg(size));
+    run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(shownName(path)).arg(size));
     if (size >= qint64(dfu::kSuffixLength)) {
-        const uint8_t* suffix = data + size - qint64(dfu::kSuffixLength);
+        uint8_t suffix[dfu::kSuffixLength] = {};
+        readAt(file.get(), size - qint64(dfu::kSuffixLength), suffix, sizeof suffix);
         const QString signature =
             QString::fromLatin1(reinterpret_cast<const char*>(suffix + dfu::kSuffixSignature),
                                 int(dfu::kSuffixSignatureLength));
         const uint32_t found = dfu::le32(suffix + dfu::kSuffixCrc);
-        dfu::Crc32 crc;
-        const uint32_t computed = crc.update(data, std::size_t(size) - dfu::kSuffixCrcLength);
+        const uint32_t computed = crcOf(file.get(), size - qint64(dfu::kSuffixCrcLength));
         const qint64 imageBytes = size - qint64(dfu::kSuffixLength);
-        const uint32_t field = imageLengthField(bytes);
+        const uint32_t field = imageLengthField(file.get());
         const QJsonObject fields{
             {QStringLiteral("bcdDevice"), dfu::le16(suffix + dfu::kSuffixBcdDevice)},
             {QStringLiteral("idProduct"), dfu::le16(suffix + dfu::kSuffixIdProduct)},
@@ -259,56 +271,55 @@ int checkCommand(Run& run, const QString& path) {
         run.out.say(QStringLiteral("CRC:                found %1, computed %2")
                         .arg(hex(found, 8), hex(computed, 8)));
     }
-    const Failure failure = checkDfuFile(path);
+    failure = checkDfuFile(file.get());
     if (failure.status != Success)
         return run.fail(failure);
+    const QString ids = foreignIds(file.get());
+    if (!ids.isEmpty())
+        run.out.warn(QStringLiteral("Warning: the suffix names another product (%1); upgrade and "
+                                    "verify refuse the file without --force")
+                         .arg(ids));
     return run.succeed(QStringLiteral("Result:             valid (code 0)"));
 }
 
 int packCommand(Run& run, const QStringList& arguments) {
-    QByteArray image;
+    std::vector<uint8_t> generated;
+    File image;
     if (run.parser.isSet(kTestImage)) {
         bool ok = false;
         const uint length = run.parser.value(kTestImage).toUInt(&ok);
         if (!ok)
             return run.fail(
                 {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
-        const std::vector<uint8_t> generated = dfu::makeImage(length);
-        image = QByteArray(reinterpret_cast<const char*>(generated.data()), int(generated.size()));
+        generated = dfu::makeImage(length);
+        image.reset(::fmemopen(generated.data(), generated.size(), "rb"));
     } else {
-        const FileContents contents = readFile(arguments.value(0));
-        if (!contents.ok)
-            return run.fail(contents.failure);
-        image = contents.bytes;
-        const uint32_t field = imageLengthField(image);
-        if (field != uint32_t(image.size()) && !run.parser.isSet(kForce))
+        Failure failure;
+        image = openFile(arguments.value(0), failure);
+        if (!image)
+            return run.fail(failure);
+        const qint64 size = fileSize(image.get());
+        const uint32_t field = imageLengthField(image.get());
+        if (qint64(field) != size && !run.parser.isSet(kForce))
             return run.fail(
                 {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
                  QStringLiteral("Image length field (%1) does not match the image size (%2)")
                      .arg(field)
-                     .arg(image.size()),
+                     .arg(size),
                  QStringLiteral("refused; --force packs it anyway")});
     }
     const QString outPath = arguments.last();
-    const std::vector<uint8_t> file = dfu::makeDfuFile(
-        std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(image.constData()),
-                             reinterpret_cast<const uint8_t*>(image.constData()) + image.size()));
-    // Written beside the target and renamed over it: never a half file.
-    QSaveFile out(outPath);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) !=
-            qint64(file.size()) ||
-        !out.commit())
-        return run.fail({FileInvalid, CHidDfuErrorState::FailedToWriteFile,
-                         codeText(CHidDfuErrorState::FailedToWriteFile),
-                         QStringLiteral("%1: %2").arg(outPath, out.errorString())});
-    const uint32_t crc = dfu::le32(file.data() + file.size() - dfu::kSuffixCrcLength);
-    run.facts.insert(QStringLiteral("file"), outPath);
-    run.facts.insert(QStringLiteral("imageBytes"), image.size());
+    uint32_t crc = 0;
+    qint64 imageBytes = 0;
+    const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);
+    if (failure.status != Success)
+        return run.fail(failure);
+    run.facts.insert(QStringLiteral("file"), shownName(outPath));
+    run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     run.facts.insert(QStringLiteral("crc"), qint64(crc));
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")
-                           .arg(image.size())
-                           .arg(outPath, hex(crc, 8)));
+                           .arg(imageBytes)
+                           .arg(shownName(outPath), hex(crc, 8)));
 }
 
 // ---------------------------------------------------------------------------
@@ -324,7 +335,7 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     SessionInhibitor inhibitor(QCoreApplication::applicationName());
     if (start == hidDfuUpgrade)
         inhibitor.acquire(SessionInhibitor::Wait::Yes);
-    const int32 started = start(QFile::encodeName(path).constData());
+    const int32 started = start(nativeName(path).constData());
     if (started != 0)
         return started;
     run.out.beginTransfer(operation, total);
@@ -332,9 +343,9 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     for (uint8 percent = hidDfuGetProgress(); percent != 100; percent = hidDfuGetProgress()) {
         run.out.progress(percent);
         if (g_interrupted && !told) {
-            run.out.warn(QStringLiteral("Interrupted: the %1 is finishing; keep the accessory "
+            run.out.warn(QStringLiteral("%1: the %2 is finishing; keep the accessory "
                                         "plugged in.")
-                             .arg(operation));
+                             .arg(interruptText(), operation));
             told = true;
         }
         QThread::msleep(kProgressPollMs);
@@ -343,63 +354,81 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     return hidDfuGetResult();
 }
 
+// The offset of the first byte where the file's first `length` bytes and the
+// `count` bytes at `actual` differ (the shorter length when one is the other's
+// start), the file's byte there in fileByte.
+qint64 firstDifference(std::FILE* file, qint64 length, const uint8_t* actual, qint64 count,
+                       uint8_t& fileByte) {
+    std::vector<uint8_t> piece(64 * 1024);
+    const qint64 common = std::min(length, count);
+    std::rewind(file);
+    for (qint64 offset = 0; offset < common;) {
+        const std::size_t want =
+            std::size_t(std::min<qint64>(common - offset, qint64(piece.size())));
+        // The file was checked to hold its image; bytes it no longer holds differ.
+        const std::size_t got = std::fread(piece.data(), 1, want, file);
+        const auto at = std::mismatch(piece.begin(), piece.begin() + long(got), actual + offset);
+        if (at.first != piece.begin() + long(got) || got < want) {
+            fileByte = at.first != piece.begin() + long(got) ? *at.first : 0;
+            return offset + (at.first - piece.begin());
+        }
+        offset += qint64(want);
+    }
+    return common;
+}
+
 // Reads the firmware back and compares it with the file's image.
 int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     matched = false;
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
     // The bytes an upgrade sends; the file check has made sure it holds them.
-    const QByteArray expected = contents.bytes.left(int(imageLengthField(contents.bytes)));
-    QTemporaryDir folder;
-    const QString readBack = folder.filePath(QStringLiteral("read-back.dfu"));
-    if (!folder.isValid())
-        return run.fail({FileInvalid, CHidDfuErrorState::FailedToOpenFile,
-                         codeText(CHidDfuErrorState::FailedToOpenFile),
-                         QStringLiteral("no temporary folder: %1").arg(folder.errorString())});
-    // The accessory decides how much it sends back.
-    const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, readBack, -1);
+    const qint64 expected = imageLengthField(file.get());
+    // Into memory, as much as the accessory sends back.
+    const int32 code = transfer(
+        run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(), -1);
     if (g_interrupted)
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    const FileContents back = readFile(readBack);
-    if (!back.ok)
-        return run.fail(back.failure);
-    const QByteArray actual = back.bytes.left(back.bytes.size() - int(dfu::kSuffixLength));
-    int offset = 0;
-    while (offset < expected.size() && offset < actual.size() && expected[offset] == actual[offset])
-        ++offset;
-    if (offset == expected.size() && offset == actual.size()) {
+    uint64_t length = 0;
+    const uint8_t* back = hidDfuGetReadBack(&length);
+    const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
+    uint8_t fileByte = 0;
+    const qint64 offset = firstDifference(file.get(), expected, back, actual, fileByte);
+    if (offset == expected && offset == actual) {
         matched = true;
         return Success;
     }
     run.facts.insert(QStringLiteral("offset"), offset);
     QString detail = QStringLiteral("the firmware read back differs from %1 at offset %2 (%3)")
-                         .arg(path)
+                         .arg(shownName(path))
                          .arg(offset)
                          .arg(hex(uint32_t(offset), 1));
-    if (offset < expected.size() && offset < actual.size())
+    if (offset < expected && offset < actual)
         detail += QStringLiteral(": file %1, accessory %2")
-                      .arg(hex(uint8_t(expected[offset]), 2), hex(uint8_t(actual[offset]), 2));
+                      .arg(hex(fileByte, 2), hex(back[std::size_t(offset)], 2));
     else
         detail += QStringLiteral(": the file's image has %1 bytes, the accessory's %2")
-                      .arg(expected.size())
-                      .arg(actual.size());
+                      .arg(expected)
+                      .arg(actual);
     return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
 }
 
 int upgradeCommand(Run& run, const QString& path) {
-    const FileContents contents = readFile(path);
-    if (!contents.ok)
-        return run.fail(contents.failure);
-    const int32 code = transfer(run, QStringLiteral("write"), hidDfuUpgrade, path,
-                                imageLengthField(contents.bytes));
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    const int32 code =
+        transfer(run, QStringLiteral("write"), hidDfuUpgrade, path, imageLengthField(file.get()));
     if (g_interrupted)
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    QString done = QStringLiteral("Upgraded with %1").arg(path);
+    QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
     if (run.parser.isSet(kVerify)) {
         bool matched = false;
         const int status = readBackAndCompare(run, path, matched);
@@ -424,17 +453,20 @@ int backupCommand(Run& run, const QString& path) {
         return run.failInterrupted(code);
     if (code != 0)
         return run.failEngine(code);
-    const qint64 imageBytes = QFileInfo(path).size() - qint64(dfu::kSuffixLength);
-    run.facts.insert(QStringLiteral("file"), path);
+    struct stat info {};
+    ::stat(nativeName(path).constData(), &info);
+    const qint64 imageBytes = qint64(info.st_size) - qint64(dfu::kSuffixLength);
+    run.facts.insert(QStringLiteral("file"), shownName(path));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     return run.succeed(
-        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(path));
+        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));
 }
 
 int verifyCommand(Run& run, const QString& path) {
     bool matched = false;
     const int status = readBackAndCompare(run, path, matched);
-    return matched ? run.succeed(QStringLiteral("Verified: the accessory holds %1").arg(path))
+    return matched ? run.succeed(
+                         QStringLiteral("Verified: the accessory holds %1").arg(shownName(path)))
                    : status;
 }
 
@@ -487,13 +519,14 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
     QVector<StationJob> jobs;
     for (const HidInterface& h : accessories) {
         QStringList arguments{QLatin1String(run.command.name), QStringLiteral("--json")};
-        for (const QCommandLineOption* flag : {&kVerify, &kNoReset}) {
+        for (const QCommandLineOption* flag : {&kVerify, &kNoReset, &kForce}) {
             if (run.parser.isSet(*flag))
                 arguments << QStringLiteral("--") + flag->names().first();
         }
         arguments << backendChildArguments(run.parser);
         arguments << (bySerial ? QStringLiteral("--serial") : QStringLiteral("--path"))
-                  << (bySerial ? h.serialNumber : h.path) << file;
+                  << (bySerial ? h.serialNumber : h.path) << QStringLiteral("--file-bytes")
+                  << QString::fromLatin1(nativeName(file).toPercentEncoding("/"));
         jobs.push_back({h.path, h.serialNumber, arguments});
     }
     return runStation(run.out, QLatin1String(run.command.name), jobs);
@@ -502,7 +535,18 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
 int deviceCommand(Run& run, const QStringList& arguments) {
     const QString file = arguments.value(0);
     if (run.command.needs & kFile) {
-        const Failure failure = checkDfuFile(file);
+        Failure failure;
+        const File opened = openFile(file, failure);
+        if (opened)
+            failure = checkDfuFile(opened.get());
+        const QString ids =
+            opened && !run.parser.isSet(kForce) ? foreignIds(opened.get()) : QString();
+        if (failure.status == Success && !ids.isEmpty())
+            failure = {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+                       QStringLiteral("File is for another product: %1 (the accessory is "
+                                      "idVendor 0x0a12, idProduct 0xfffe)")
+                           .arg(ids),
+                       QStringLiteral("refused; --force uses it anyway")};
         if (failure.status != Success)
             return run.fail(failure);
     }
@@ -516,7 +560,7 @@ int deviceCommand(Run& run, const QStringList& arguments) {
     }
     QVector<HidInterface> chosen;
     if (!chosenAccessories(run, chosen, waitSeconds))
-        return run.fail({Interrupted, 0, QStringLiteral("Interrupted"),
+        return run.fail({interruptStatus(), 0, interruptText(),
                          QStringLiteral("while waiting for the accessory")});
     if (chosen.isEmpty())
         return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
@@ -556,7 +600,9 @@ QList<QCommandLineOption> optionsOf(const Command& c) {
     if (c.needs & kDevice)
         options << kPath << kSerial << kWait;
     if (c.needs & kAllowAll)
-        options << kAll;
+        options << kAll << kFileBytes;
+    if (c.needs & kFile)
+        options << kForce;
     if (QLatin1String(c.name) == QLatin1String("upgrade"))
         options << kVerify << kNoReset;
     if (QLatin1String(c.name) == QLatin1String("pack"))
@@ -589,22 +635,44 @@ bool interrupted() {
     return g_interrupted != 0;
 }
 
+int interruptSignal() {
+    return g_interrupted;
+}
+
+ExitStatus interruptStatus() {
+    return ExitStatus(128 + g_interrupted);
+}
+
+QString interruptText() {
+    return g_interrupted == SIGTERM  ? QStringLiteral("Terminated")
+           : g_interrupted == SIGHUP ? QStringLiteral("Hung up")
+                                     : QStringLiteral("Interrupted");
+}
+
 void installInterruptHandler() {
+    // A logout or a service manager stops a program this way: a transfer cut
+    // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that went away (| head -1) is no reason to stop writing
+    // firmware: writes to it fail instead, and the run goes on.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
-int run() {
+int run(const QStringList& arguments) {
     qInstallMessageHandler(quietMessageLog);
-    const QStringList arguments = QCoreApplication::arguments();
     const QString program = Report::programName();
 
     // First pass with every option known, only to find the command.
     QCommandLineParser probe;
-    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,     kAll,
-                                    kVerify, kNoReset, kForce,  kTestImage};
+    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,      kAll,
+                                    kVerify, kNoReset, kForce,  kTestImage, kFileBytes};
     every << backendOptions();
     probe.addOptions(every);
     const QCommandLineOption help = probe.addHelpOption();
@@ -643,6 +711,9 @@ int run() {
 
     Run run(*command, parser);
     QStringList positional = parser.positionalArguments().mid(1);
+    if (parser.isSet(kFileBytes))
+        positional << decodeArguments(
+            {QByteArray::fromPercentEncoding(parser.value(kFileBytes).toLatin1())});
     int wanted =
         QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
     if (parser.isSet(kTestImage))

@@ -3,14 +3,25 @@
 // assurance, scripts and flashing stations. Commands list, check, pack,
 // upgrade, backup, verify and reset; see the man page tavrin-dfu(1).
 
+#include "exitstatus.h"
+
+#include <QStringList>
+
 namespace cli {
 
-// Runs the command line of the QCoreApplication that exists; returns the
-// exit status (exitstatus.h).
-int run();
+// Runs a command line (decodeArguments, with the QCoreApplication that
+// exists); returns the exit status (exitstatus.h).
+int run(const QStringList& arguments);
 
-// True once SIGINT has arrived (after installInterruptHandler).
+// True once SIGINT, SIGTERM or SIGHUP has arrived (after
+// installInterruptHandler); each ends a run as Ctrl+C does.
 bool interrupted();
+// The first of them that arrived, 0 before.
+int interruptSignal();
+// 128 + that signal, and what people read: "Interrupted", "Terminated",
+// "Hung up".
+ExitStatus interruptStatus();
+QString interruptText();
 void installInterruptHandler();
 
 } // namespace cli

@@ -1,3 +1,4 @@
+#include "arguments.h"
 #include "flasher.h"
 #include "startup.h"
 
@@ -7,8 +8,12 @@
 // and torn down (after any running transfer has ended) after it returns.
 int main(int argc, char* argv[]) {
     cli::installInterruptHandler();
+    // The bytes as given, before anything decodes them (arguments.h).
+    QByteArrayList given;
+    for (int i = 0; i < argc; ++i)
+        given << QByteArray(argv[i]);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     registerEngineMetaTypes();
-    return cli::run();
+    return cli::run(cli::decodeArguments(given));
 }

@@ -36,14 +36,14 @@ int Report::fail(const Failure& failure) {
 }
 
 int Report::failEngine(int32_t code, const QString& detail) {
-    const ExitStatus status = interrupted() ? Interrupted : statusOfCode(code);
+    const ExitStatus status = interrupted() ? interruptStatus() : statusOfCode(code);
     return fail({status, code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
 }
 
 int Report::failInterrupted(int32_t code) {
     if (code != 0)
         return failEngine(code, QStringLiteral("interrupted; the transfer had failed"));
-    return fail({Interrupted, 0, QStringLiteral("Interrupted"),
+    return fail({interruptStatus(), 0, interruptText(),
                  QStringLiteral("the running transfer was let finish; the steps after it were "
                                 "skipped")});
 }

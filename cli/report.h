@@ -35,8 +35,9 @@ public:
     // A failed engine call, with the engine's last error text; the
     // interrupted status once Ctrl+C has been pressed.
     int failEngine(int32_t code, const QString& detail = QString());
-    // The engine's last error for code, or plain "Interrupted" when the
-    // transfer ended well: what an interrupted command reports.
+    // The engine's last error for code, or plain "Interrupted" (or
+    // "Terminated", "Hung up") when the transfer ended well: what an
+    // interrupted command reports.
     int failInterrupted(int32_t code);
 
     static QString programName();

@@ -140,13 +140,14 @@ private:
     void onTick() {
         if (interrupted() && !m_interruptForwarded) {
             m_interruptForwarded = true;
-            m_out.warn(QStringLiteral("Interrupted: the running transfers are finishing; keep "
-                                      "the accessories plugged in."));
+            m_out.warn(QStringLiteral("%1: the running transfers are finishing; keep "
+                                      "the accessories plugged in.")
+                           .arg(interruptText()));
             // From a terminal the children have the signal already; from
             // kill they would not.
             for (const auto& child : m_children) {
                 if (!child->done && child->process->processId() > 0)
-                    ::kill(pid_t(child->process->processId()), SIGINT);
+                    ::kill(pid_t(child->process->processId()), interruptSignal());
             }
         }
         redraw();
@@ -199,7 +200,7 @@ private:
             }
         }
         if (interrupted())
-            status = Interrupted;
+            status = interruptStatus();
         m_out.say(QStringLiteral("%1 of %2 accessories succeeded")
                       .arg(m_children.size() - failed)
                       .arg(m_children.size()));

@@ -114,4 +114,13 @@ std::FILE* openRegularFile(const char* path, std::string& error);
 // The reason openRegularFile gives for anything but a regular file.
 constexpr const char* kNotRegularFile = "not a regular file";
 
+// The file that a write to path must replace, by a new file renamed over it:
+// path itself when it is a regular file or does not exist yet; through a
+// symbolic link, the file the link leads to (or would create), as editors
+// save, so that the link stays. Anything else that exists (a device node, a
+// FIFO, a socket, a folder) is refused: the rename would replace the node
+// rather than write where it leads. Empty with a reason in error ("not a
+// regular file", or the system's text) when refused.
+std::string resolveWriteTarget(const std::string& path, std::string& error);
+
 } // namespace dfu

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -316,6 +317,46 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
 
 void AsyncWorker::DoBackup() {
     emit progressChanged(0);
+
+    // A read-back (no file name) is kept in memory: a comparison after a good
+    // write must not fail for want of room in a temporary folder.
+    if (fileName.empty()) {
+        const int descriptor = ::memfd_create("read-back", MFD_CLOEXEC);
+        std::FILE* memory = descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b");
+        if (!memory) {
+            const std::string why = std::strerror(errno);
+            if (descriptor >= 0)
+                ::close(descriptor);
+            emit readBack({});
+            finish(
+                ReportMessage(Code::OutOfMemory, "Out of memory for the read-back (" + why + ")"));
+            return;
+        }
+        int32 result = runBackup(memory);
+        std::vector<uint8_t> bytes(result == 0 ? std::size_t(std::ftell(memory)) : 0);
+        std::rewind(memory);
+        if (std::fread(bytes.data(), 1, bytes.size(), memory) != bytes.size()) {
+            emit setDefaultMessage(Code::FileReadFailed);
+            result = Code::FileReadFailed;
+            bytes.clear();
+        }
+        std::fclose(memory);
+        emit readBack(std::move(bytes));
+        finish(result);
+        return;
+    }
+
+    // Through a link the backup replaces the file the link leads to: renamed
+    // over the link itself it would replace the link. A device node, FIFO or
+    // folder is never replaced by a file.
+    std::string why;
+    const std::string target = dfu::resolveWriteTarget(fileName, why);
+    if (target.empty()) {
+        finish(ReportMessage(Code::FailedToOpenFile,
+                             "Failed to open file " + quoted(fileName) + ": " + why));
+        return;
+    }
+    fileName = target;
 
     // The backup goes to a file beside the target and replaces it only once
     // complete, so that a failed backup never destroys the previous good one.

@@ -28,6 +28,8 @@ signals:
     void setMessage(int32 aErrorCode, std::string aErrorMessage);
     void setDefaultMessage(int32 aErrorCode);
     void progressChanged(uint8 aProgress);
+    // A read-back's DFU file, before its exit code (empty when it failed).
+    void readBack(std::vector<uint8_t> bytes);
     void exitCode(int32 exitCode);
 
 public slots:

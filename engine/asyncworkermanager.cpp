@@ -30,6 +30,8 @@ void AsyncWorkerManager::startWorker() {
             Qt::DirectConnection);
     connect(worker, &AsyncWorker::progressChanged, engine, &CHidDfuEngine::SetProgress_,
             Qt::DirectConnection);
+    connect(worker, &AsyncWorker::readBack, engine, &CHidDfuEngine::SetReadBack_,
+            Qt::DirectConnection);
     connect(worker, &AsyncWorker::exitCode, this, &AsyncWorkerManager::setExitCode,
             Qt::DirectConnection);
     connect(this, &AsyncWorkerManager::doBackup, worker, &AsyncWorker::DoBackup);

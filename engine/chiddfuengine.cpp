@@ -186,6 +186,7 @@ int32 CHidDfuEngine::Reset() {
 
 int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::*signal)()) {
     fileName = path;
+    readBack.clear();
     state.start();
     workerManager.startWorker();
     emit(workerManager.*signal)();
@@ -203,6 +204,18 @@ int32 CHidDfuEngine::Backup(const char* path) {
     if (isRunning())
         return state.setCode(CHidDfuErrorState::Busy);
     return startOperation(path, &AsyncWorkerManager::doBackup);
+}
+
+// The worker takes an empty file name, which Backup refuses, for memory.
+int32 CHidDfuEngine::ReadBack() {
+    if (!deviceHandle)
+        return state.setCode(CHidDfuErrorState::InvalidSequence);
+    if (featureReportLength == 0)
+        return state.setCodeAndText(CHidDfuErrorState::DriverOperationFailed,
+                                    "Feature report length is invalid (0)");
+    if (isRunning())
+        return state.setCode(CHidDfuErrorState::Busy);
+    return startOperation("", &AsyncWorkerManager::doBackup);
 }
 
 int32 CHidDfuEngine::Upgrade(const char* path) {
@@ -243,6 +256,10 @@ void CHidDfuEngine::SetProgress_(uint8 aProgress) {
     state.setProgress(aProgress);
 }
 
+void CHidDfuEngine::SetReadBack_(std::vector<uint8_t> bytes) {
+    readBack = std::move(bytes);
+}
+
 // ---------------------------------------------------------------------------
 // The process's engine and its call interface.
 
@@ -280,6 +297,15 @@ int32 hidDfuReset() {
 }
 int32 hidDfuBackup(const char* path) {
     return theEngine.Backup(path);
+}
+int32 hidDfuReadBack() {
+    return theEngine.ReadBack();
+}
+const uint8_t* hidDfuGetReadBack(uint64_t* length) {
+    const std::vector<uint8_t>& bytes = theEngine.readBackBytes();
+    if (length)
+        *length = bytes.size();
+    return bytes.empty() ? nullptr : bytes.data();
 }
 int32 hidDfuUpgrade(const char* path) {
     return theEngine.Upgrade(path);

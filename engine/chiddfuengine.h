@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <string>
+#include <vector>
 
 struct hid_device_;
 typedef struct hid_device_ hid_device;
@@ -42,6 +43,8 @@ public:
     int32 Disconnect();
     int32 Reset();
     int32 Backup(const char* path);
+    int32 ReadBack();
+    const std::vector<uint8_t>& readBackBytes() const { return readBack; }
     int32 Upgrade(const char* path);
     std::string LastError() const;
     uint8 Progress() const;
@@ -57,6 +60,7 @@ public slots:
     void SetDefaultMsg_(int32 aErrorCode);
     void SetMsg_(int32 aErrorCode, std::string aErrorMessage);
     void SetProgress_(uint8 aProgress);
+    void SetReadBack_(std::vector<uint8_t> bytes);
 
 private:
     friend class AsyncWorkerManager;
@@ -72,6 +76,9 @@ private:
     DeviceLock deviceLock;
     uint16_t featureReportLength = 0;
     std::string fileName;
+    // Written by the worker of a read-back before its exit code, read once
+    // the engine is idle: EngineState's mutex orders the two.
+    std::vector<uint8_t> readBack;
     // Running from a start until the worker has delivered its exit code; the
     // worker thread itself may take a moment longer to wind down.
     EngineState state;

@@ -26,6 +26,14 @@ int32 hidDfuReset();
 // Starts reading the device's firmware into a DFU file at path; returns once
 // the worker runs. The outcome arrives through hidDfuGetResult.
 int32 hidDfuBackup(const char* path);
+// As hidDfuBackup, into memory: a comparison with a file then needs no
+// temporary file that a full or missing folder could refuse. Once the result
+// is 0, hidDfuGetReadBack has the DFU file's bytes.
+int32 hidDfuReadBack();
+// The DFU file (image and suffix) that the last hidDfuReadBack made, its
+// byte count in length; null and 0 when it failed. Valid until the next
+// backup, read-back or upgrade starts.
+const uint8_t* hidDfuGetReadBack(uint64_t* length);
 // Starts writing the DFU file at path to the device; returns once the worker
 // runs. The outcome arrives through hidDfuGetResult.
 int32 hidDfuUpgrade(const char* path);

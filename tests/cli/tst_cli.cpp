@@ -13,10 +13,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
 
 using namespace traffic;
 
@@ -40,11 +46,13 @@ class tst_Cli : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void commandLines_data();
     void commandLines();
     void chains_data();
     void chains();
-    void ctrlCLetsTheWriteFinish();
+    void signalsLetTheWriteFinish_data();
+    void signalsLetTheWriteFinish();
     void upgradeSendsTheFileAndResets();
 
 private:
@@ -59,7 +67,21 @@ Ran tst_Cli::run(QStringList arguments) {
     for (QString& a : arguments)
         a.replace(QLatin1String("{dir}"), m_dir.path());
     QProcess process;
-    process.start(QStringLiteral(TAVRIN_DFU_DEMO), arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (; QRegularExpression("^[A-Z_]+=").match(arguments.value(0)).hasMatch();
+         arguments.removeFirst())
+        environment.insert(arguments[0].section('=', 0, 0), arguments[0].section('=', 1));
+    process.setProcessEnvironment(environment);
+    // A byte the locale cannot encode is written \0351 (octal); the shell's printf makes it.
+    if (arguments.join(' ').contains('\\'))
+        process.start("/bin/sh",
+                      QStringList{"-c",
+                                  "n=$#; for a; do set -- \"$@\" \"$(printf %b \"$a\")\"; "
+                                  "done; shift $n; exec \"$0\" \"$@\"",
+                                  TAVRIN_DFU_DEMO} +
+                          arguments);
+    else
+        process.start(QStringLiteral(TAVRIN_DFU_DEMO), arguments);
     process.waitForFinished(kRunMs);
     Ran ran;
     ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -91,6 +113,28 @@ Bytes toBytes(const QByteArray& a) {
     return Bytes(a.begin(), a.end());
 }
 
+// The reports a --record file says the accessory received.
+std::vector<Bytes> sentReports(const QString& record) {
+    QFile file(record);
+    std::vector<Bytes> sent;
+    for (const QByteArray& line :
+         (file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n')) {
+        if (line.startsWith('>'))
+            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
+    }
+    return sent;
+}
+
+// The reports an upgrade with the DFU file sends, and the reset.
+std::vector<Bytes> expectedUpgrade(const QString& dfuFile, bool reset) {
+    QFile file(dfuFile);
+    std::vector<Bytes> reports = upgradeReports(
+        demo::kFeatureReportLength, toBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
+    if (reset)
+        reports.push_back({3, 0xFF});
+    return reports;
+}
+
 void tst_Cli::initTestCase() {
     QVERIFY(m_dir.isValid());
     writeFile("small.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
@@ -106,6 +150,31 @@ void tst_Cli::initTestCase() {
     writeFile("overlong.dfu", toByteArray(dfu::makeDfuFile(long_)));
     writeFile("image.bin", toByteArray(dfu::makeImage(100)));
     writeFile("wronglength.bin", toByteArray(dfu::makeImage(100)) + "tail");
+    writeFile("target.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
+    QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
+    writeFile("empty.bin", {});
+    for (const auto& [name, vendor, product] :
+         {std::tuple{"foreign.dfu", 0x1234, 0xFFFE}, std::tuple{"wildcard.dfu", 0xFFFF, 0xFFFF}}) {
+        std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
+        dfu::putLe16(f.data() + f.size() - 16 + dfu::kSuffixIdVendor, uint16_t(vendor));
+        dfu::putLe16(f.data() + f.size() - 16 + dfu::kSuffixIdProduct, uint16_t(product));
+        dfu::Crc32 crc;
+        dfu::putLe32(f.data() + f.size() - 4, crc.update(f.data(), f.size() - 4));
+        writeFile(name, toByteArray(f));
+    }
+    QVERIFY(QFile::copy(path("small.dfu"), path("latin1.dfu")));
+    QVERIFY(::rename(QFile::encodeName(path("latin1.dfu")),
+                     QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu") == 0);
+    QFile big(path("big.dfu")); // 2 GiB of holes but the last bytes: no disk space, no time
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.seek((qint64(1) << 31) - 16));
+    QCOMPARE(big.write(QByteArray(16, 'x')), 16);
+}
+
+// QTemporaryDir removes by decoded names, which miss the ones that are not UTF-8.
+void tst_Cli::cleanupTestCase() {
+    for (const char* name : {"/caf\xe9.dfu", "/b\xea.dfu"})
+        ::unlink(QFile::encodeName(m_dir.path()) + name);
 }
 
 void tst_Cli::commandLines_data() {
@@ -138,13 +207,26 @@ void tst_Cli::commandLines_data() {
          "Image length field: 4096 bytes", "Image bytes:        4096", "valid (code 0)"});
     row("check json", "check --json {dir}/small.dfu", 0,
         {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
+    row("check warns of another product", "check {dir}/foreign.dfu", 0,
+        {"Warning: the suffix names another product (idVendor 0x1234, idProduct 0xfffe)",
+         "valid (code 0)"});
     row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
     row("check overlong image length", "check {dir}/overlong.dfu", 4,
         {"Image length field says 5000 bytes; the file holds 4096 (code -5)"});
     row("check missing file", "check {dir}/none.dfu", 4,
         {"Failed to open file \"", "none.dfu\" (code -3): No such file"});
     row("check too short", "check {dir}/image.bin", 4, {"File suffix is invalid (code -5)"});
+    row("check refuses a FIFO", "check {dir}/fifo", 4,
+        {"check: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
+    row("check refuses a device", "check /dev/zero", 4, {"(code -3): not a regular file"});
+    row("check of 2 GiB", "check {dir}/big.dfu", 4,
+        {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
+    row("pack refuses a FIFO", "pack {dir}/fifo {dir}/x.dfu", 4, {"(code -3): not a regular file"});
+    row("pack refuses to replace a FIFO", "pack {dir}/image.bin {dir}/fifo", 4,
+        {"pack: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
+    row("pack refuses an empty image", "pack {dir}/empty.bin {dir}/empty.dfu", 4,
+        {"pack: Image is 0 bytes long; its length field needs 14 (code -5)"});
     row("pack refuses a wrong length field", "pack {dir}/wronglength.bin {dir}/x.dfu", 4,
         {"Image length field (100) does not match the image size (104) (code -5): refused"});
     row("pack --force", "pack --force --json {dir}/wronglength.bin {dir}/forced.dfu", 0,
@@ -154,6 +236,22 @@ void tst_Cli::commandLines_data() {
     row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
         {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
          R"j("serial":"SIM-0001","status":0,"text":""})j"});
+    row("a name that is not UTF-8, C locale", "LC_ALL=C check {dir}/caf\\0351.dfu", 0,
+        {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"});
+    row("a name that is not UTF-8, UTF-8 locale",
+        "LC_ALL=C.UTF-8 upgrade --verify --no-reset {dir}/caf\\0351.dfu", 0,
+        {"Upgraded with {dir}/caf\\xe9.dfu, verified"});
+    row("a backup into a name that is not UTF-8", "LC_ALL=C backup {dir}/b\\0352.dfu", 0,
+        {"into {dir}/b\\xea.dfu"});
+    row("upgrade refuses another product's file", "upgrade {dir}/foreign.dfu", 4,
+        {"upgrade: File is for another product: idVendor 0x1234, idProduct 0xfffe (the accessory "
+         "is idVendor 0x0a12, idProduct 0xfffe) (code -5): refused; --force uses it anyway"});
+    row("verify refuses another product's file", "verify --all {dir}/foreign.dfu", 4,
+        {"verify: File is for another product"});
+    row("upgrade --force", "upgrade --all --force --no-reset {dir}/foreign.dfu", 0,
+        {"1 of 1 accessories succeeded"});
+    row("upgrade takes the wildcard IDs", "upgrade --no-reset {dir}/wildcard.dfu", 0,
+        {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
         {"upgrade: Failed to connect to device (code -2): no accessory found"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
@@ -169,6 +267,13 @@ void tst_Cli::commandLines_data() {
     row("backup", "backup {dir}/backup.dfu", 0,
         {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
+    row("backup refuses a FIFO", "backup {dir}/fifo", 4,
+        {"backup: Failed to open file \"{dir}/fifo\": not a regular file (code -3)"});
+    row("backup through a link", "backup {dir}/link.dfu", 0, {"Backed up " + stored});
+    row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"});
+    row("verify without a temporary folder",
+        "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
+        {", verified, reset"});
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
         {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
          R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
@@ -198,6 +303,8 @@ void tst_Cli::commandLines_data() {
          R"j({"accessories":3,"command":"upgrade","event":"summary","failed":1,"status":5})j"});
     row("all verify", "verify --all --scenario healthy,healthy {dir}/stored.dfu", 0,
         {"2 of 2 accessories succeeded"});
+    row("all: a name that is not UTF-8", "upgrade --all --no-reset {dir}/caf\\0351.dfu", 0,
+        {"1 of 1 accessories succeeded"});
 }
 
 void tst_Cli::commandLines() {
@@ -235,36 +342,66 @@ void tst_Cli::chains() {
     }
 }
 
-void tst_Cli::ctrlCLetsTheWriteFinish() {
+void tst_Cli::signalsLetTheWriteFinish_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("fragments");
+    const QString one = "upgrade --json {dir}/full.dfu";
+    for (const auto& [signal, status, text] :
+         {std::tuple{SIGINT, 130, "Interrupted"}, std::tuple{SIGTERM, 143, "Terminated"},
+          std::tuple{SIGHUP, 129, "Hung up"}})
+        QTest::newRow(strsignal(signal))
+            << signal << one << status
+            << QStringList{QString(text) + ": the write is finishing", QString(R"j("percent":99)j"),
+                           QString(R"j("status":%1,"text":"%2"})j"
+                                   "\n")
+                               .arg(status)
+                               .arg(text)};
+    QTest::newRow("standard output closed") << SIGPIPE << one << 0 << QStringList{};
+    QTest::newRow("--all passes SIGTERM on")
+        << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
+        << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
+                       R"j("event":"summary","failed":2,"status":143})j"};
+}
+
+// The signal arrives once the first progress line is out; the standard output
+// of the SIGPIPE row is a pipe whose reader leaves after one byte.
+void tst_Cli::signalsLetTheWriteFinish() {
+    QFETCH(int, signal);
+    QFETCH(QString, line);
+    QFETCH(int, status);
+    QFETCH(QStringList, fragments);
+    QStringList arguments = line.replace("{dir}", m_dir.path()).split(' ');
+    if (!line.contains("--all"))
+        arguments << "--record" << path("signal.txt");
     QProcess process;
-    process.start(TAVRIN_DFU_DEMO, {"upgrade", "--json", path("full.dfu")});
-    QVERIFY(process.waitForReadyRead(kRunMs));
-    ::kill(pid_t(process.processId()), SIGINT);
+    int pipe[2] = {-1, -1};
+    QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+    if (signal == SIGPIPE)
+        process.setStandardOutputFile(QString("/proc/self/fd/%1").arg(pipe[1]));
+    process.start(TAVRIN_DFU_DEMO, arguments);
+    ::close(pipe[1]);
+    char first = 0;
+    QVERIFY(signal == SIGPIPE ? ::read(pipe[0], &first, 1) == 1 : process.waitForReadyRead(kRunMs));
+    ::close(pipe[0]);
+    if (signal != SIGPIPE)
+        ::kill(pid_t(process.processId()), signal);
     QVERIFY(process.waitForFinished(kRunMs));
-    const QString out = process.readAllStandardOutput();
-    QCOMPARE(process.exitCode(), 130);
-    QVERIFY(process.readAllStandardError().contains("Interrupted: the write is finishing"));
-    // The write ran to its end, and no reset followed.
-    QVERIFY2(out.contains(R"j("percent":99)j"), qPrintable(out));
-    QVERIFY(out.endsWith("\"status\":130,\"text\":\"Interrupted\"}\n"));
+    const QString out = process.readAllStandardOutput() + process.readAllStandardError();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    for (const QString& fragment : fragments)
+        QVERIFY2(out.contains(fragment), qPrintable(fragment + "\n--- not in:\n" + out));
+    // The accessory received the whole write; a reset only when nothing stopped the run.
+    if (!line.contains("--all"))
+        QCOMPARE(sentReports(path("signal.txt")), expectedUpgrade(path("full.dfu"), status == 0));
 }
 
 void tst_Cli::upgradeSendsTheFileAndResets() {
     const Ran ran = run({"upgrade", "--verify", "--record", path("record.txt"), path("small.dfu")});
     QCOMPARE(ran.status, 0);
-    QFile record(path("record.txt"));
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    std::vector<Bytes> sent;
-    for (const QByteArray& line : record.readAll().split('\n')) {
-        if (line.startsWith('>'))
-            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
-    }
-    QFile file(path("small.dfu"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    std::vector<Bytes> expected =
-        upgradeReports(demo::kFeatureReportLength, toBytes(file.readAll()));
-    expected.push_back({3, 0xFF});
-    QCOMPARE(sent, expected);
+    QCOMPARE(sentReports(path("record.txt")), expectedUpgrade(path("small.dfu"), true));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

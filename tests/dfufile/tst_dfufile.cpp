@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -192,20 +193,35 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
     const std::string plain = std::string(folder) + "/plain";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::fclose(std::fopen(plain.c_str(), "wb"));
-    const std::pair<std::string, std::string> rows[] = {{fifo, "not a regular file"},
-                                                        {folder, "not a regular file"},
-                                                        {plain + "x", "No such file or directory"},
-                                                        {plain, ""}};
-    for (const auto& [path, reason] : rows) {
+    const std::string link = std::string(folder) + "/link", loop = std::string(folder) + "/loop";
+    const std::string dangling = std::string(folder) + "/dangling";
+    ASSERT_EQ(symlink("plain", link.c_str()) | symlink("loop", loop.c_str()) |
+                  symlink((std::string(folder) + "/new").c_str(), dangling.c_str()),
+              0);
+    const std::string loops = "Too many levels of symbolic links", odd = "not a regular file";
+    // The path, openRegularFile's reason, resolveWriteTarget's target or reason.
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {fifo, odd, odd},
+        {folder, odd, odd},
+        {plain + "x", "No such file or directory", plain + "x"},
+        {plain, "", plain},
+        {link, "", std::string(folder) + "/plain"},
+        {dangling, "No such file or directory", std::string(folder) + "/new"},
+        {loop, loops, loops},
+        {"/dev/null", odd, odd}};
+    for (const auto& [path, reason, target] : rows) {
         std::string error;
         std::FILE* f = dfu::openRegularFile(path.c_str(), error);
         EXPECT_EQ(f != nullptr, reason.empty()) << path;
         EXPECT_EQ(error, reason) << path;
         if (f)
             std::fclose(f);
+        std::string why;
+        const std::string resolved = dfu::resolveWriteTarget(path, why);
+        EXPECT_EQ(resolved.empty() ? why : resolved, target) << path;
     }
-    std::remove(fifo.c_str());
-    std::remove(plain.c_str());
+    for (const std::string& made : {fifo, plain, link, loop, dangling})
+        std::remove(made.c_str());
     rmdir(folder);
 }
 
