@@ -26,6 +26,7 @@ const QString kScenario = QStringLiteral("scenario");
 const QString kAppearAfter = QStringLiteral("appear-after");
 const QString kBusRoot = QStringLiteral("bus-root");
 const QString kRecord = QStringLiteral("record");
+const QString kSerialNumbers = QStringLiteral("serial-numbers");
 
 struct Plugged {
     std::mutex mutex;
@@ -73,14 +74,16 @@ QString scenarioNames() {
     return names.join(QStringLiteral(", "));
 }
 
-void plugIn(const QStringList& names) {
+void plugIn(const QStringList& names, const QStringList& serialNumbers) {
     Plugged& p = plugged();
     std::lock_guard<std::mutex> lock(p.mutex);
     for (int i = 0; i < names.size(); ++i) {
+        const std::wstring serial =
+            i < serialNumbers.size() ? serialNumbers[i].toStdWString() : serialNumberOf(i);
         if (sim::DeviceModel* model =
-                demo::plugInScenario(names[i].toStdString(), serialNumberOf(i),
+                demo::plugInScenario(names[i].toStdString(), serial,
                                      p.recordPath.empty() ? demo::kRecordLimit : SIZE_MAX))
-            p.accessories.emplace_back(serialNumberOf(i), model);
+            p.accessories.emplace_back(serial, model);
     }
 }
 
@@ -102,11 +105,18 @@ QList<QCommandLineOption> backendOptions() {
         {kRecord,
          QStringLiteral("Demo: at exit, write every report each accessory received to this file."),
          QStringLiteral("file")},
+        {kSerialNumbers,
+         QStringLiteral("Demo: the accessories' serial numbers, comma-separated, instead of "
+                        "SIM-0001, SIM-0002 and so on."),
+         QStringLiteral("texts")},
     };
 }
 
 bool prepareBackend(const QCommandLineParser& parser, QString& error) {
     const QStringList names = parser.value(kScenario).split(QLatin1Char(','));
+    const QStringList serialNumbers = parser.isSet(kSerialNumbers)
+                                          ? parser.value(kSerialNumbers).split(QLatin1Char(','))
+                                          : QStringList();
     for (const QString& name : names) {
         bool known = false;
         for (const demo::Scenario& s : demo::scenarios())
@@ -125,7 +135,7 @@ bool prepareBackend(const QCommandLineParser& parser, QString& error) {
         std::atexit(writeRecords);
     }
     if (!parser.isSet(kAppearAfter)) {
-        plugIn(names);
+        plugIn(names, serialNumbers);
         return true;
     }
     bool ok = false;
@@ -135,15 +145,18 @@ bool prepareBackend(const QCommandLineParser& parser, QString& error) {
         return false;
     }
     // The bus is thread-safe; the accessories turn up while the program polls.
-    std::thread([names, delayMs] {
+    std::thread([names, serialNumbers, delayMs] {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        plugIn(names);
+        plugIn(names, serialNumbers);
     }).detach();
     return true;
 }
 
 QStringList backendChildArguments(const QCommandLineParser& parser) {
-    return {QLatin1String("--") + kScenario, parser.value(kScenario)};
+    QStringList arguments{QLatin1String("--") + kScenario, parser.value(kScenario)};
+    if (parser.isSet(kSerialNumbers))
+        arguments << QLatin1String("--") + kSerialNumbers << parser.value(kSerialNumbers);
+    return arguments;
 }
 
 } // namespace cli

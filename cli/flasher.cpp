@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <vector>
@@ -206,11 +207,13 @@ int listCommand(Run& run) {
                     .arg(h.usagePage, 4, 16, QLatin1Char('0'))
                     .arg(h.usage, 4, 16, QLatin1Char('0'))
                     .arg(length, 6)
-                    .arg(h.serialNumber.isEmpty() ? QStringLiteral("-") : h.serialNumber, -12)
-                    .arg(h.path);
+                    .arg(h.serialNumber.isEmpty() ? QStringLiteral("-")
+                                                  : escapeControls(h.serialNumber),
+                         -12)
+                    .arg(escapeControls(h.path));
     }
     if (run.out.json()) {
-        std::printf("%s\n", QJsonDocument(array).toJson(QJsonDocument::Compact).constData());
+        std::printf("%s\n", compactJson(QJsonDocument(array)).constData());
         return Success;
     }
     if (rows.isEmpty()) {
@@ -554,7 +557,7 @@ int deviceCommand(Run& run, const QStringList& arguments) {
     if (run.parser.isSet(kWait)) {
         bool ok = false;
         waitSeconds = run.parser.value(kWait).toDouble(&ok);
-        if (!ok || waitSeconds < 0)
+        if (!ok || !std::isfinite(waitSeconds) || waitSeconds < 0)
             return run.fail(
                 {UsageError, 0, QStringLiteral("--wait needs a number of seconds"), QString()});
     }

@@ -1,7 +1,5 @@
 #include "output.h"
 
-#include <QJsonDocument>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -28,6 +26,34 @@ double secondsLeft(int percent, double seconds) {
 }
 
 } // namespace
+
+QString escapeControls(const QString& text) {
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        shown += u < 0x20 || (u >= 0x7F && u < 0xA0)
+                     ? QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'))
+                     : QString(c);
+    }
+    return shown;
+}
+
+QByteArray compactJson(const QJsonDocument& document) {
+    const QByteArray json = document.toJson(QJsonDocument::Compact);
+    QByteArray escaped;
+    for (int i = 0; i < json.size(); ++i) {
+        const uchar c = uchar(json[i]);
+        // In UTF-8, 0xC2 followed by 0x80 to 0x9F is exactly U+0080 to U+009F.
+        const bool c1 = c == 0xC2 && i + 1 < json.size() && uchar(json[i + 1]) < 0xA0;
+        if (c == 0x7F || c1)
+            escaped += QStringLiteral("\\u%1")
+                           .arg(c1 ? uchar(json[++i]) : c, 4, 16, QLatin1Char('0'))
+                           .toLatin1();
+        else
+            escaped += char(c);
+    }
+    return escaped;
+}
 
 QString formatBytes(qint64 bytes) {
     if (bytes < 1024)
@@ -129,7 +155,7 @@ void Output::warn(const QString& line) {
 }
 
 void Output::jsonLine(const QJsonObject& object) {
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    writeOut(compactJson(QJsonDocument(object)) + '\n');
 }
 
 } // namespace cli

@@ -5,6 +5,7 @@
 // standard error in the human modes.
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -44,6 +45,14 @@ private:
     bool m_lineOpen = false;
     QElapsedTimer m_clock;
 };
+
+// Text a device gave (a serial number) as a terminal may show it: control
+// characters, which could move the cursor or rewrite the screen, as "\x1b".
+QString escapeControls(const QString& text);
+// One JSON line. The encoder escapes only the controls below 0x20; DEL and
+// U+0080 to U+009F (C1, which a terminal may take for escape sequences too)
+// are escaped here.
+QByteArray compactJson(const QJsonDocument& document);
 
 // "1.5 MiB", "64.0 KiB", "512 B".
 QString formatBytes(qint64 bytes);

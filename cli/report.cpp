@@ -36,8 +36,8 @@ int Report::fail(const Failure& failure) {
 }
 
 int Report::failEngine(int32_t code, const QString& detail) {
-    const ExitStatus status = interrupted() ? interruptStatus() : statusOfCode(code);
-    return fail({status, code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
+    // A signal never cuts a transfer short: a failure is the device's own.
+    return fail({statusOfCode(code), code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
 }
 
 int Report::failInterrupted(int32_t code) {

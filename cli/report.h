@@ -32,8 +32,8 @@ public:
 
     int succeed(const QString& line);
     int fail(const Failure& failure);
-    // A failed engine call, with the engine's last error text; the
-    // interrupted status once Ctrl+C has been pressed.
+    // A failed engine call, with the engine's last error text and the
+    // code's status, also after Ctrl+C.
     int failEngine(int32_t code, const QString& detail = QString());
     // The engine's last error for code, or plain "Interrupted" (or
     // "Terminated", "Hung up") when the transfer ended well: what an

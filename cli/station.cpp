@@ -30,7 +30,9 @@ struct Child {
     QJsonObject result; // the child's result line, empty when none came
     int status = Success;
 
-    QString label() const { return job.serialNumber.isEmpty() ? job.path : job.serialNumber; }
+    QString label() const {
+        return escapeControls(job.serialNumber.isEmpty() ? job.path : job.serialNumber);
+    }
     QString state() const {
         if (!done)
             return QStringLiteral("%1 %2 %").arg(operation).arg(percent, 3);
@@ -199,8 +201,6 @@ private:
                     status = child->status;
             }
         }
-        if (interrupted())
-            status = interruptStatus();
         m_out.say(QStringLiteral("%1 of %2 accessories succeeded")
                       .arg(m_children.size() - failed)
                       .arg(m_children.size()));

@@ -19,7 +19,8 @@ struct StationJob {
 };
 
 // Runs every job at once and waits for all; returns the exit status of the
-// first job (in order) that failed, 0 when none did, or the interrupted status.
+// first job (in order) that failed, 0 when none did. A signal is passed on to
+// every job, which then reports it as its status unless it failed on its own.
 int runStation(Output& out, const QString& command, const QVector<StationJob>& jobs);
 
 } // namespace cli

@@ -67,6 +67,7 @@ Ran tst_Cli::run(QStringList arguments) {
     for (QString& a : arguments)
         a.replace(QLatin1String("{dir}"), m_dir.path());
     QProcess process;
+    process.setWorkingDirectory(m_dir.path());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (; QRegularExpression("^[A-Z_]+=").match(arguments.value(0)).hasMatch();
          arguments.removeFirst())
@@ -154,6 +155,7 @@ void tst_Cli::initTestCase() {
     QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
     QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
     writeFile("empty.bin", {});
+    writeFile("-dash.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
     for (const auto& [name, vendor, product] :
          {std::tuple{"foreign.dfu", 0x1234, 0xFFFE}, std::tuple{"wildcard.dfu", 0xFFFF, 0xFFFF}}) {
         std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
@@ -200,6 +202,10 @@ void tst_Cli::commandLines_data() {
         {R"j([{"accessory":true,"featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
          R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
+    row("list escapes what a device sends", "list --serial-numbers A\x1b[2J\x9b", 0,
+        {"A\\x1b[2J\\x9b"});
+    row("list json escapes it too", "list --json --serial-numbers A\x1b[2J\x9b", 0,
+        {"A\\u001b[2J\\u009b"});
     row("list nothing", "list --scenario no-accessory", 0, {"No HID interfaces found."});
     row("check", "check {dir}/small.dfu", 0,
         {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
@@ -280,6 +286,8 @@ void tst_Cli::commandLines_data() {
     row("reset", "reset", 0, {"Reset"});
     row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
         {"Waiting up to 20 s for the accessory...", "Reset"});
+    row("wait: not a number", "reset --wait nan", 2, {"--wait needs a number of seconds"});
+    row("wait: for ever", "reset --wait inf", 2, {"--wait needs a number of seconds"});
     row("wait: never appears", "reset --scenario no-accessory --wait 1", 3,
         {"Waiting up to 1 s", "(code -2): no accessory found"});
     row("serial picks the second", "reset --json --scenario healthy,healthy --serial SIM-0002", 0,
@@ -303,6 +311,8 @@ void tst_Cli::commandLines_data() {
          R"j({"accessories":3,"command":"upgrade","event":"summary","failed":1,"status":5})j"});
     row("all verify", "verify --all --scenario healthy,healthy {dir}/stored.dfu", 0,
         {"2 of 2 accessories succeeded"});
+    row("all: a file after --", "upgrade --all --no-reset -- -dash.dfu", 0,
+        {"1 of 1 accessories succeeded"});
     row("all: a name that is not UTF-8", "upgrade --all --no-reset {dir}/caf\\0351.dfu", 0,
         {"1 of 1 accessories succeeded"});
 }
@@ -358,6 +368,11 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
                                    "\n")
                                .arg(status)
                                .arg(text)};
+    QTest::newRow("--all after Ctrl+C: a write failed on its own")
+        << SIGINT << "upgrade --all --json --scenario healthy,write-fails {dir}/full.dfu" << 130
+        << QStringList{R"j("serial":"SIM-0001","status":130,"text":"Interrupted"})j",
+                       R"j("serial":"SIM-0002","status":5,)j",
+                       R"j("event":"summary","failed":2,"status":130})j"};
     QTest::newRow("standard output closed") << SIGPIPE << one << 0 << QStringList{};
     QTest::newRow("--all passes SIGTERM on")
         << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
