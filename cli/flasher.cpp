@@ -296,6 +296,9 @@ int packCommand(Run& run, const QStringList& arguments) {
                 {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
         generated = dfu::makeImage(length);
         image.reset(::fmemopen(generated.data(), generated.size(), "rb"));
+        if (!image)
+            return run.fail({FileInvalid, CHidDfuErrorState::OutOfMemory,
+                             codeText(CHidDfuErrorState::OutOfMemory), QString()});
     } else {
         Failure failure;
         image = openFile(arguments.value(0), failure);
