@@ -44,8 +44,13 @@ tavrin_install_deps() {
   if [ "${1:-}" = test ]; then
     packages+=("${TAVRIN_TEST_PACKAGES[@]}")
   fi
+  tavrin_install_packages "${packages[@]}"
+}
+
+# tavrin_install_packages PACKAGE...: installs those of them that are missing.
+tavrin_install_packages() {
   local missing
-  mapfile -t missing < <(tavrin_missing_packages "${packages[@]}")
+  mapfile -t missing < <(tavrin_missing_packages "$@")
   if [ ${#missing[@]} -eq 0 ]; then
     return 0
   fi
