@@ -17,13 +17,9 @@
 
 namespace {
 
-// The accessory; usage 0 and usage page 0 let the engine accept any.
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
+// Usage 0 and usage page 0 let the engine accept any.
 constexpr uint16_t kAnyUsage = 0;
 constexpr uint16_t kAnyUsagePage = 0;
-// What the engine's progress query answers when no operation runs.
-constexpr uint8 kNothingRunning = 100;
 
 const char kTextCopyFile[] = "/Resources/text_copy.json";
 const char kChangelogFile[] = "/Resources/changelog.html";
@@ -74,7 +70,7 @@ installator::~installator() {
 }
 
 int installator::connect() {
-    const int32 code = hidDfuConnect(kVendorId, kProductId, kAnyUsage, kAnyUsagePage);
+    const int32 code = hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, kAnyUsage, kAnyUsagePage);
     if (code == 0)
         qInfo() << "Connection established";
     else
@@ -147,7 +143,7 @@ void installator::restartAndDisconnect(int status) {
         // as already connected. Not restarted: it holds no new firmware. A
         // result that arrives while another operation runs leaves that one
         // its device (and the last error text its own).
-        if (hidDfuGetProgress() == kNothingRunning)
+        if (hidDfuGetProgress() == kHidDfuNothingRunning)
             disconnect();
         return;
     }

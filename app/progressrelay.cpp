@@ -7,9 +7,6 @@
 
 namespace {
 
-// What the engine's progress query answers when no operation runs; a
-// running operation stays below it.
-constexpr uint8 kNothingRunning = 100;
 constexpr unsigned long kPollIntervalMs = 100;
 
 } // namespace
@@ -18,7 +15,7 @@ void Progress::reportProgress() {
     // No sleep before the first query: an operation that is already over is
     // reported at once.
     uint8 progress = hidDfuGetProgress();
-    while (progress != kNothingRunning) {
+    while (progress != kHidDfuNothingRunning) {
         qInfo() << "\r" << int(progress) << "% completed" << Qt::flush;
         emit progressChanged(progress);
         QThread::msleep(kPollIntervalMs);

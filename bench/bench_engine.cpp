@@ -138,7 +138,7 @@ void transfer(const std::string& dir, uint16_t reportLength) {
     config.featureReportLength = reportLength;
     config.storedImage = image;
     sim::Bus::addAccessory(config);
-    if (hidDfuConnect(0x0A12, 0xFFFE, 0, 0) != 0) {
+    if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != 0) {
         std::printf("connect failed: %s\n", hidDfuGetLastError());
         return;
     }
@@ -180,7 +180,7 @@ int pacing(const std::string& dir, unsigned kibibytes, unsigned rounds) {
     for (unsigned round = 0; round < rounds && ok; ++round) {
         sim::Bus::reset();
         const sim::DeviceModel& device = sim::Bus::addAccessory(demo::accessoryConfig());
-        if (hidDfuConnect(0x0A12, 0xFFFE, 0, 0) != 0)
+        if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != 0)
             return 1;
         auto start = Clock::now();
         hidDfuUpgrade(firmware.c_str());

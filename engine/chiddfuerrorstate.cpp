@@ -1,33 +1,39 @@
 #include "chiddfuerrorstate.h"
 
-CHidDfuErrorState::CHidDfuErrorState() {
-    m_table.emplace(Success, "");
-    m_table.emplace(InvalidSequence, "Invalid sequence (hidDfuConnect must be called first)");
-    m_table.emplace(FailedToConnect, "Failed to connect to device");
-    m_table.emplace(FailedToOpenFile, "Failed to open file");
-    m_table.emplace(FailedToWriteFile, "Failed to write to file");
-    m_table.emplace(InvalidFileFormat, "File format is invalid");
-    m_table.emplace(InvalidFileCrc, "File CRC is incorrect");
-    m_table.emplace(FileReadFailed, "File read failed");
-    m_table.emplace(UpgradeFailed, "Upgrade failed");
-    m_table.emplace(ResetFailed, "Device reset failed");
-    m_table.emplace(OutOfMemory, "Out of memory");
-    m_table.emplace(InvalidParameter, "Invalid parameter");
-    m_table.emplace(DriverOperationFailed, "Driver operation failed");
-    m_table.emplace(OperationFailedToStart, "Operation failed to start");
-    m_table.emplace(Busy, "Busy, operation in progress");
-    m_table.emplace(FailedToClearStatus, "Failed to clear device status");
-    m_table.emplace(FirmwareCorrupt, "Device firmware is corrupt");
-    m_table.emplace(TimedOut, "Operation took too long");
-    m_table.emplace(UnknownError, "Unknown error");
+const std::map<int32, std::string>& CHidDfuErrorState::table() {
+    static const std::map<int32, std::string> texts{
+        {Success, ""},
+        {InvalidSequence, "Invalid sequence (hidDfuConnect must be called first)"},
+        {FailedToConnect, "Failed to connect to device"},
+        {FailedToOpenFile, "Failed to open file"},
+        {FailedToWriteFile, "Failed to write to file"},
+        {InvalidFileFormat, "File format is invalid"},
+        {InvalidFileCrc, "File CRC is incorrect"},
+        {FileReadFailed, "File read failed"},
+        {UpgradeFailed, "Upgrade failed"},
+        {ResetFailed, "Device reset failed"},
+        {OutOfMemory, "Out of memory"},
+        {InvalidParameter, "Invalid parameter"},
+        {DriverOperationFailed, "Driver operation failed"},
+        {OperationFailedToStart, "Operation failed to start"},
+        {Busy, "Busy, operation in progress"},
+        {FailedToClearStatus, "Failed to clear device status"},
+        {FirmwareCorrupt, "Device firmware is corrupt"},
+        {TimedOut, "Operation took too long"},
+        {UnknownError, "Unknown error"},
+    };
+    return texts;
 }
 
+const char* hidDfuResultText(int32 code) {
+    const auto row = CHidDfuErrorState::table().find(code);
+    return row != CHidDfuErrorState::table().end() ? row->second.c_str() : "Unknown error code";
+}
+
+CHidDfuErrorState::CHidDfuErrorState() = default;
+
 int32 CHidDfuErrorState::setCode(int32 code) {
-    m_code = code;
-    m_text.clear();
-    const auto row = m_table.find(code);
-    m_text = row != m_table.end() ? row->second : std::string("Unknown error code");
-    return code;
+    return setCodeAndText(code, hidDfuResultText(code));
 }
 
 int32 CHidDfuErrorState::setCodeAndText(int32 code, const std::string& text) {

@@ -1,30 +1,76 @@
 #pragma once
-// Call interface of the firmware update engine. Every function applies one
-// operation to the process's single engine instance and returns 0 or a
-// negative result code (see CHidDfuErrorState for the table of codes).
+// The engine's contract: the call interface of the firmware update engine,
+// its result codes with their texts, and the accessory it serves. Every
+// operation applies to the process's single engine instance. Each function
+// that can fail returns 0 or a negative result code and then records the last
+// error (the code's table text, or a more specific text of the failing step);
+// a call that succeeds leaves the last error as it was.
 
 #include <cstdint>
 
 typedef uint8_t uint8;
 typedef int32_t int32;
 
+// The accessory: what the wizard connects to and the flasher lists.
+constexpr uint16_t kHidDfuVendorId = 0x0A12;
+constexpr uint16_t kHidDfuProductId = 0xFFFE;
+
+// What hidDfuGetProgress answers when no operation runs.
+constexpr uint8 kHidDfuNothingRunning = 100;
+
+// Result codes: 0 for success, a negative code for a failure. The same
+// numbers come back from the calls below, through the controller and the
+// wizard's error page, and as the flasher's "code".
+struct HidDfuResult {
+    enum Code : int32 {
+        Success = 0,
+        InvalidSequence = -1,
+        FailedToConnect = -2,
+        FailedToOpenFile = -3,
+        FailedToWriteFile = -4,
+        InvalidFileFormat = -5,
+        InvalidFileCrc = -6,
+        FileReadFailed = -7,
+        UpgradeFailed = -8,
+        ResetFailed = -9,
+        OutOfMemory = -10,
+        InvalidParameter = -11,
+        DriverOperationFailed = -12,
+        OperationFailedToStart = -13,
+        Busy = -14,
+        FailedToClearStatus = -15,
+        FirmwareCorrupt = -16,
+        TimedOut = -17,
+        UnknownError = -20,
+    };
+};
+
+// The table text of code ("" for 0), or "Unknown error code" for a code the
+// table lacks. Sets nothing; the pointer stays valid for the process's life.
+const char* hidDfuResultText(int32 code);
+
 // Opens the first HID interface that matches; usage and usagePage 0 match any.
-// Returns -2 when nothing matched or a device is already open.
+// Returns -2 when nothing matched, the match is in use by another program
+// (the text names it where it can) or a device is already open. Sets the
+// last error on failure.
 int32 hidDfuConnect(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage);
 // As hidDfuConnect, for the interface enumerated under path only, so that one
 // of several accessories can be chosen. -11 for a null or empty path.
 int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path);
 // Feature report length in bytes, report ID included, of the HID interface at
 // path, found the way a connect finds it; 0 when it cannot be had. Needs no
-// connection and changes no engine state.
+// connection, changes no engine state and sets no last error.
 uint16_t hidDfuFeatureReportLength(const char* path);
-// Closes the open device; 0 also when none was open, -14 while an operation runs.
+// Closes the open device; 0 also when none was open, -14 while an operation
+// runs (last error set).
 int32 hidDfuDisconnect();
 // Asks the device to restart and closes it; -1 without a device, -14 while an
 // operation runs, -9 when the request cannot be sent (the device stays open).
+// Sets the last error on failure.
 int32 hidDfuReset();
-// Starts reading the device's firmware into a DFU file at path; returns once
-// the worker runs. The outcome arrives through hidDfuGetResult.
+// Starts reading the device's firmware into a DFU file at path; returns 0
+// once the worker runs, or a refusal (-11, -1, -12, -14) with the last error
+// set. The outcome arrives through hidDfuGetResult.
 int32 hidDfuBackup(const char* path);
 // As hidDfuBackup, into memory: a comparison with a file then needs no
 // temporary file that a full or missing folder could refuse. Once the result
@@ -32,19 +78,22 @@ int32 hidDfuBackup(const char* path);
 int32 hidDfuReadBack();
 // The DFU file (image and suffix) that the last hidDfuReadBack made, its
 // byte count in length; null and 0 when it failed. Valid until the next
-// backup, read-back or upgrade starts.
+// backup, read-back or upgrade starts. Sets nothing.
 const uint8_t* hidDfuGetReadBack(uint64_t* length);
-// Starts writing the DFU file at path to the device; returns once the worker
-// runs. The outcome arrives through hidDfuGetResult.
+// Starts writing the DFU file at path to the device; returns 0 once the
+// worker runs, or a refusal (-11, -1, -14) with the last error set. The
+// outcome arrives through hidDfuGetResult.
 int32 hidDfuUpgrade(const char* path);
 // Text of the most recent failure, empty until the first one. The pointer is
 // private to the calling thread and stays valid until that thread calls this
 // function again, whatever the engine does meanwhile.
 const char* hidDfuGetLastError();
-// Percent done of the running operation (0..99), 100 when none runs.
+// Percent done of the running operation (0..99), kHidDfuNothingRunning when
+// none runs. Safe to call from any thread; sets nothing.
 uint8 hidDfuGetProgress();
 // Exit code of the last operation, or -14 while one runs. Once
-// hidDfuGetProgress has answered 100, this answers the ended operation's code
-// and hidDfuGetLastError its last message, without the GUI thread having to
-// run anything first. Safe to call from any thread.
+// hidDfuGetProgress has answered kHidDfuNothingRunning, this answers the ended
+// operation's code and hidDfuGetLastError its last message, without the GUI
+// thread having to run anything first. Safe to call from any thread; sets
+// nothing.
 int32 hidDfuGetResult();

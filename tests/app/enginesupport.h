@@ -1,8 +1,9 @@
 #pragma once
 // Helpers for tests that drive the process's one engine against the
-// simulated accessory.
+// simulated accessory, on top of the engine calls every device test makes.
 
 #include "devicetraffic.h"
+#include "enginecalls.h"
 #include "dfufile.h"
 #include "hiddfu.h"
 #include "simbus.h"
@@ -17,11 +18,6 @@
 namespace enginesupport {
 
 using Bytes = std::vector<uint8_t>;
-
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
-// What the engine's progress query answers when no operation runs.
-constexpr uint8 kNothingRunning = 100;
 
 // Report layout, as the accessory receives it.
 constexpr uint8_t kCommandReportId = 3;
@@ -64,7 +60,7 @@ using traffic::sentReports;
 // Leaves the engine idle and disconnected and the bus empty, as the next
 // test function expects to find them.
 inline void settle() {
-    QTRY_COMPARE_WITH_TIMEOUT(int(hidDfuGetProgress()), int(kNothingRunning), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(hidDfuGetProgress()), int(kHidDfuNothingRunning), 60000);
     // Lets queued relay results of the ended operation arrive now.
     QTest::qWait(150);
     QCOMPARE(hidDfuDisconnect(), 0);

@@ -424,14 +424,14 @@ void tst_installator::destroyDuringUpgrade() {
     QCOMPARE(controller->connect(), 0);
     QCOMPARE(controller->upgrade(), 0);
     QTRY_VERIFY(progressSeen);
-    QCOMPARE(int(hidDfuGetProgress()) < int(kNothingRunning), true);
+    QCOMPARE(int(hidDfuGetProgress()) < int(kHidDfuNothingRunning), true);
     m_log.clear();
 
     // Returns once the transfer has ended: the relay's run cannot be cut
     // short.
     destroying = true;
     delete controller;
-    QCOMPARE(int(hidDfuGetProgress()), int(kNothingRunning));
+    QCOMPARE(int(hidDfuGetProgress()), int(kHidDfuNothingRunning));
     QCOMPARE(hidDfuGetResult(), 0);
     QCOMPARE(device.receivedImage(), dfu::makeImage(kSlowImageLength));
 

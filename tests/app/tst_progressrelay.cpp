@@ -70,7 +70,7 @@ void tst_progressrelay::cleanupTestCase() {
 
 void tst_progressrelay::startSlowUpgrade() {
     sim::Bus::addAccessory(slowAccessory());
-    QCOMPARE(hidDfuConnect(kVendorId, kProductId, 0, 0), 0);
+    QCOMPARE(hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0), 0);
     const QByteArray path = QFile::encodeName(appfolder::path(kFirmwareName));
     QCOMPARE(hidDfuUpgrade(path.constData()), 0);
 }
@@ -144,7 +144,7 @@ void tst_progressrelay::progressInPollingOrder() {
         emitted.append(value.at(0).toInt());
     QCOMPARE(emitted, polled);
     for (int i = 0; i < emitted.size(); ++i) {
-        QVERIFY(emitted.at(i) < int(kNothingRunning));
+        QVERIFY(emitted.at(i) < int(kHidDfuNothingRunning));
         if (i > 0)
             QVERIFY(emitted.at(i) >= emitted.at(i - 1));
     }

@@ -30,8 +30,8 @@ using namespace traffic;
 
 namespace {
 
-constexpr uint16_t kVendor = enginecalls::kVendorId;
-constexpr uint16_t kProduct = enginecalls::kProductId;
+constexpr uint16_t kVendor = kHidDfuVendorId;
+constexpr uint16_t kProduct = kHidDfuProductId;
 
 using enginecalls::connectAccessory;
 
@@ -329,7 +329,7 @@ void tst_Engine::connectPathChoosesOneOfSeveral() {
     const std::string path = interface < 0 ? std::string() : paths[std::size_t(interface)];
 
     QCOMPARE(int(hidDfuFeatureReportLength(path.c_str())), reportLength);
-    QCOMPARE(hidDfuConnectPath(0x0A12, 0xFFFE, path.c_str()), code);
+    QCOMPARE(hidDfuConnectPath(kVendor, kProduct, path.c_str()), code);
     if (code != 0)
         return;
     QCOMPARE(int(hidDfuEngine().reportLength()), reportLength);

@@ -35,8 +35,8 @@ using namespace traffic;
 
 namespace {
 
-constexpr uint16_t kVendor = enginecalls::kVendorId;
-constexpr uint16_t kProduct = enginecalls::kProductId;
+constexpr uint16_t kVendor = kHidDfuVendorId;
+constexpr uint16_t kProduct = kHidDfuProductId;
 constexpr uint16_t kVendorUsagePage = 0xFF00;
 constexpr uint16_t kReportLength = 64;
 constexpr uint32_t kPollTimeoutMs = 10;

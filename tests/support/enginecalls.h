@@ -8,11 +8,8 @@
 
 namespace enginecalls {
 
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
-
 inline int32 connectAccessory() {
-    return hidDfuConnect(kVendorId, kProductId, 0, 0);
+    return hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0);
 }
 
 // Waits, as the progress relay does, until no operation runs; false when
@@ -20,7 +17,7 @@ inline int32 connectAccessory() {
 inline bool waitUntilIdle(int timeoutMs) {
     QElapsedTimer t;
     t.start();
-    while (hidDfuGetProgress() != 100) {
+    while (hidDfuGetProgress() != kHidDfuNothingRunning) {
         if (t.elapsed() > timeoutMs)
             return false;
         QThread::msleep(1);
