@@ -17,7 +17,7 @@ struct CheckResult;
 // Runs one backup or upgrade on the engine's worker thread. Everything it
 // needs is copied in at construction; everything it learns leaves through its
 // signals. It uses the engine's device handle but never closes it.
-class AsyncWorker : public QObject, public CHidDfuBase {
+class AsyncWorker : public QObject {
     Q_OBJECT
 
 public:

@@ -14,9 +14,6 @@
 struct hid_device_;
 typedef struct hid_device_ hid_device;
 
-// Plain base shared by the engine and its workers; carries no state.
-class CHidDfuBase {};
-
 // The firmware update engine. One instance serves the process (see
 // hidDfuEngine()); the free functions of hiddfu.h call it. Connect,
 // disconnect, reset and the starts run on the caller's (GUI) thread; backup
@@ -29,7 +26,7 @@ class CHidDfuBase {};
 // the last of them, is what ends "running": a caller that sees "not running"
 // sees the operation's final code and text, whether or not the GUI thread's
 // event loop runs, and no query can slip in between.
-class CHidDfuEngine : public QObject, public CHidDfuBase {
+class CHidDfuEngine : public QObject {
     Q_OBJECT
 
 public:

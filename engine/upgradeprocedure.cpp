@@ -1,0 +1,185 @@
+// The upgrade: the checked image, block by block, with the device's status
+// read between blocks.
+#include "asyncworker.h"
+
+#include "chiddfuerrorstate.h"
+#include "dfufile.h"
+#include "hidreports.h"
+#include "workerhelpers.h"
+#include "workersleep.h"
+
+#include <hidapi/hidapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+using namespace hidreport;
+using Code = CHidDfuErrorState::Code;
+using worker::progressOf;
+using worker::quoted;
+
+namespace {
+
+// An accessory of this kind holds a few MiB at most. The whole file is kept in
+// memory for the write, so that what is sent is exactly what was checked,
+// whatever happens to the file meanwhile.
+constexpr uint64_t kMaxFirmwareFileBytes = 16u << 20;
+
+// The whole write may take ten times what the device's own pace (the poll
+// timeout of its first status, once per report) adds up to, and at least a
+// minute: a device that keeps asking for long waits must not hold the worker,
+// and the window, for hours.
+constexpr int64_t kDeadlineFactor = 10;
+constexpr std::chrono::milliseconds kShortestDeadline{60000};
+
+bool isReadyState(uint8 state) {
+    return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
+}
+
+} // namespace
+
+int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
+    // Every wait is measured from this moment on a monotonic clock.
+    const auto start = workerNow();
+    const auto pollDeadline = [&] { return start + std::chrono::milliseconds(pollTimeout); };
+    const int passes = sleepFirst ? 1 : 2;
+    if (sleepFirst) {
+        if (int32 late = CheckDeadline(pollDeadline()))
+            return late;
+        workerSleepUntil(pollDeadline());
+    }
+
+    int32 result = Code::Busy;
+    uint8 status = 0;
+    for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
+        uint8 state = 0;
+        // A failed read is retried at once until the device's poll timeout
+        // has passed; GetStatus has reported each failure.
+        for (int32 read; (read = GetStatus(status, state)) != 0;) {
+            if (read != Code::DriverOperationFailed || sleepFirst || workerNow() >= pollDeadline())
+                return read;
+        }
+        if (!deadlineSet) {
+            deadlineSet = true;
+            deadline =
+                startTime + std::max<std::chrono::milliseconds>(
+                                kShortestDeadline,
+                                std::chrono::milliseconds(kDeadlineFactor * int64_t(pollTimeout) *
+                                                          int64_t(reportsToSend)));
+        }
+        if (status == kStatusErrFirmware) {
+            emit setDefaultMessage(Code::FirmwareCorrupt);
+            return Code::FirmwareCorrupt;
+        }
+        if (status != kStatusOk)
+            break;
+        if (isReadyState(state))
+            return 0;
+        if (state != kStateDfuDnBusy || pass == passes)
+            break;
+        if (int32 late = CheckDeadline(pollDeadline()))
+            return late;
+        workerSleepUntil(pollDeadline());
+        emit setDefaultMessage(Code::Busy);
+    }
+    return ReportMessage(Code::UpgradeFailed, "Upgrade failed (DFU status code = " +
+                                                  std::to_string(unsigned(status)) + ")");
+}
+
+int32 AsyncWorker::CheckDeadline(std::chrono::steady_clock::time_point until) {
+    if (!deadlineSet || until <= deadline)
+        return 0;
+    const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(deadline - startTime);
+    return ReportMessage(Code::TimedOut, "Device did not complete the write within " +
+                                             std::to_string(allowed.count()) +
+                                             " s, the time allowed for " +
+                                             std::to_string(imageLength) + " bytes");
+}
+
+int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
+    std::fill(report, report + featureReportLength, uint8_t(0));
+    report[0] = kDataId;
+    report[kDownloadRequest] = kDfuDnload;
+    dfu::putLe16(report + kDownloadBlockNumber, blockNumber);
+    if (hid_send_feature_report(deviceHandle, report, size_t(featureReportLength)) == -1)
+        return ReportMessage(Code::DriverOperationFailed,
+                             "Write to device failed attempting to complete upgrade");
+    return WaitForStatus(true);
+}
+
+void AsyncWorker::DoUpgrade() {
+    emit progressChanged(0);
+
+    std::string why;
+    std::FILE* file = dfu::openRegularFile(fileName.c_str(), why);
+    if (!file) {
+        // A FIFO or device node would block the worker, and with it the
+        // program's exit, until something writes to it.
+        const bool special = why == dfu::kNotRegularFile;
+        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
+                                                         (special ? ": " + why : std::string())));
+        return;
+    }
+
+    std::vector<uint8_t> bytes;
+    int32 result = ReportCheck(dfu::readWholeFile(file, kMaxFirmwareFileBytes, bytes));
+    std::fclose(file);
+    if (result == 0)
+        result = ReportCheck(dfu::checkBytes(bytes));
+    const int64_t capacity = int64_t(featureReportLength) - int64_t(kDataHeaderLength);
+    if (result == 0 && capacity <= 0)
+        result = ReportMessage(Code::InvalidFileFormat, "File format is invalid, no payload found");
+    if (result != 0) {
+        finish(result);
+        return;
+    }
+    finish(SendImage(bytes, capacity));
+}
+
+int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity) {
+    // The image length comes from the checked bytes rather than from the
+    // first report, whose data area may be too small to hold it. Each report
+    // carries the next capacity bytes of the file; past its end, zeros.
+    const int64_t total = int64_t(dfu::le32(bytes.data() + dfu::kImageLengthOffset));
+    std::vector<uint8_t> report(std::size_t(featureReportLength), 0);
+    uint8_t* const data = report.data() + kDataHeaderLength;
+    std::size_t offset = 0;
+    auto takePiece = [&]() {
+        std::fill(report.begin(), report.end(), uint8_t(0));
+        const std::size_t n =
+            std::min(std::size_t(capacity), bytes.size() - std::min(offset, bytes.size()));
+        std::copy_n(bytes.begin() + long(offset), n, data);
+        offset += std::size_t(capacity);
+    };
+
+    int64_t remaining = total;
+    uint16_t blockNumber = 0;
+    imageLength = uint64_t(total);
+    reportsToSend = (total + capacity - 1) / capacity + 1;
+    startTime = workerNow();
+    takePiece();
+    int32 result = WaitForStatus(false);
+    if (result == Code::FirmwareCorrupt) {
+        result = ClearStatus();
+        if (result == 0)
+            result = WaitForStatus(false);
+    }
+    if (result == 0)
+        result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+    while (result == 0 && remaining > 0) {
+        result = WaitForStatus(false);
+        if (result == 0)
+            result = CheckDeadline(workerNow());
+        if (result != 0)
+            break;
+        emit progressChanged(progressOf(double(remaining), double(total)));
+        takePiece();
+        result = DownloadBlock(int32(capacity), report.data(), remaining, blockNumber);
+    }
+    if (result == 0)
+        result = WaitForStatus(false);
+    if (result == 0)
+        result = CompleteUpgrade(report.data(), blockNumber);
+    return result;
+}
