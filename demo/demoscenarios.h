@@ -18,6 +18,9 @@ namespace demo {
 struct Scenario {
     const char* name;
     const char* description;
+    // What the accessory does differently from the healthy demo accessory;
+    // null for a scenario that plugs in nothing.
+    void (*configure)(sim::AccessoryConfig& config);
 };
 
 // Every scenario, the default first.

@@ -20,14 +20,37 @@ constexpr int kBlocksAt60Percent = int(kFirmwareImageLength / kBlockCapacity * 3
 constexpr int kFullSpeedReportDelayUs = 2000;
 constexpr uint32_t kFullSpeedPollTimeoutMs = 20;
 
+void strikeAfter(sim::AccessoryConfig& config, sim::LateFault fault, int blocks) {
+    config.lateFault = fault;
+    config.lateFaultAfterBlocks = blocks;
+}
+
 const std::vector<Scenario> kScenarios = {
-    {"healthy", "an accessory that takes the update (the default)"},
-    {"no-accessory", "nothing plugged in: the connection fails"},
-    {"unplugged", "the accessory is unplugged at about 40 % of the update"},
-    {"write-fails", "the accessory reports a failed write at about 60 % of the update"},
-    {"busy", "the accessory stays busy at about 40 % of the update"},
-    {"full-speed", "a slow full-speed accessory with real timing (about half a minute)"},
+    {"healthy", "an accessory that takes the update (the default)", [](sim::AccessoryConfig&) {}},
+    {"no-accessory", "nothing plugged in: the connection fails", nullptr},
+    {"unplugged", "the accessory is unplugged at about 40 % of the update",
+     [](sim::AccessoryConfig& c) { strikeAfter(c, sim::LateFault::Unplug, kBlocksAt40Percent); }},
+    {"write-fails", "the accessory reports a failed write at about 60 % of the update",
+     [](sim::AccessoryConfig& c) {
+         strikeAfter(c, sim::LateFault::WriteError, kBlocksAt60Percent);
+     }},
+    {"busy", "the accessory stays busy at about 40 % of the update",
+     [](sim::AccessoryConfig& c) {
+         strikeAfter(c, sim::LateFault::StaysBusy, kBlocksAt40Percent);
+     }},
+    {"full-speed", "a slow full-speed accessory with real timing (about half a minute)",
+     [](sim::AccessoryConfig& c) {
+         c.reportDelayUs = kFullSpeedReportDelayUs;
+         c.pollTimeoutMs = kFullSpeedPollTimeoutMs;
+     }},
 };
+
+const Scenario* find(const std::string& name) {
+    for (const Scenario& s : kScenarios)
+        if (name == s.name)
+            return &s;
+    return nullptr;
+}
 
 } // namespace
 
@@ -36,31 +59,20 @@ const std::vector<Scenario>& scenarios() {
 }
 
 bool plugInScenario(const std::string& name) {
-    return name == "no-accessory" || plugInScenario(name, *accessoryConfig().serialNumber);
+    const Scenario* scenario = find(name);
+    return scenario &&
+           (!scenario->configure || plugInScenario(name, *accessoryConfig().serialNumber));
 }
 
 sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
                                  std::size_t recordLimit) {
-    if (name == "no-accessory")
+    const Scenario* scenario = find(name);
+    if (!scenario || !scenario->configure)
         return nullptr;
     sim::AccessoryConfig config = accessoryConfig();
     config.serialNumber = serialNumber;
     config.recordLimit = recordLimit;
-    if (name == "unplugged") {
-        config.lateFault = sim::LateFault::Unplug;
-        config.lateFaultAfterBlocks = kBlocksAt40Percent;
-    } else if (name == "write-fails") {
-        config.lateFault = sim::LateFault::WriteError;
-        config.lateFaultAfterBlocks = kBlocksAt60Percent;
-    } else if (name == "busy") {
-        config.lateFault = sim::LateFault::StaysBusy;
-        config.lateFaultAfterBlocks = kBlocksAt40Percent;
-    } else if (name == "full-speed") {
-        config.reportDelayUs = kFullSpeedReportDelayUs;
-        config.pollTimeoutMs = kFullSpeedPollTimeoutMs;
-    } else if (name != "healthy") {
-        return nullptr;
-    }
+    scenario->configure(config);
     return &sim::Bus::addAccessory(config);
 }
 
