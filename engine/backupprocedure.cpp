@@ -5,6 +5,7 @@
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
 #include "hidreports.h"
+#include "platform.h"
 #include "workerhelpers.h"
 
 #include <QDebug>
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,12 +27,9 @@ void AsyncWorker::DoBackup() {
     // A read-back (no file name) is kept in memory: a comparison after a good
     // write must not fail for want of room in a temporary folder.
     if (fileName.empty()) {
-        const int descriptor = ::memfd_create("read-back", MFD_CLOEXEC);
-        std::FILE* memory = descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b");
+        std::string why;
+        std::FILE* memory = platform::memoryFile(why);
         if (!memory) {
-            const std::string why = std::strerror(errno);
-            if (descriptor >= 0)
-                ::close(descriptor);
             emit readBack({});
             finish(
                 ReportMessage(Code::OutOfMemory, "Out of memory for the read-back (" + why + ")"));

@@ -1,23 +1,12 @@
 #include "chiddfuengine.h"
 
 #include "hidreports.h"
-#include "reportdescriptor.h"
+#include "platform.h"
 
 #include <QDebug>
 #include <QString>
 
 #include <hidapi/hidapi.h>
-#include <unistd.h>
-
-#if HID_API_VERSION_MAJOR > 0 || HID_API_VERSION_MINOR >= 14
-#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
-#elif defined(__GNUC__)
-// Declared weak, so that a program linked with an older hidapi still loads:
-// the address is null unless the linked library defines the call.
-extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, size_t buf_size)
-    __attribute__((weak));
-#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -29,64 +18,6 @@ namespace {
 
 QByteArray wideText(const wchar_t* text) {
     return text ? QString::fromWCharArray(text).toUtf8() : QByteArray();
-}
-
-using DescriptorCall = int (*)(hid_device*, unsigned char*, size_t);
-
-DescriptorCall descriptorCall() {
-#ifdef TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL
-    return &hid_get_report_descriptor;
-#else
-    return nullptr;
-#endif
-}
-
-// Longest report descriptor a HID device may have (the kernel's and hidapi's
-// limit).
-constexpr size_t kMaxReportDescriptorSize = 4096;
-
-// hidapi 0.14 and later read the descriptor on every backend (hidraw, libusb,
-// Windows, macOS). Older ones lack the call (Debian 12 ships 0.13), and a
-// library may decline it; the caller then falls back to sysfs.
-bool descriptorFromHidapi(hid_device* device, std::vector<uint8_t>& out) {
-    const DescriptorCall call = descriptorCall();
-    if (!device || !call)
-        return false;
-    out.resize(kMaxReportDescriptorSize);
-    const int length = call(device, out.data(), out.size());
-    out.resize(length > 0 ? size_t(length) : 0);
-    return length > 0;
-}
-
-// Byte length of the interface's longest feature report, report ID included,
-// read from its report descriptor; 0 when the descriptor cannot be had.
-uint16_t featureReportLengthOf(hid_device* device, const char* path) {
-    std::vector<uint8_t> descriptor;
-    std::string error;
-    if (!descriptorFromHidapi(device, descriptor) &&
-        !hiddescriptor::readDescriptor(path ? path : "", descriptor, error)) {
-        qWarning() << "Cannot read the report descriptor of" << (path ? path : "") << ":"
-                   << error.c_str();
-        return 0;
-    }
-    const auto parsed = hiddescriptor::longestFeatureReport(descriptor.data(), descriptor.size());
-    if (!parsed.ok) {
-        qWarning() << "Invalid report descriptor of" << (path ? path : "") << ":"
-                   << parsed.error.c_str();
-        return 0;
-    }
-    return uint16_t(
-        std::min(parsed.featureReportLength, int(std::numeric_limits<uint16_t>::max())));
-}
-
-// Most often the node exists but belongs to root: say so, and how to fix it.
-void warnOpenFailed(const char* path, int error) {
-    if (error == 0 && path && ::access(path, R_OK | W_OK) != 0)
-        error = errno;
-    const char* reason = error ? std::strerror(error) : "reason unknown";
-    qWarning() << "Cannot open" << (path ? path : "") << ":" << reason
-               << "- to reach the accessory without root, install the udev rule"
-               << "70-tavrin-accessory.rules (see README)";
 }
 
 } // namespace
@@ -148,10 +79,10 @@ int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_
         errno = 0;
         deviceHandle = hid_open_path(d->path);
         if (!deviceHandle) {
-            warnOpenFailed(d->path, errno);
+            platform::warnOpenFailed(d->path, errno);
             deviceLock.unlock();
         }
-        featureReportLength = featureReportLengthOf(deviceHandle, d->path);
+        featureReportLength = platform::featureReportLength(deviceHandle, d->path);
         break;
     }
     hid_free_enumeration(devices);
@@ -284,7 +215,7 @@ uint16_t hidDfuFeatureReportLength(const char* path) {
     // Opened only for the descriptor call; an interface this user may not
     // open still has its sysfs route.
     hid_device* device = hid_open_path(path);
-    const uint16_t length = featureReportLengthOf(device, path);
+    const uint16_t length = platform::featureReportLength(device, path);
     if (device)
         hid_close(device);
     return length;

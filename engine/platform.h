@@ -1,0 +1,28 @@
+#pragma once
+// What the engine needs of the operating system, one source file per
+// platform (platform_linux.cpp); the procedures call only these.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+namespace platform {
+
+// Byte length of the interface's longest feature report, report ID included,
+// read from its report descriptor; 0, with a warning in the message log, when
+// it cannot be had. device may be null (not opened): the route that needs no
+// open handle is tried alone.
+uint16_t featureReportLength(hid_device* device, const char* path);
+
+// Logs why the node at path could not be opened (error, or the system's
+// answer for it when 0) and what the person can do about it.
+void warnOpenFailed(const char* path, int error);
+
+// A file that lives in memory only, open for reading and writing; null with
+// the system's reason in error.
+std::FILE* memoryFile(std::string& error);
+
+} // namespace platform
