@@ -14,8 +14,9 @@ TAVRIN_RUN_PACKAGES=(
 TAVRIN_TEST_PACKAGES=(
   qml-module-qttest googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
-  # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes.
-  clang libclang-rt-14-dev
+  # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes;
+  # the format check.
+  clang libclang-rt-14-dev clang-format git
   # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
   # The session inhibitor against logind's mock.

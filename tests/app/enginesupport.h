@@ -3,8 +3,8 @@
 // simulated accessory, on top of the engine calls every device test makes.
 
 #include "devicetraffic.h"
-#include "enginecalls.h"
 #include "dfufile.h"
+#include "enginecalls.h"
 #include "hiddfu.h"
 #include "simbus.h"
 

@@ -271,7 +271,8 @@ void tst_wizard::init() {
 void tst_wizard::cleanup() {
     // The engine is left idle and disconnected, as the next function expects
     // it; the relay's last result reaches the scene before it goes.
-    QTRY_COMPARE_WITH_TIMEOUT(int(hidDfuGetProgress()), int(kHidDfuNothingRunning), kUpgradeTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(int(hidDfuGetProgress()), int(kHidDfuNothingRunning),
+                              kUpgradeTimeoutMs);
     QTest::qWait(kRelayIntervalMs);
     m_controller = nullptr;
     m_window = nullptr;
@@ -490,7 +491,8 @@ void tst_wizard::upgradeToSuccess() {
     QStringList progressLines;
     for (const QList<QVariant>& emission : progress) {
         const int value = emission.at(0).toInt();
-        QVERIFY2(value >= 0 && value < int(kHidDfuNothingRunning), qPrintable(QString::number(value)));
+        QVERIFY2(value >= 0 && value < int(kHidDfuNothingRunning),
+                 qPrintable(QString::number(value)));
         values << QString::number(value);
         progressLines << debug(QStringLiteral("progress %1%").arg(value));
     }

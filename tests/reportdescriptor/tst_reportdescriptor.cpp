@@ -123,6 +123,8 @@ const LengthRow kLengthRows[] = {
          0xC0,
      },
      21},
+    // The items line by line, as the formatter would not keep them.
+    // clang-format off
     {"LongItemsAreSkipped",
      {
          0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x05,
@@ -133,6 +135,7 @@ const LengthRow kLengthRows[] = {
          0xC0,
      },
      6},
+    // clang-format on
     {"FourByteAndTwoByteData",
      {
          0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1,
