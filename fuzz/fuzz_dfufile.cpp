@@ -1,5 +1,5 @@
-// The DFU file check on any file, compared with a reference check that holds
-// the whole file in memory and computes the CRC bit by bit.
+// The DFU file check on any file, streamed and in memory, compared with a
+// reference check that holds the whole file and computes the CRC bit by bit.
 #include "dfufile.h"
 
 #include <cstdio>
@@ -53,6 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const dfu::CheckResult got = dfu::checkFile(file);
     const dfu::CheckResult want = reference(data, size);
     if (got.code != want.code || got.message != want.message)
+        __builtin_trap();
+    // The in-memory check, which an upgrade uses, gives the same verdict.
+    const dfu::CheckResult held = dfu::checkBytes(std::vector<uint8_t>(data, data + size));
+    if (held.code != want.code || held.message != want.message)
         __builtin_trap();
     if (got.code == 0 && std::ftell(file) != 0)
         __builtin_trap();
