@@ -21,11 +21,6 @@ using worker::quoted;
 
 namespace {
 
-// An accessory of this kind holds a few MiB at most. The whole file is kept in
-// memory for the write, so that what is sent is exactly what was checked,
-// whatever happens to the file meanwhile.
-constexpr uint64_t kMaxFirmwareFileBytes = 16u << 20;
-
 // The whole write may take ten times what the device's own pace (the poll
 // timeout of its first status, once per report) adds up to, and at least a
 // minute: a device that keeps asking for long waits must not hold the worker,
@@ -122,8 +117,10 @@ void AsyncWorker::DoUpgrade() {
         return;
     }
 
+    // The whole file is kept in memory for the write, so that what is sent is
+    // exactly what was checked, whatever happens to the file meanwhile.
     std::vector<uint8_t> bytes;
-    int32 result = ReportCheck(dfu::readWholeFile(file, kMaxFirmwareFileBytes, bytes));
+    int32 result = ReportCheck(dfu::readWholeFile(file, kHidDfuMaxFirmwareFileBytes, bytes));
     std::fclose(file);
     if (result == 0)
         result = ReportCheck(dfu::checkBytes(bytes));
