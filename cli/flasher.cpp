@@ -89,49 +89,21 @@ QCommandLineOption fileBytesOption() {
 }
 const QCommandLineOption kFileBytes = fileBytesOption();
 
+// What a command needs before it runs; each need brings its options.
 enum Needs { kNone = 0, kDevice = 1, kFile = 2, kAllowAll = 4, kBackend = 8 };
+
+class Run;
 
 struct Command {
     const char* name;
     const char* synopsis; // positional arguments
     const char* summary;
+    // Its own options, after those its needs bring.
+    QList<QCommandLineOption> options;
     int needs;
+    // With kDevice, runs once the accessory is open.
+    int (*run)(Run& run, const QStringList& arguments);
 };
-
-const Command kCommands[] = {
-    {"list", "", "List every HID interface; the accessory is marked.", kBackend},
-    {"check", "FILE", "Check a DFU file: suffix, image length and CRC.", kNone},
-    {"pack", "IMAGE OUT", "Wrap a raw firmware image into a DFU file.", kNone},
-    {"upgrade", "FILE", "Write a DFU file to the accessory, then reset it.",
-     kDevice | kFile | kAllowAll | kBackend},
-    {"backup", "FILE", "Read the accessory's firmware into a DFU file.", kDevice | kBackend},
-    {"verify", "FILE", "Read the firmware back and compare it with a DFU file.",
-     kDevice | kFile | kAllowAll | kBackend},
-    {"reset", "", "Restart the accessory.", kDevice | kBackend},
-};
-
-const Command* findCommand(const QString& name) {
-    for (const Command& c : kCommands) {
-        if (name == QLatin1String(c.name))
-            return &c;
-    }
-    return nullptr;
-}
-
-QString generalHelp(const QString& program) {
-    QString text = QStringLiteral("Usage: %1 COMMAND [options] [arguments]\n"
-                                  "Firmware tool for the TAVRIN accessory (USB %2:%3).\n\n"
-                                  "Commands:\n")
-                       .arg(program)
-                       .arg(kVendorId, 4, 16, QLatin1Char('0'))
-                       .arg(kProductId, 4, 16, QLatin1Char('0'));
-    for (const Command& c : kCommands)
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(c.summary);
-    text += QStringLiteral("\n'%1 COMMAND --help' shows a command's options; --version the "
-                           "version.\n\n")
-                .arg(program);
-    return text + QLatin1String(exitStatusHelp());
-}
 
 // ---------------------------------------------------------------------------
 // HID interfaces.
@@ -185,7 +157,7 @@ QString hex(uint32_t value, int digits) {
 // ---------------------------------------------------------------------------
 // Commands without a device.
 
-int listCommand(Run& run) {
+int listCommand(Run& run, const QStringList&) {
     QJsonArray array;
     QStringList rows;
     for (const HidInterface& h : enumerateHid()) {
@@ -230,7 +202,8 @@ int listCommand(Run& run) {
     return Success;
 }
 
-int checkCommand(Run& run, const QString& path) {
+int checkCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.first();
     Failure failure;
     const File file = openFile(path, failure);
     if (!file)
@@ -360,6 +333,23 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
     return hidDfuGetResult();
 }
 
+// Runs a transfer to its end. False when it failed or a signal arrived
+// meanwhile, with the status of the failure it reported: the steps after it
+// are skipped.
+bool transferred(Run& run, const QString& operation, int32 (*start)(const char*),
+                 const QString& path, qint64 total, int& status) {
+    const int32 code = transfer(run, operation, start, path, total);
+    if (g_interrupted) {
+        status = run.failInterrupted(code);
+        return false;
+    }
+    if (code != 0) {
+        status = run.failEngine(code);
+        return false;
+    }
+    return true;
+}
+
 // The offset of the first byte where the file's first `length` bytes and the
 // `count` bytes at `actual` differ (the shorter length when one is the other's
 // start), the file's byte there in fileByte.
@@ -393,12 +383,11 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     // The bytes an upgrade sends; the file check has made sure it holds them.
     const qint64 expected = imageLengthField(file.get());
     // Into memory, as much as the accessory sends back.
-    const int32 code = transfer(
-        run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(), -1);
-    if (g_interrupted)
-        return run.failInterrupted(code);
-    if (code != 0)
-        return run.failEngine(code);
+    int status = Success;
+    if (!transferred(
+            run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
+            -1, status))
+        return status;
     uint64_t length = 0;
     const uint8_t* back = hidDfuGetReadBack(&length);
     const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
@@ -423,21 +412,20 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
 }
 
-int upgradeCommand(Run& run, const QString& path) {
+int upgradeCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
     Failure failure;
     const File file = openFile(path, failure);
     if (!file)
         return run.fail(failure);
-    const int32 code =
-        transfer(run, QStringLiteral("write"), hidDfuUpgrade, path, imageLengthField(file.get()));
-    if (g_interrupted)
-        return run.failInterrupted(code);
-    if (code != 0)
-        return run.failEngine(code);
+    int status = Success;
+    if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
+                     imageLengthField(file.get()), status))
+        return status;
     QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
     if (run.parser.isSet(kVerify)) {
         bool matched = false;
-        const int status = readBackAndCompare(run, path, matched);
+        status = readBackAndCompare(run, path, matched);
         if (!matched)
             return status;
         done += QStringLiteral(", verified");
@@ -453,12 +441,11 @@ int upgradeCommand(Run& run, const QString& path) {
     return run.succeed(done);
 }
 
-int backupCommand(Run& run, const QString& path) {
-    const int32 code = transfer(run, QStringLiteral("read"), hidDfuBackup, path, -1);
-    if (g_interrupted)
-        return run.failInterrupted(code);
-    if (code != 0)
-        return run.failEngine(code);
+int backupCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    int status = Success;
+    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status))
+        return status;
     struct stat info {};
     ::stat(nativeName(path).constData(), &info);
     const qint64 imageBytes = qint64(info.st_size) - qint64(dfu::kSuffixLength);
@@ -468,7 +455,8 @@ int backupCommand(Run& run, const QString& path) {
         QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));
 }
 
-int verifyCommand(Run& run, const QString& path) {
+int verifyCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
     bool matched = false;
     const int status = readBackAndCompare(run, path, matched);
     return matched ? run.succeed(
@@ -476,7 +464,7 @@ int verifyCommand(Run& run, const QString& path) {
                    : status;
 }
 
-int resetCommand(Run& run) {
+int resetCommand(Run& run, const QStringList&) {
     const int32 code = hidDfuReset();
     return code ? run.failEngine(code) : run.succeed(QStringLiteral("Reset"));
 }
@@ -584,22 +572,66 @@ int deviceCommand(Run& run, const QStringList& arguments) {
     run.facts.insert(QStringLiteral("serial"), accessory.serialNumber);
     if (code != 0)
         return run.failEngine(code, QStringLiteral("cannot open %1").arg(accessory.path));
-    const QString name = run.command.name;
-    int status = Success;
-    if (name == QLatin1String("upgrade"))
-        status = upgradeCommand(run, file);
-    else if (name == QLatin1String("backup"))
-        status = backupCommand(run, file);
-    else if (name == QLatin1String("verify"))
-        status = verifyCommand(run, file);
-    else
-        status = resetCommand(run);
+    const int status = run.command.run(run, arguments);
     hidDfuDisconnect();
     return status;
 }
 
 // ---------------------------------------------------------------------------
 // The command line.
+
+const Command kCommands[] = {
+    {"list", "", "List every HID interface; the accessory is marked.", {}, kBackend, listCommand},
+    {"check", "FILE", "Check a DFU file: suffix, image length and CRC.", {}, kNone, checkCommand},
+    {"pack",
+     "IMAGE OUT",
+     "Wrap a raw firmware image into a DFU file.",
+     {kForce, kTestImage},
+     kNone,
+     packCommand},
+    {"upgrade",
+     "FILE",
+     "Write a DFU file to the accessory, then reset it.",
+     {kVerify, kNoReset},
+     kDevice | kFile | kAllowAll | kBackend,
+     upgradeCommand},
+    {"backup",
+     "FILE",
+     "Read the accessory's firmware into a DFU file.",
+     {},
+     kDevice | kBackend,
+     backupCommand},
+    {"verify",
+     "FILE",
+     "Read the firmware back and compare it with a DFU file.",
+     {},
+     kDevice | kFile | kAllowAll | kBackend,
+     verifyCommand},
+    {"reset", "", "Restart the accessory.", {}, kDevice | kBackend, resetCommand},
+};
+
+const Command* findCommand(const QString& name) {
+    for (const Command& c : kCommands) {
+        if (name == QLatin1String(c.name))
+            return &c;
+    }
+    return nullptr;
+}
+
+QString generalHelp(const QString& program) {
+    QString text = QStringLiteral("Usage: %1 COMMAND [options] [arguments]\n"
+                                  "Firmware tool for the TAVRIN accessory (USB %2:%3).\n\n"
+                                  "Commands:\n")
+                       .arg(program)
+                       .arg(kVendorId, 4, 16, QLatin1Char('0'))
+                       .arg(kProductId, 4, 16, QLatin1Char('0'));
+    for (const Command& c : kCommands)
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(c.summary);
+    text += QStringLiteral("\n'%1 COMMAND --help' shows a command's options; --version the "
+                           "version.\n\n")
+                .arg(program);
+    return text + QLatin1String(exitStatusHelp());
+}
 
 QList<QCommandLineOption> optionsOf(const Command& c) {
     QList<QCommandLineOption> options{kJson};
@@ -609,13 +641,14 @@ QList<QCommandLineOption> optionsOf(const Command& c) {
         options << kAll << kFileBytes;
     if (c.needs & kFile)
         options << kForce;
-    if (QLatin1String(c.name) == QLatin1String("upgrade"))
-        options << kVerify << kNoReset;
-    if (QLatin1String(c.name) == QLatin1String("pack"))
-        options << kForce << kTestImage;
+    options << c.options;
     if (c.needs & kBackend)
         options << backendOptions();
     return options;
+}
+
+QStringList synopsisArguments(const Command& c) {
+    return QString::fromLatin1(c.synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // Routes the engine's message log to standard error only when asked: its
@@ -705,8 +738,7 @@ int run(const QStringList& arguments) {
     parser.addOptions(optionsOf(*command));
     parser.addHelpOption();
     parser.addPositionalArgument(QLatin1String(command->name), QString());
-    for (const QString& argument :
-         QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+    for (const QString& argument : synopsisArguments(*command))
         parser.addPositionalArgument(argument, QString());
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -720,8 +752,7 @@ int run(const QStringList& arguments) {
     if (parser.isSet(kFileBytes))
         positional << decodeArguments(
             {QByteArray::fromPercentEncoding(parser.value(kFileBytes).toLatin1())});
-    int wanted =
-        QString::fromLatin1(command->synopsis).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    int wanted = synopsisArguments(*command).size();
     if (parser.isSet(kTestImage))
         wanted = 1;
     if (positional.size() != wanted)
@@ -739,13 +770,8 @@ int run(const QStringList& arguments) {
             return usageError(error);
     }
 
-    if (name == QLatin1String("list"))
-        return listCommand(run);
-    if (name == QLatin1String("check"))
-        return checkCommand(run, positional.first());
-    if (name == QLatin1String("pack"))
-        return packCommand(run, positional);
-    return deviceCommand(run, positional);
+    return command->needs & kDevice ? deviceCommand(run, positional)
+                                    : command->run(run, positional);
 }
 
 } // namespace cli
