@@ -65,8 +65,8 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
         if (failure.status == Success && !ids.isEmpty())
             failure = {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
                        QStringLiteral("File is for another product: %1 (the accessory is "
-                                      "idVendor 0x0a12, idProduct 0xfffe)")
-                           .arg(ids),
+                                      "idVendor %2, idProduct %3)")
+                           .arg(ids, hex(kVendorId, 4), hex(kProductId, 4)),
                        QStringLiteral("refused; --force uses it anyway")};
         if (failure.status != Success)
             return run.fail(failure);

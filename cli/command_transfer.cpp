@@ -40,7 +40,8 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
         return started;
     run.out.beginTransfer(operation, total);
     bool told = false;
-    for (uint8 percent = hidDfuGetProgress(); percent != 100; percent = hidDfuGetProgress()) {
+    for (uint8 percent = hidDfuGetProgress(); percent != kHidDfuNothingRunning;
+         percent = hidDfuGetProgress()) {
         run.out.progress(percent);
         if (interrupted() && !told) {
             run.out.warn(QStringLiteral("%1: the %2 is finishing; keep the accessory "
