@@ -6,12 +6,12 @@
 #include "enginecalls.h"
 #include "hiddfu.h"
 #include "simbus.h"
+#include "testfolder.h"
 #include "workerclock.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -70,27 +70,8 @@ Q_DECLARE_METATYPE(std::function<void(sim::DeviceModel&)>)
 
 using Setup = std::function<void(sim::DeviceModel&)>;
 
-class tst_Engine : public QObject {
+class tst_Engine : public QObject, private TestFolder {
     Q_OBJECT
-
-private:
-    QTemporaryDir m_dir;
-
-    QString writeFile(const QString& name, const Bytes& bytes) {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-        return path;
-    }
-    Bytes readFile(const QString& path) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray all = f.readAll();
-        return Bytes(all.begin(), all.end());
-    }
 
 private slots:
     void initTestCase();

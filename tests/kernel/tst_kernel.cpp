@@ -13,6 +13,7 @@
 #include "enginecalls.h"
 #include "hiddfu.h"
 #include "reportdescriptor.h"
+#include "testfolder.h"
 #include "uhiddevice.h"
 
 #include <QDir>
@@ -21,7 +22,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <hidapi/hidapi.h>
@@ -165,7 +165,7 @@ Q_DECLARE_METATYPE(Configure)
 Q_DECLARE_METATYPE(Arm)
 Q_DECLARE_METATYPE(Expect)
 
-class tst_Kernel : public QObject {
+class tst_Kernel : public QObject, private TestFolder {
     Q_OBJECT
 
 private slots:
@@ -194,12 +194,9 @@ private:
     sim::AccessoryConfig baseConfig() const;
     bool plug(const sim::AccessoryConfig& config);
     void unplug();
-    QString writeFile(const QString& name, const Bytes& bytes);
-    static Bytes readFile(const QString& path);
     int32 runUpgrade(const QString& path);
     int32 runBackup(const QString& path);
 
-    QTemporaryDir m_dir;
     std::unique_ptr<uhid::Device> m_keyboard;
     std::unique_ptr<sim::DeviceModel> m_model;
     std::unique_ptr<uhid::Device> m_accessory;
@@ -272,23 +269,6 @@ bool tst_Kernel::plug(const sim::AccessoryConfig& config) {
 void tst_Kernel::unplug() {
     m_accessory.reset();
     m_model.reset();
-}
-
-QString tst_Kernel::writeFile(const QString& name, const Bytes& bytes) {
-    const QString path = m_dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-    return path;
-}
-
-Bytes tst_Kernel::readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
 }
 
 int32 tst_Kernel::runUpgrade(const QString& path) {
