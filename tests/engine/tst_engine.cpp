@@ -2,6 +2,7 @@
 
 #include "asyncworker.h"
 #include "chiddfuengine.h"
+#include "devicefaults.h"
 #include "devicetraffic.h"
 #include "enginecalls.h"
 #include "hiddfu.h"
@@ -66,9 +67,6 @@ int heldNode = -1; // a descriptor of the accessory's node that a test locks
 } // namespace
 
 Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(std::function<void(sim::DeviceModel&)>)
-
-using Setup = std::function<void(sim::DeviceModel&)>;
 
 class tst_Engine : public QObject, private TestFolder {
     Q_OBJECT
@@ -525,12 +523,15 @@ void tst_Engine::upgradeFailures_data() {
     Bytes badCrc = good;
     badCrc[3] ^= 1;
     const Setup none = [](sim::DeviceModel&) {};
-    QTest::newRow("status 3") << Setup([](sim::DeviceModel& d) { d.overrideStatus(3, {}); }) << good
-                              << -8 << "Upgrade failed (DFU status code = 3)" << 1;
+    const devicefaults::Fault status3 = devicefaults::statusThree(),
+                              busy2 = devicefaults::busyTwice(),
+                              statusRead = devicefaults::statusReadFails(),
+                              dataReport = devicefaults::dataReportFails(2),
+                              endOfDownload = devicefaults::endOfDownloadFails(5);
+    QTest::newRow("status 3") << status3.setup << good << status3.code << status3.text << 1;
     QTest::newRow("state dfuERROR") << Setup([](sim::DeviceModel& d) { d.overrideStatus({}, 10); })
                                     << good << -8 << "Upgrade failed (DFU status code = 0)" << 1;
-    QTest::newRow("busy twice") << Setup([](sim::DeviceModel& d) { d.answerBusy(2); }) << good << -8
-                                << "Upgrade failed (DFU status code = 0)" << 2;
+    QTest::newRow("busy twice") << busy2.setup << good << busy2.code << busy2.text << 2;
     QTest::newRow("status 10 stays after clearing")
         << Setup([](sim::DeviceModel& d) { d.overrideStatus(10, {}); }) << good << -16
         << "Device firmware is corrupt" << 3;
@@ -540,14 +541,11 @@ void tst_Engine::upgradeFailures_data() {
     }) << good << -15 << "Failed to clear device status"
                                           << 2;
     QTest::newRow("first status read fails")
-        << Setup([](sim::DeviceModel& d) { d.failReport(sim::Direction::DeviceToHost, 2); }) << good
-        << -12 << "Failed to get feature information (GetStatus)" << 1;
+        << statusRead.setup << good << statusRead.code << statusRead.text << 1;
     QTest::newRow("download report fails")
-        << Setup([](sim::DeviceModel& d) { d.failReport(sim::Direction::HostToDevice, 1, 2); })
-        << good << -12 << "Failed to write to device" << 4;
+        << dataReport.setup << good << dataReport.code << dataReport.text << 4;
     QTest::newRow("end of download fails")
-        << Setup([](sim::DeviceModel& d) { d.failReport(sim::Direction::HostToDevice, 1, 5); })
-        << good << -12 << "Write to device failed attempting to complete upgrade" << 10;
+        << endOfDownload.setup << good << endOfDownload.code << endOfDownload.text << 10;
     QTest::newRow("unplugged mid-transfer")
         << Setup([](sim::DeviceModel& d) { d.unplugAtReport(5); }) << good << -12
         << "Failed to get feature information (GetStatus)" << 5;
@@ -785,9 +783,8 @@ void tst_Engine::backupFailuresKeepThePreviousBackup_data() {
     const Bytes image = dfu::makeImage(300, 4);
     QTest::newRow("image length 0") << Setup([](sim::DeviceModel&) {}) << imageDeclaring(100, 0)
                                     << -20 << "Device reports DFU length of zero";
-    QTest::newRow("first reply empty")
-        << Setup([](sim::DeviceModel& d) { d.setBackupFault(sim::BackupFault::ZeroLength); })
-        << image << -20 << "Device reports DFU length of zero";
+    const devicefaults::Fault empty = devicefaults::backupLengthZero();
+    QTest::newRow("first reply empty") << empty.setup << image << empty.code << empty.text;
     QTest::newRow("later reply empty") << Setup([](sim::DeviceModel& d) {
         d.setBackupFault(sim::BackupFault::ZeroLength, 3);
     }) << image << -20 << "Device sent an empty backup block with 184 bytes of the image still due";

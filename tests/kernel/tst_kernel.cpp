@@ -5,9 +5,12 @@
 // guest-run.sh boots; anywhere without /dev/uhid it skips.
 //
 // The expected traffic is built by the same builders as the in-process
-// engine tests, so both attachments of the model are held to one standard.
+// engine tests, and the faults both arm come with their codes and texts from
+// one table (devicefaults.h), so both attachments of the model are held to
+// one standard.
 
 #include "chiddfuengine.h"
+#include "devicefaults.h"
 #include "devicetraffic.h"
 #include "dfufile.h"
 #include "enginecalls.h"
@@ -53,10 +56,6 @@ constexpr int kOperationMs = 60000;
 // Set by the harness's failure check only: every accessory then reports
 // this DFU status, a device gone wrong that the suite must not pass.
 const char kForcedStatusVariable[] = "TAVRIN_KERNEL_TEST_DEVICE_STATUS";
-
-// Backup replies: ID, data length (16 bits), three ignored bytes, data.
-constexpr std::size_t kBackupLengthOffset = 1;
-constexpr std::size_t kBackupDataOffset = 6;
 
 struct Listed {
     std::string path;
@@ -106,32 +105,6 @@ bool waitUntilIdle() {
 
 using enginecalls::connectAccessory;
 
-Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
-    const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
-    Bytes r(L, 0);
-    r[0] = 1;
-    dfu::putLe16(r.data() + kBackupLengthOffset, uint16_t(n));
-    std::copy(image.begin() + long(offset), image.begin() + long(offset + n),
-              r.begin() + long(kBackupDataOffset));
-    return r;
-}
-
-Traffic healthyBackup(std::size_t L, const Bytes& image) {
-    Traffic t;
-    for (std::size_t offset = 0; offset < image.size(); offset += L - kBackupDataOffset)
-        t.push_back({sim::Direction::DeviceToHost, backupReply(L, image, offset)});
-    return t;
-}
-
-Traffic operator+(Traffic a, const Traffic& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Traffic firstOf(const Traffic& t, std::size_t count) {
-    return Traffic(t.begin(), t.begin() + long(std::min(count, t.size())));
-}
-
 // Collects the message log while it lives and passes every line on.
 class LogCapture {
 public:
@@ -156,13 +129,11 @@ QStringList LogCapture::s_lines;
 QtMessageHandler LogCapture::s_previous = nullptr;
 
 using Configure = std::function<void(sim::AccessoryConfig&)>;
-using Arm = std::function<void(sim::DeviceModel&)>;
 using Expect = std::function<Traffic(const Bytes& file)>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Configure)
-Q_DECLARE_METATYPE(Arm)
 Q_DECLARE_METATYPE(Expect)
 
 class tst_Kernel : public QObject, private TestFolder {
@@ -390,57 +361,58 @@ void tst_Kernel::upgradeTraffic() {
 
 void tst_Kernel::upgradeOutcomes_data() {
     QTest::addColumn<Configure>("configure");
-    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<Setup>("arm");
     QTest::addColumn<Expect>("expect");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
 
     const Configure asIs = [](sim::AccessoryConfig&) {};
-    const Arm nothing = [](sim::DeviceModel&) {};
+    const Setup nothing = [](sim::DeviceModel&) {};
     const uint32_t pt = kPollTimeoutMs;
     const std::size_t L = kReportLength;
     const Entry busy = status(0, pt, sim::DeviceModel::kStateDfuDnBusy);
     const Entry failedStatusRead{sim::Direction::DeviceToHost, {}};
 
     QTest::newRow("busy once, then ready")
-        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(1); })
+        << asIs << Setup([](sim::DeviceModel& d) { d.answerBusy(1); })
         << Expect([=](const Bytes& f) { return Traffic{busy} + healthyUpgrade(L, f, pt); }) << 0
         << QString();
-    QTest::newRow("busy twice ends the run")
-        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(2); }) << Expect([=](const Bytes&) {
-               return Traffic{busy, busy};
-           })
-        << -8 << "Upgrade failed (DFU status code = 0)";
+    const devicefaults::Fault busy2 = devicefaults::busyTwice(),
+                              status3 = devicefaults::statusThree(),
+                              statusRead = devicefaults::statusReadFails(),
+                              dataReport = devicefaults::dataReportFails(1),
+                              endOfDownload = devicefaults::endOfDownloadFails(4);
+    QTest::newRow("busy twice ends the run") << asIs << busy2.setup << Expect([=](const Bytes&) {
+        return Traffic{busy, busy};
+    }) << busy2.code << busy2.text;
     QTest::newRow("corrupt firmware is cleared first") << Configure([](sim::AccessoryConfig& c) {
         c.initialStatus = sim::DeviceModel::kStatusErrFirmware;
     }) << nothing << Expect([=](const Bytes& f) {
         return Traffic{status(sim::DeviceModel::kStatusErrFirmware, pt, kIdle), command(4)} +
                healthyUpgrade(L, f, pt);
     }) << 0 << QString();
-    QTest::newRow("status 3 ends the run")
-        << asIs << Arm([](sim::DeviceModel& d) { d.overrideStatus(3, std::nullopt); })
-        << Expect([=](const Bytes&) { return Traffic{status(3, pt, kIdle)}; }) << -8
-        << "Upgrade failed (DFU status code = 3)";
-    QTest::newRow("status read fails")
-        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::DeviceToHost, 2); })
-        << Expect([=](const Bytes&) { return Traffic{failedStatusRead}; }) << -12
-        << "Failed to get feature information (GetStatus)";
+    QTest::newRow("status 3 ends the run") << asIs << status3.setup << Expect([=](const Bytes&) {
+        return Traffic{status(3, pt, kIdle)};
+    }) << status3.code << status3.text;
+    QTest::newRow("status read fails") << asIs << statusRead.setup << Expect([=](const Bytes&) {
+        return Traffic{failedStatusRead};
+    }) << statusRead.code << statusRead.text;
     QTest::newRow("download report fails")
-        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::HostToDevice, 1); })
-        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); }) << -12
-        << "Failed to write to device";
+        << asIs << dataReport.setup
+        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); })
+        << dataReport.code << dataReport.text;
     // Three data reports, then the end of the download is the fourth ID 1 report.
-    QTest::newRow("end of download fails") << asIs << Arm([](sim::DeviceModel& d) {
-        d.failReport(sim::Direction::HostToDevice, 1, 4);
-    }) << Expect([=](const Bytes& f) {
-        const Traffic all = healthyUpgrade(L, f, pt);
-        return firstOf(all, all.size() - 1);
-    }) << -12 << "Write to device failed attempting to complete upgrade";
+    QTest::newRow("end of download fails")
+        << asIs << endOfDownload.setup << Expect([=](const Bytes& f) {
+               const Traffic all = healthyUpgrade(L, f, pt);
+               return firstOf(all, all.size() - 1);
+           })
+        << endOfDownload.code << endOfDownload.text;
 }
 
 void tst_Kernel::upgradeOutcomes() {
     QFETCH(Configure, configure);
-    QFETCH(Arm, arm);
+    QFETCH(Setup, arm);
     QFETCH(Expect, expect);
     QFETCH(int, code);
     QFETCH(QString, text);
@@ -463,20 +435,19 @@ void tst_Kernel::upgradeOutcomes() {
 
 void tst_Kernel::backup_data() {
     QTest::addColumn<int>("imageLength");
-    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<Setup>("arm");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-    const Arm nothing = [](sim::DeviceModel&) {};
+    const Setup nothing = [](sim::DeviceModel&) {};
     QTest::newRow("100 bytes") << 100 << nothing << 0 << QString();
     QTest::newRow("1000 bytes") << 1000 << nothing << 0 << QString();
-    QTest::newRow("device reports length zero")
-        << 1000 << Arm([](sim::DeviceModel& d) { d.setBackupFault(sim::BackupFault::ZeroLength); })
-        << -20 << "Device reports DFU length of zero";
+    const devicefaults::Fault empty = devicefaults::backupLengthZero();
+    QTest::newRow("device reports length zero") << 1000 << empty.setup << empty.code << empty.text;
 }
 
 void tst_Kernel::backup() {
     QFETCH(int, imageLength);
-    QFETCH(Arm, arm);
+    QFETCH(Setup, arm);
     QFETCH(int, code);
     QFETCH(QString, text);
     sim::AccessoryConfig config = baseConfig();

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -90,6 +91,37 @@ inline Traffic healthyUpgrade(std::size_t L, const Bytes& file, uint32_t pollTim
     t.push_back(endOfDownload(L, block));
     t.push_back(status(0, pollTimeout, kIdle));
     return t;
+}
+
+// Backup replies: ID, data length (16 bits), three ignored bytes, data.
+constexpr std::size_t kBackupLengthOffset = 1;
+constexpr std::size_t kBackupDataOffset = 6;
+
+inline Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
+    const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
+    Bytes r(L, 0);
+    r[0] = 1;
+    dfu::putLe16(r.data() + kBackupLengthOffset, uint16_t(n));
+    std::copy(image.begin() + long(offset), image.begin() + long(offset + n),
+              r.begin() + long(kBackupDataOffset));
+    return r;
+}
+
+// The whole exchange of a backup of image from a device that never fails.
+inline Traffic healthyBackup(std::size_t L, const Bytes& image) {
+    Traffic t;
+    for (std::size_t offset = 0; offset < image.size(); offset += L - kBackupDataOffset)
+        t.push_back({sim::Direction::DeviceToHost, backupReply(L, image, offset)});
+    return t;
+}
+
+inline Traffic operator+(Traffic a, const Traffic& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline Traffic firstOf(const Traffic& t, std::size_t count) {
+    return Traffic(t.begin(), t.begin() + long(std::min(count, t.size())));
 }
 
 // The whole buffers the host sent, in order.
