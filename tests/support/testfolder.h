@@ -13,7 +13,7 @@
 #include <vector>
 
 class TestFolder {
-protected:
+public:
     QString writeFile(const QString& name, const std::vector<uint8_t>& bytes) const {
         const QString path = m_dir.filePath(name);
         QFile f(path);
@@ -32,5 +32,6 @@ protected:
         return std::vector<uint8_t>(all.begin(), all.end());
     }
 
+protected:
     QTemporaryDir m_dir;
 };
