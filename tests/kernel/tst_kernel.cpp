@@ -15,25 +15,20 @@
 #include "dfufile.h"
 #include "enginecalls.h"
 #include "hiddfu.h"
+#include "kerneltest.h"
 #include "reportdescriptor.h"
 #include "testfolder.h"
 #include "uhiddevice.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
 
-#include <hidapi/hidapi.h>
-
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <unistd.h>
 
+using namespace kerneltest;
 using namespace traffic;
 
 namespace {
@@ -51,82 +46,12 @@ constexpr uid_t kNobody = 65534;
 
 // Generous: the guest runs on an emulated processor.
 constexpr int kDeviceAppearsMs = 10000;
-constexpr int kOperationMs = 60000;
 
 // Set by the harness's failure check only: every accessory then reports
 // this DFU status, a device gone wrong that the suite must not pass.
 const char kForcedStatusVariable[] = "TAVRIN_KERNEL_TEST_DEVICE_STATUS";
 
-struct Listed {
-    std::string path;
-    uint16_t vendorId;
-    uint16_t productId;
-    uint16_t usagePage;
-    std::wstring manufacturer;
-    std::wstring product;
-    std::wstring serialNumber;
-};
-
-std::wstring wide(const wchar_t* text) {
-    return text ? std::wstring(text) : std::wstring();
-}
-
-std::vector<Listed> listHidInterfaces() {
-    std::vector<Listed> list;
-    hid_device_info* devices = hid_enumerate(0, 0);
-    for (hid_device_info* d = devices; d; d = d->next)
-        list.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, d->usage_page,
-                        wide(d->manufacturer_string), wide(d->product_string),
-                        wide(d->serial_number)});
-    hid_free_enumeration(devices);
-    return list;
-}
-
-std::string accessoryPath() {
-    for (const Listed& l : listHidInterfaces()) {
-        if (l.vendorId == kVendor && l.productId == kProduct)
-            return l.path;
-    }
-    return {};
-}
-
-// The kernel's name of the HID device behind a hidraw node, e.g.
-// "0003:0A12:FFFE.0002"; a new one for every device the kernel creates.
-QString kernelDeviceOf(const std::string& nodePath) {
-    const QString node = QFileInfo(QString::fromStdString(nodePath)).fileName();
-    return QFileInfo(QStringLiteral("/sys/class/hidraw/%1/device").arg(node))
-        .canonicalFilePath()
-        .section('/', -1);
-}
-
-bool waitUntilIdle() {
-    return enginecalls::waitUntilIdle(kOperationMs);
-}
-
 using enginecalls::connectAccessory;
-
-// Collects the message log while it lives and passes every line on.
-class LogCapture {
-public:
-    LogCapture() {
-        s_lines.clear();
-        s_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(s_previous); }
-    static QStringList warnings() { return s_lines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (type == QtWarningMsg)
-            s_lines << text;
-        if (s_previous)
-            s_previous(type, context, text);
-    }
-    static QStringList s_lines;
-    static QtMessageHandler s_previous;
-};
-QStringList LogCapture::s_lines;
-QtMessageHandler LogCapture::s_previous = nullptr;
 
 using Configure = std::function<void(sim::AccessoryConfig&)>;
 using Expect = std::function<Traffic(const Bytes& file)>;
@@ -165,8 +90,6 @@ private:
     sim::AccessoryConfig baseConfig() const;
     bool plug(const sim::AccessoryConfig& config);
     void unplug();
-    int32 runUpgrade(const QString& path);
-    int32 runBackup(const QString& path);
 
     std::unique_ptr<uhid::Device> m_keyboard;
     std::unique_ptr<sim::DeviceModel> m_model;
@@ -242,20 +165,6 @@ void tst_Kernel::unplug() {
     m_model.reset();
 }
 
-int32 tst_Kernel::runUpgrade(const QString& path) {
-    const int32 started = hidDfuUpgrade(QFile::encodeName(path).constData());
-    if (started != 0)
-        return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
-}
-
-int32 tst_Kernel::runBackup(const QString& path) {
-    const int32 started = hidDfuBackup(QFile::encodeName(path).constData());
-    if (started != 0)
-        return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
-}
-
 void tst_Kernel::enumerationWalksPastOtherDevices() {
     QVERIFY(plug(baseConfig()));
     const std::vector<Listed> listed = listHidInterfaces();
@@ -275,8 +184,9 @@ void tst_Kernel::enumerationWalksPastOtherDevices() {
     QCOMPARE(accessory.manufacturer, std::wstring());
 
     LogCapture log;
+    log.install();
     QCOMPARE(connectAccessory(), 0);
-    const QStringList found = log.warnings().filter(QStringLiteral("Device Found"));
+    const QStringList found = warnings(log).filter(QStringLiteral("Device Found"));
     QCOMPARE(found.size(), 2);
     QVERIFY2(found[0].contains(QString::fromStdString(keyboard.path)), qPrintable(found[0]));
     QVERIFY2(found[1].contains(QString::fromStdString(accessory.path)), qPrintable(found[1]));
@@ -314,6 +224,7 @@ void tst_Kernel::openWithoutPermissionNamesTheNodeAndTheRule() {
     QVERIFY(plug(baseConfig()));
     const std::string path = accessoryPath();
     LogCapture log;
+    log.install();
     // The node belongs to root, as on a desktop without the udev rule.
     QCOMPARE(::seteuid(kNobody), 0);
     const int32 result = connectAccessory();
@@ -324,7 +235,7 @@ void tst_Kernel::openWithoutPermissionNamesTheNodeAndTheRule() {
                                             "accessory without root, install the udev rule "
                                             "70-tavrin-accessory.rules (see README)")
                                  .arg(QString::fromStdString(path));
-    QVERIFY2(log.warnings().contains(expected), qPrintable(log.warnings().join('\n')));
+    QVERIFY2(warnings(log).contains(expected), qPrintable(warnings(log).join('\n')));
     // Root opens it.
     QCOMPARE(connectAccessory(), 0);
 }
@@ -469,11 +380,7 @@ void tst_Kernel::backup() {
     QVERIFY2(actual == expected,
              qPrintable("received:\n" + describe(actual) + "expected:\n" + describe(expected)));
     QCOMPARE(readFile(path), dfu::makeDfuFile(config.storedImage));
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    QVERIFY(f);
-    const dfu::CheckResult check = dfu::checkFileSuffix(f);
-    std::fclose(f);
-    QVERIFY2(check.code == 0, check.message.c_str());
+    verifyFileSuffix(path);
 }
 
 // The whole session of the wizard and after: connect, upgrade, reset (the
@@ -507,30 +414,8 @@ void tst_Kernel::resetTakesTheDeviceAwayAndReconnectFindsItAgain() {
     QVERIFY2(backedUp == 0, hidDfuGetLastError());
     const Bytes backupFile = readFile(backupPath);
     QCOMPARE(backupFile, dfu::makeDfuFile(image));
-    std::FILE* f = std::fopen(QFile::encodeName(backupPath).constData(), "rb");
-    QVERIFY(f);
-    const dfu::CheckResult check = dfu::checkFileSuffix(f);
-    std::fclose(f);
-    QVERIFY2(check.code == 0, check.message.c_str());
+    verifyFileSuffix(backupPath);
 }
-
-namespace {
-
-// The tags udev recorded for a device node, ":uaccess:" style; empty when it
-// recorded none. Waits for udev to finish the events queued so far.
-QString udevTags(const std::string& node) {
-    QProcess::execute(QStringLiteral("udevadm"), {QStringLiteral("settle")});
-    QProcess info;
-    info.start(QStringLiteral("udevadm"),
-               {QStringLiteral("info"), QStringLiteral("--query=property"),
-                QStringLiteral("--name=") + QString::fromStdString(node)});
-    info.waitForFinished();
-    return QRegularExpression(QStringLiteral("^TAGS=(.*)$"), QRegularExpression::MultilineOption)
-        .match(QString::fromUtf8(info.readAllStandardOutput()))
-        .captured(1);
-}
-
-} // namespace
 
 // Debian's own udev, started by the guest's /init with nothing but the
 // project's rule, must give the user at the seat the accessory and nothing
