@@ -39,6 +39,8 @@ using traffic::Bytes;
 constexpr uint16_t kVendor = kHidDfuVendorId;
 constexpr uint16_t kProduct = kHidDfuProductId;
 
+// A run on the simulated accessory ends well within the default; the
+// timeout only keeps a hung worker from hanging the program.
 inline bool waitUntilIdle(int timeoutMs = 20000) {
     return enginecalls::waitUntilIdle(timeoutMs);
 }

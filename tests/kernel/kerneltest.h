@@ -84,23 +84,19 @@ inline QString udevTags(const std::string& node) {
         .captured(1);
 }
 
-inline bool waitUntilIdle() {
-    return enginecalls::waitUntilIdle(kOperationMs);
-}
-
 // The operation's result; -14 (busy) when it did not end in time.
 inline int32 runUpgrade(const QString& path) {
     const int32 started = hidDfuUpgrade(QFile::encodeName(path).constData());
     if (started != 0)
         return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
+    return enginecalls::waitUntilIdle(kOperationMs) ? hidDfuGetResult() : -14;
 }
 
 inline int32 runBackup(const QString& path) {
     const int32 started = hidDfuBackup(QFile::encodeName(path).constData());
     if (started != 0)
         return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
+    return enginecalls::waitUntilIdle(kOperationMs) ? hidDfuGetResult() : -14;
 }
 
 inline void verifyFileSuffix(const QString& path) {

@@ -109,7 +109,7 @@ void tst_Kernel::initTestCase() {
 }
 
 void tst_Kernel::cleanup() {
-    QVERIFY(waitUntilIdle());
+    QVERIFY(enginecalls::waitUntilIdle(kOperationMs));
     QCOMPARE(hidDfuDisconnect(), 0);
     if (m_accessory) {
         for (const std::string& problem : m_accessory->problems())

@@ -144,15 +144,16 @@ inline std::vector<Bytes> upgradeReports(std::size_t L, const Bytes& file) {
     return sent;
 }
 
+inline QByteArray toQByteArray(const Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
+}
+
 inline QString describe(const Traffic& t) {
     QString s;
     for (const auto& e : t) {
         s += e.direction == sim::Direction::HostToDevice ? QStringLiteral("  > ")
                                                          : QStringLiteral("  < ");
-        s += QString::fromLatin1(
-                 QByteArray(reinterpret_cast<const char*>(e.bytes.data()), int(e.bytes.size()))
-                     .toHex(' '))
-                 .left(60);
+        s += QString::fromLatin1(toQByteArray(e.bytes).toHex(' ')).left(60);
         s += '\n';
     }
     return s;
