@@ -58,8 +58,10 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
     if (run.command.needs & kFile) {
         Failure failure;
         const File opened = openFile(file, failure);
-        if (opened)
+        if (opened) {
             failure = checkDfuFile(opened.get());
+            run.facts.insert(QStringLiteral("fileVersion"), fileVersion(opened.get()));
+        }
         const QString ids =
             opened && !run.parser.isSet(kForce) ? foreignIds(opened.get()) : QString();
         if (failure.status == Success && !ids.isEmpty())
@@ -97,6 +99,8 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                            : hidDfuConnect(kVendorId, kProductId, 0, 0);
     run.facts.insert(QStringLiteral("path"), accessory.path);
     run.facts.insert(QStringLiteral("serial"), accessory.serialNumber);
+    run.facts.insert(QStringLiteral("deviceVersion"), deviceVersion(accessory.releaseNumber));
+    run.deviceRelease = accessory.releaseNumber;
     if (code != 0)
         return run.failEngine(code, QStringLiteral("cannot open %1").arg(accessory.path));
     const int status = run.command.run(run, arguments);

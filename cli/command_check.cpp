@@ -53,6 +53,9 @@ int checkCommand(Run& run, const QStringList& arguments) {
         run.out.say(QStringLiteral("CRC:                found %1, computed %2")
                         .arg(hex(found, 8), hex(computed, 8)));
     }
+    const QJsonValue version = fileVersion(file.get());
+    run.facts.insert(QStringLiteral("fileVersion"), version);
+    run.out.say(QStringLiteral("Version:            %1").arg(versionShown(version)));
     failure = checkDfuFile(file.get());
     if (failure.status != Success)
         return run.fail(failure);

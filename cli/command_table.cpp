@@ -48,6 +48,10 @@ const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
 const QCommandLineOption kFileBytes = fileBytesOption();
+const QCommandLineOption
+    kNewerOnly(QStringLiteral("newer-only"),
+               QStringLiteral("Refuse (exit status 7) a file that is not newer than the "
+                              "accessory's firmware, or when either does not state its version."));
 
 namespace {
 
@@ -66,7 +70,7 @@ const Command kCommands[] = {
     {"upgrade",
      "FILE",
      "Write a DFU file to the accessory, then reset it.",
-     {kVerify, kNoReset},
+     {kVerify, kNoReset, kNewerOnly},
      kDevice | kFile | kAllowAll | kBackend,
      upgradeCommand},
     {"backup",
@@ -110,8 +114,8 @@ QString generalHelp(const QString& program) {
 }
 
 QList<QCommandLineOption> everyOption() {
-    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,      kAll,
-                                    kVerify, kNoReset, kForce,  kTestImage, kFileBytes};
+    QList<QCommandLineOption> every{kJson,    kPath,  kSerial,    kWait,      kAll,      kVerify,
+                                    kNoReset, kForce, kTestImage, kFileBytes, kNewerOnly};
     return every << backendOptions();
 }
 

@@ -141,6 +141,18 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
     const File file = openFile(path, failure);
     if (!file)
         return run.fail(failure);
+    uint16_t fileBcd = 0;
+    const bool fileStates = fileVersion(file.get(), &fileBcd).isString();
+    const QString versions = QStringLiteral("the file's firmware is %1, the accessory's %2")
+                                 .arg(versionShown(fileVersion(file.get())),
+                                      versionShown(deviceVersion(run.deviceRelease)));
+    // BCD digits compare as the number they make.
+    const bool notNewer = fileStates && run.deviceRelease != 0 && fileBcd <= run.deviceRelease;
+    if (run.parser.isSet(kNewerOnly) && (notNewer || !fileStates || run.deviceRelease == 0))
+        return run.fail({NotNewer, 0, QStringLiteral("Not newer"),
+                         versions + QStringLiteral("; --newer-only refuses it")});
+    if (notNewer)
+        run.out.warn(QStringLiteral("Warning: %1: not newer; upgrading anyway").arg(versions));
     int status = Success;
     if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
                      imageLengthField(file.get()), status))

@@ -86,6 +86,29 @@ QString foreignIds(std::FILE* file) {
         .arg(product, 4, 16, QLatin1Char('0'));
 }
 
+QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
+    uint8_t suffix[dfu::kSuffixLength] = {};
+    const qint64 size = fileSize(file);
+    const bool read = size >= qint64(sizeof suffix) &&
+                      readAt(file, size - qint64(sizeof suffix), suffix, sizeof suffix);
+    const uint16_t value = read ? dfu::le16(suffix + dfu::kSuffixBcdDevice) : uint16_t(0xFFFF);
+    if (bcd)
+        *bcd = value;
+    if (!read || !dfu::suffixStatesVersion(value))
+        return QJsonValue::Null;
+    return QString::fromStdString(dfu::versionText(value));
+}
+
+QJsonValue deviceVersion(uint16_t releaseNumber) {
+    if (releaseNumber == 0)
+        return QJsonValue::Null;
+    return QString::fromStdString(dfu::versionText(releaseNumber));
+}
+
+QString versionShown(const QJsonValue& version) {
+    return version.isString() ? version.toString() : QStringLiteral("not stated");
+}
+
 Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);

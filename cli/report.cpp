@@ -26,9 +26,11 @@ int Report::succeed(const QString& line) {
 
 int Report::fail(const Failure& failure) {
     if (!out.json()) {
-        QString line = QStringLiteral("%1 %2: %3 (code %4)")
-                           .arg(programName(), m_command, failure.text)
-                           .arg(failure.code);
+        // Refusals of the command line itself come from no engine call.
+        const bool ownRefusal = failure.status == UsageError || failure.status == NotNewer;
+        QString line = QStringLiteral("%1 %2: %3").arg(programName(), m_command, failure.text);
+        if (!ownRefusal)
+            line += QStringLiteral(" (code %1)").arg(failure.code);
         if (!failure.detail.isEmpty())
             line += QStringLiteral(": ") + failure.detail;
         out.warn(line);

@@ -157,10 +157,14 @@ void tst_Cli::initTestCase() {
     QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
     writeFile("empty.bin", {});
     writeFile("-dash.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
-    // idProduct, then idVendor: 0x1234 is another vendor, 0xFFFF any.
-    for (const auto& [name, ids] : {std::pair{"foreign.dfu", 0x1234FFFEu}, {"wildcard.dfu", ~0u}}) {
+    // idProduct, then idVendor: 0x1234 is another vendor, 0xFFFF any; or bcdDevice and idProduct.
+    for (const auto& [name, at, ids] :
+         {std::tuple{"foreign.dfu", dfu::kSuffixIdProduct, 0x1234FFFEu},
+          {"wildcard.dfu", dfu::kSuffixIdProduct, ~0u},
+          {"v2.dfu", dfu::kSuffixBcdDevice, 0xFFFE0230u},
+          {"v3.dfu", dfu::kSuffixBcdDevice, 0xFFFE0300u}}) {
         std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
-        dfu::putLe32(f.data() + f.size() - 16 + dfu::kSuffixIdProduct, ids);
+        dfu::putLe32(f.data() + f.size() - 16 + at, ids);
         dfu::putLe32(f.data() + f.size() - 4, dfu::Crc32().update(f.data(), f.size() - 4));
         writeFile(name, toByteArray(f));
     }
@@ -195,9 +199,9 @@ void tst_Cli::commandLines_data() {
     row("usage: all with serial", "verify --all --serial x {dir}/small.dfu", 2, {"drop --path"});
     row("usage: unknown scenario", "reset --scenario nope", 2, {"unknown scenario \"nope\""});
     row("list", "list --scenario healthy,healthy", 0,
-        {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      ", "dev/hidraw1"});
+        {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
     row("list json", "list --json --bus-root {dir}/bus", 0,
-        {R"j([{"accessory":true,"featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
+        {R"j([{"accessory":true,"deviceVersion":"2.3.0","featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
          R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
     row("list escapes what a device sends", "list --serial-numbers A\x1b[2J\x9b", 0,
@@ -208,7 +212,10 @@ void tst_Cli::commandLines_data() {
     row("check", "check {dir}/small.dfu", 0,
         {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
          "\"UFD\", bLength 16",
-         "Image length field: 4096 bytes", "Image bytes:        4096", "valid (code 0)"});
+         "Image length field: 4096 bytes", "Image bytes:        4096",
+         "Version:            not stated", "valid (code 0)"});
+    row("check states the file's version", "check --json {dir}/v3.dfu", 0,
+        {R"j("fileVersion":"3.0.0",)j"});
     row("check json", "check --json {dir}/small.dfu", 0,
         {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
     row("check warns of another product", "check {dir}/foreign.dfu", 0,
@@ -256,6 +263,16 @@ void tst_Cli::commandLines_data() {
         {"1 of 1 accessories succeeded"});
     row("upgrade takes the wildcard IDs", "upgrade --no-reset {dir}/wildcard.dfu", 0,
         {"Upgraded with"});
+    row("upgrade: not newer warns", "upgrade --no-reset {dir}/v2.dfu", 0,
+        {"Warning: the file's firmware is 2.3.0, the accessory's 2.3.0: not newer; upgrading"});
+    row("newer-only refuses", "upgrade --newer-only --all {dir}/v2.dfu", 7,
+        {"Not newer: the file's firmware is 2.3.0, the accessory's 2.3.0; --newer-only refuses"});
+    row("newer-only: file states none", "upgrade --newer-only --json {dir}/small.dfu", 7,
+        {R"j("deviceVersion":"2.3.0",)j", R"j("fileVersion":null,)j"});
+    row("newer-only: device states none", "upgrade --newer-only --release-number 0 {dir}/v3.dfu", 7,
+        {"the file's firmware is 3.0.0, the accessory's not stated"});
+    row("newer-only takes a newer file", "upgrade --newer-only --no-reset {dir}/v3.dfu", 0,
+        {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
         {"upgrade: Failed to connect to device (code -2): no accessory found"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
@@ -264,7 +281,8 @@ void tst_Cli::commandLines_data() {
         "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"the file holds"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
-        {R"j("code":-8,"command":"upgrade","event":"result","path":")j",
+        {R"j("code":-8,"command":"upgrade","deviceVersion":"2.3.0","event":"result",)j"
+         R"j("fileVersion":null,"path":")j",
          R"j("status":5,"text":"Upgrade failed (DFU status code = 3)"})j"});
     row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
         {"Failed to get feature information (GetStatus) (code -12)"});
