@@ -213,14 +213,18 @@ void tst_Cli::commandLines_data() {
         {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
          "\"UFD\", bLength 16",
          "Image length field: 4096 bytes", "Image bytes:        4096",
-         "Version:            not stated", "valid (code 0)"});
+         "Version:            not stated", "Image: a generated test image, not a firmware release",
+         "valid (code 0)"});
     row("check states the file's version", "check --json {dir}/v3.dfu", 0,
         {R"j("fileVersion":"3.0.0",)j"});
     row("check json", "check --json {dir}/small.dfu", 0,
-        {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
+        {R"j("imageBytes":4096,"imageLengthField":4096,)j",
+         R"j("size":4112,"status":0,"testImage":true)j"});
     row("check warns of another product", "check {dir}/foreign.dfu", 0,
         {"Warning: the suffix names another product (idVendor 0x1234, idProduct 0xfffe)",
          "valid (code 0)"});
+    row("check: a firmware is no test image", "check --json {dir}/stored.dfu", 0,
+        {R"j("testImage":false)j"});
     row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
     row("check overlong image length", "check {dir}/overlong.dfu", 4,
         {"Image length field says 5000 bytes; the file holds 4096 (code -5)"});
