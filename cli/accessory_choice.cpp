@@ -90,9 +90,17 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                          codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
     if (run.parser.isSet(kAll))
         return allCommand(run, chosen, file);
+    // Picking one of several for the station would flash whichever the bus
+    // lists first.
+    if (chosen.size() > 1 && !run.parser.isSet(kPath) && !run.parser.isSet(kSerial))
+        return run.fail({UsageError, 0,
+                         QStringLiteral("%1 accessories attached: choose one with --serial or "
+                                        "--path (see list), or use --all")
+                             .arg(chosen.size()),
+                         QString()});
 
     const HidInterface& accessory = chosen.first();
-    // Without a choice, the first match, as the wizard connects.
+    // Without a choice, the only match, as the wizard connects.
     const int32 code = run.parser.isSet(kPath) || run.parser.isSet(kSerial)
                            ? hidDfuConnectPath(kVendorId, kProductId,
                                                QFile::encodeName(accessory.path).constData())

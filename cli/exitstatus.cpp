@@ -24,7 +24,8 @@ ExitStatus statusOfCode(int32_t code) {
 const char* exitStatusHelp() {
     return "Exit status:\n"
            "  0    success\n"
-           "  2    usage error (unknown command or option, missing argument)\n"
+           "  2    usage error (unknown command or option, missing argument, several\n"
+           "       accessories attached and none chosen)\n"
            "  3    no device: no accessory found (also after --wait), or it cannot be opened\n"
            "  4    file invalid: missing, unreadable, malformed or unwritable file\n"
            "  5    device failed: the accessory failed or stopped answering\n"

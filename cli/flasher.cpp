@@ -133,6 +133,8 @@ int run(const QStringList& arguments) {
     if (parser.isSet(kAll) && (parser.isSet(kPath) || parser.isSet(kSerial)))
         return usageError(
             QStringLiteral("--all chooses every accessory; drop --path and --serial"));
+    if (parser.isSet(kPath) && parser.isSet(kSerial))
+        return usageError(QStringLiteral("--path and --serial each choose an accessory; give one"));
     if (command->needs & kBackend) {
         QString error;
         if (!prepareBackend(parser, error))

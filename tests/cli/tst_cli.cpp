@@ -197,6 +197,11 @@ void tst_Cli::commandLines_data() {
     row("usage: missing file", "upgrade", 2, {"upgrade takes 1 argument(s): FILE"});
     row("usage: unknown option", "reset --force", 2, {"Unknown option 'force'"});
     row("usage: all with serial", "verify --all --serial x {dir}/small.dfu", 2, {"drop --path"});
+    row("usage: path and serial", "reset --path x --serial y", 2, {"--path and --serial each"});
+    row("usage: several attached, none chosen", "backup --scenario healthy,healthy {dir}/two.dfu",
+        2,
+        {"backup: 2 accessories attached: choose one with --serial or --path (see list), or "
+         "use --all\n"});
     row("usage: unknown scenario", "reset --scenario nope", 2, {"unknown scenario \"nope\""});
     row("list", "list --scenario healthy,healthy", 0,
         {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
