@@ -42,7 +42,8 @@ const QCommandLineOption kForce(QStringLiteral("force"),
                                 QStringLiteral("Pack an image whose length field (bytes 10-13) "
                                                "does not match its size; upgrade or verify with "
                                                "a file whose suffix names another vendor or "
-                                               "product."));
+                                               "product; pack or backup over an existing "
+                                               "file."));
 const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
@@ -76,7 +77,7 @@ const Command kCommands[] = {
     {"backup",
      "FILE",
      "Read the accessory's firmware into a DFU file.",
-     {},
+     {kForce},
      kDevice | kBackend,
      backupCommand},
     {"verify",

@@ -178,6 +178,11 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
 
 int backupCommand(Run& run, const QStringList& arguments) {
     const QString path = arguments.value(0);
+    if (!run.parser.isSet(kForce)) {
+        const Failure existing = refuseExisting(path);
+        if (existing.status != Success)
+            return run.fail(existing);
+    }
     int status = Success;
     if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status))
         return status;

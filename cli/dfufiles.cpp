@@ -109,6 +109,20 @@ QString versionShown(const QJsonValue& version) {
     return version.isString() ? version.toString() : QStringLiteral("not stated");
 }
 
+Failure refuseExisting(const QString& out, const QString& image) {
+    struct stat target {};
+    if (::stat(nativeName(out).constData(), &target) != 0 || !S_ISREG(target.st_mode))
+        return {};
+    struct stat source {};
+    const bool itself = !image.isEmpty() && ::stat(nativeName(image).constData(), &source) == 0 &&
+                        source.st_dev == target.st_dev && source.st_ino == target.st_ino;
+    return {
+        FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+        QStringLiteral("File \"%1\" exists%2")
+            .arg(shownName(out), itself ? QStringLiteral(" and is the image itself") : QString()),
+        QStringLiteral("refused; --force replaces it")};
+}
+
 Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);

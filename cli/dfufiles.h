@@ -63,6 +63,11 @@ QJsonValue deviceVersion(uint16_t releaseNumber);
 // For people: the version, or "not stated".
 QString versionShown(const QJsonValue& version);
 
+// The file-invalid failure when out names an existing regular file (through
+// links): what a command that writes out says unless --force. The same file
+// as image (its path) is named as such.
+Failure refuseExisting(const QString& out, const QString& image = QString());
+
 // Writes image (all of it, from its start) and this product's suffix as a
 // DFU file to out: into a new file beside the file out names, which replaces
 // it only once written, synced and passed by checkDfuFile. A link is followed

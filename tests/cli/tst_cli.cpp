@@ -242,6 +242,11 @@ void tst_Cli::commandLines_data() {
     row("check of 2 GiB", "check {dir}/big.dfu", 4,
         {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
+    row("pack over itself", "pack {dir}/image.bin {dir}/image.bin", 4,
+        {"pack: File \"{dir}/image.bin\" exists and is the image itself (code -4): refused; "
+         "--force replaces it"});
+    row("backup over a file", "backup {dir}/small.dfu", 4,
+        {"backup: File \"{dir}/small.dfu\" exists (code -4): refused; --force replaces it"});
     row("pack refuses a FIFO", "pack {dir}/fifo {dir}/x.dfu", 4, {"(code -3): not a regular file"});
     row("pack refuses to replace a FIFO", "pack {dir}/image.bin {dir}/fifo", 4,
         {"pack: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
@@ -300,7 +305,7 @@ void tst_Cli::commandLines_data() {
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
     row("backup refuses a FIFO", "backup {dir}/fifo", 4,
         {"backup: Failed to open file \"{dir}/fifo\": not a regular file (code -3)"});
-    row("backup through a link", "backup {dir}/link.dfu", 0, {"Backed up " + stored});
+    row("backup through a link", "backup --force {dir}/link.dfu", 0, {"Backed up " + stored});
     row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"});
     row("verify without a temporary folder",
         "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
