@@ -43,12 +43,26 @@ bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSecon
     }
 }
 
+// What was not found, and where the station's engineer looks next.
 QString describe(const QCommandLineParser& parser) {
+    const QString advice = QStringLiteral(": check the cable, run `tavrin-dfu list`, and on Linux "
+                                          "the udev rule (man tavrin-dfu)");
     if (parser.isSet(kPath))
-        return QStringLiteral("no accessory at %1").arg(parser.value(kPath));
+        return QStringLiteral("no accessory at %1").arg(parser.value(kPath)) + advice;
     if (parser.isSet(kSerial))
-        return QStringLiteral("no accessory with serial number \"%1\"").arg(parser.value(kSerial));
-    return QStringLiteral("no accessory found");
+        return QStringLiteral("no accessory with serial number \"%1\"").arg(parser.value(kSerial)) +
+               advice;
+    return QStringLiteral("no accessory found") + advice;
+}
+
+// The engine's text names the program holding the accessory; a path adds
+// nothing to it. Otherwise the system's reason the open failed, when known.
+QString openFailureDetail(const QString& path) {
+    if (QString::fromLocal8Bit(hidDfuGetLastError()).contains(QLatin1String("in use by another")))
+        return QString();
+    const QString reason = lastOpenFailure();
+    return QStringLiteral("cannot open %1").arg(path) +
+           (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
 } // namespace
@@ -110,7 +124,7 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
     run.facts.insert(QStringLiteral("deviceVersion"), deviceVersion(accessory.releaseNumber));
     run.deviceRelease = accessory.releaseNumber;
     if (code != 0)
-        return run.failEngine(code, QStringLiteral("cannot open %1").arg(accessory.path));
+        return run.failEngine(code, openFailureDetail(accessory.path));
     const int status = run.command.run(run, arguments);
     hidDfuDisconnect();
     return status;

@@ -26,8 +26,13 @@ void onInterrupt(int signal) {
 // Routes the engine's message log to standard error only when asked: its
 // device list on every connect is noise for people and breaks nothing for
 // scripts, which read standard output.
+QString g_openFailure;
+
 void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& text) {
     static const bool verbose = qEnvironmentVariableIsSet("TAVRIN_DFU_VERBOSE");
+    // "Cannot open PATH : REASON - to reach ...": the reason goes into the error line.
+    if (text.startsWith(QLatin1String("Cannot open")))
+        g_openFailure = text.section(QLatin1String(" : "), 1).section(QLatin1String(" - "), 0, 0);
     // Except why the accessory could not be opened, with the udev rule's name.
     if (verbose || type == QtCriticalMsg || type == QtFatalMsg ||
         text.startsWith(QLatin1String("Cannot open")))
@@ -41,6 +46,10 @@ int usageError(const QString& text) {
 }
 
 } // namespace
+
+QString lastOpenFailure() {
+    return g_openFailure;
+}
 
 bool interrupted() {
     return g_interrupted != 0;

@@ -288,7 +288,8 @@ void tst_Cli::commandLines_data() {
     row("newer-only takes a newer file", "upgrade --newer-only --no-reset {dir}/v3.dfu", 0,
         {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
-        {"upgrade: Failed to connect to device (code -2): no accessory found"});
+        {"upgrade: Failed to connect to device (code -2): no accessory found: check the cable, "
+         "run `tavrin-dfu list`, and on Linux the udev rule (man tavrin-dfu)"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
         4, {"File CRC is incorrect (code -6)"});
     row("upgrade: overlong image length, no device needed",
@@ -316,7 +317,7 @@ void tst_Cli::commandLines_data() {
     row("reset", "reset", 0, {"Reset"});
     row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
         {"Waiting up to 20 s for the accessory...", "Reset"});
-    row("wait: not a number", "reset --wait nan", 2, {"--wait needs a number of seconds"});
+    row("wait: not a number", "reset --wait nan", 2, {"reset: --wait needs a number of seconds\n"});
     row("wait: for ever", "reset --wait inf", 2, {"--wait needs a number of seconds"});
     row("wait: never appears", "reset --scenario no-accessory --wait 1", 3,
         {"Waiting up to 1 s", "(code -2): no accessory found"});
