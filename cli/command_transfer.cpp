@@ -40,6 +40,7 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
         return started;
     run.out.beginTransfer(operation, total);
     bool told = false;
+    bool toldAgain = false;
     for (uint8 percent = hidDfuGetProgress(); percent != kHidDfuNothingRunning;
          percent = hidDfuGetProgress()) {
         run.out.progress(percent);
@@ -49,20 +50,39 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
                              .arg(interruptText(), operation));
             told = true;
         }
+        if (interruptedAgain() && !toldAgain) {
+            run.out.warn(QStringLiteral("%1 again: a %2 cannot be cut safely; it ends by itself "
+                                        "in a moment.")
+                             .arg(interruptText(), operation));
+            toldAgain = true;
+        }
         QThread::msleep(kProgressPollMs);
     }
     run.out.endTransfer();
     return hidDfuGetResult();
 }
 
+// What an upgrade that a signal stopped after its write leaves behind.
+QString leftAfterWrite(Run& run, const QString& completed, const QString& skipped) {
+    QString text = completed + QStringLiteral(" completed");
+    if (!run.parser.isSet(kNoReset))
+        return text + QStringLiteral("; %1 skipped: the accessory stays in update mode: run "
+                                     "`tavrin-dfu reset`")
+                          .arg(skipped);
+    return text + QStringLiteral("; the accessory stays in update mode (--no-reset)");
+}
+
 // Runs a transfer to its end. False when it failed or a signal arrived
 // meanwhile, with the status of the failure it reported: the steps after it
-// are skipped.
+// are skipped, which leftIn tells.
 bool transferred(Run& run, const QString& operation, int32 (*start)(const char*),
-                 const QString& path, qint64 total, int& status) {
+                 const QString& path, qint64 total, int& status, const QString& leftIn) {
     const int32 code = transfer(run, operation, start, path, total);
     if (interrupted()) {
-        status = run.failInterrupted(code);
+        // --all counts an accessory written before the signal as written.
+        if (run.writeCompleted)
+            run.facts.insert(QStringLiteral("writeCompleted"), true);
+        status = run.failInterrupted(code, leftIn);
         return false;
     }
     if (code != 0) {
@@ -106,9 +126,13 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     const qint64 expected = imageLengthField(file.get());
     // Into memory, as much as the accessory sends back.
     int status = Success;
+    const QString leftIn =
+        run.writeCompleted ? leftAfterWrite(run, QStringLiteral("the write and the read-back"),
+                                            QStringLiteral("the comparison and the reset were"))
+                           : QStringLiteral("the read-back completed; the comparison was skipped");
     if (!transferred(
             run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
-            -1, status))
+            -1, status, leftIn))
         return status;
     uint64_t length = 0;
     const uint8_t* back = hidDfuGetReadBack(&length);
@@ -154,9 +178,15 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
     if (notNewer)
         run.out.warn(QStringLiteral("Warning: %1: not newer; upgrading anyway").arg(versions));
     int status = Success;
+    const QString leftIn =
+        run.parser.isSet(kVerify)
+            ? leftAfterWrite(run, QStringLiteral("the write"),
+                             QStringLiteral("the read-back and the reset were"))
+            : leftAfterWrite(run, QStringLiteral("the write"), QStringLiteral("the reset was"));
     if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
-                     imageLengthField(file.get()), status))
+                     imageLengthField(file.get()), status, leftIn))
         return status;
+    run.writeCompleted = true;
     QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
     if (run.parser.isSet(kVerify)) {
         bool matched = false;
@@ -184,7 +214,8 @@ int backupCommand(Run& run, const QStringList& arguments) {
             return run.fail(existing);
     }
     int status = Success;
-    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status))
+    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status,
+                     QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
     struct stat info {};
     ::stat(nativeName(path).constData(), &info);

@@ -65,6 +65,8 @@ public:
     QCommandLineParser& parser;
     // The chosen accessory's USB release number, 0 when it states none.
     uint16_t deviceRelease = 0;
+    // The write ended well before any signal: what follows it may be cut.
+    bool writeCompleted = false;
 };
 
 // The rows' functions.

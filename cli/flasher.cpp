@@ -17,10 +17,13 @@ namespace cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signals = 0;
 
 void onInterrupt(int signal) {
     if (!g_interrupted)
         g_interrupted = signal;
+    if (g_signals < 2)
+        g_signals = g_signals + 1;
 }
 
 // Routes the engine's message log to standard error only when asked: its
@@ -53,6 +56,10 @@ QString lastOpenFailure() {
 
 bool interrupted() {
     return g_interrupted != 0;
+}
+
+bool interruptedAgain() {
+    return g_signals >= 2;
 }
 
 int interruptSignal() {

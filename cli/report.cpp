@@ -43,12 +43,10 @@ int Report::failEngine(int32_t code, const QString& detail) {
     return fail({statusOfCode(code), code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
 }
 
-int Report::failInterrupted(int32_t code) {
+int Report::failInterrupted(int32_t code, const QString& leftIn) {
     if (code != 0)
         return failEngine(code, QStringLiteral("interrupted; the transfer had failed"));
-    return fail({interruptStatus(), 0, interruptText(),
-                 QStringLiteral("the running transfer was let finish; the steps after it were "
-                                "skipped")});
+    return fail({interruptStatus(), 0, interruptText(), leftIn});
 }
 
 int Report::finish(const Failure& failure) {

@@ -395,6 +395,8 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
         QTest::newRow(strsignal(signal))
             << signal << one << status
             << QStringList{QString(text) + ": the write is finishing", QString(R"j("percent":99)j"),
+                           QString(R"j("detail":"the write completed; the reset was skipped: the )j"
+                                   R"j(accessory stays in update mode: run `tavrin-dfu reset`")j"),
                            QString(R"j("status":%1,"text":"%2"})j"
                                    "\n")
                                .arg(status)
