@@ -58,8 +58,9 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
         }
         QThread::msleep(kProgressPollMs);
     }
-    run.out.endTransfer();
-    return hidDfuGetResult();
+    const int32 result = hidDfuGetResult();
+    run.out.endTransfer(result == 0);
+    return result;
 }
 
 // What an upgrade that a signal stopped after its write leaves behind.
@@ -132,7 +133,7 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
                            : QStringLiteral("the read-back completed; the comparison was skipped");
     if (!transferred(
             run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
-            -1, status, leftIn))
+            expected + qint64(dfu::kSuffixLength), status, leftIn))
         return status;
     uint64_t length = 0;
     const uint8_t* back = hidDfuGetReadBack(&length);
