@@ -121,14 +121,18 @@ int run(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(command->summary));
     parser.addOptions(optionsOf(*command));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QLatin1String(command->name), QString());
-    for (const QString& argument : synopsisArguments(*command))
-        parser.addPositionalArgument(argument, QString());
+    // Qt's own help option brings --help-all, whose options are not ours.
+    const QCommandLineOption commandHelp({QStringLiteral("h"), QStringLiteral("help")},
+                                         QStringLiteral("Show this help."));
+    parser.addOption(commandHelp);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s\n%s", qPrintable(parser.helpText()), exitStatusHelp());
+    if (parser.isSet(commandHelp)) {
+        // Qt's usage line names the program by its full path.
+        QString text = parser.helpText();
+        text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
+        std::printf("Usage: %s %s [options] %s\n%s\n%s", qPrintable(program), command->name,
+                    command->synopsis, qPrintable(text), exitStatusHelp());
         return Success;
     }
 

@@ -190,7 +190,9 @@ void tst_Cli::commandLines_data() {
     const QString stored = QString::number(demo::kStoredImageLength);
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130", "129  hung up", "143  terminated"});
-    row("command help", "upgrade --help", 0, {"--no-reset", "--scenario", "3    no device"});
+    row("command help", "upgrade --help", 0,
+        {"Usage: tavrin-dfu-demo upgrade [options] FILE\n", "--no-reset", "--scenario",
+         "-h, --help  ", "3    no device"});
     row("version", "--version", 0, {"tavrin-dfu-demo 1.0.0"});
     row("usage: no command", "", 2, {"no command given"});
     row("usage: unknown command", "flash x", 2, {"unknown command \"flash\""});
