@@ -208,7 +208,8 @@ void tst_Cli::commandLines_data() {
     row("list", "list --scenario healthy,healthy", 0,
         {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
     row("list json", "list --json --bus-root {dir}/bus", 0,
-        {R"j([{"accessory":true,"deviceVersion":"2.3.0","featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
+        {R"j([{"accessory":true,"featureReportLength":64,"firmwareVersion":"2.3.0",)j"
+         R"j("manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
          R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
     row("list escapes what a device sends", "list --serial-numbers A\x1b[2J\x9b", 0,
