@@ -16,8 +16,14 @@ public:
     }
 
     QWindow* window() const override { return item()->window(); }
-    // Qt Quick lays its accessible items out flat under the window.
+    // Qt Quick hangs an accessible item under its nearest accessible
+    // ancestor item, or under the window; a parent that does not list the
+    // ring as its child makes a screen reader take the ring for a dead one.
     QAccessibleInterface* parent() const override {
+        for (QQuickItem* up = item()->parentItem(); up; up = up->parentItem()) {
+            if (QAccessibleInterface* ancestor = QAccessible::queryAccessibleInterface(up))
+                return ancestor;
+        }
         return item()->window() ? QAccessible::queryAccessibleInterface(item()->window()) : nullptr;
     }
     QAccessibleInterface* child(int) const override { return nullptr; }

@@ -41,8 +41,11 @@ void printUsage(std::ostream& out) {
 
 } // namespace
 
-// Other arguments are left alone, as the shipping program leaves all of them.
-std::optional<int> prepareHidBackend(const QStringList& arguments) {
+namespace {
+
+// Reads the demo's own options; with plugIn false nothing is plugged in, so
+// that the answer needs neither the bus nor the window system.
+std::optional<int> readOptions(const QStringList& arguments, bool plugIn) {
     std::string scenario = demo::kDefaultScenario;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -61,11 +64,28 @@ std::optional<int> prepareHidBackend(const QStringList& arguments) {
             scenario = argument.mid(kScenarioPrefix.size()).toStdString();
         }
     }
-    if (!demo::plugInScenario(scenario)) {
+    const bool known = plugIn ? demo::plugInScenario(scenario) : demo::isScenario(scenario);
+    if (!known) {
         std::cerr << "Unknown scenario: " << scenario << "\n";
         printUsage(std::cerr);
         return kUsageError;
     }
-    scheduleClose();
     return std::nullopt;
+}
+
+} // namespace
+
+// Other arguments are left alone, as the shipping program leaves all of them.
+std::optional<int> prepareHidBackend(const QStringList& arguments) {
+    const std::optional<int> exitCode = readOptions(arguments, true);
+    if (!exitCode)
+        scheduleClose();
+    return exitCode;
+}
+
+std::optional<int> answerCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return readOptions(arguments, false);
 }

@@ -13,3 +13,7 @@
 // the program is to end at once (a help text was asked for, an argument was
 // wrong), nothing when the wizard is to start.
 std::optional<int> prepareHidBackend(const QStringList& arguments);
+
+// The same answers from the raw command line, before the program reaches for
+// the window system: a help text or a wrong argument must not need a display.
+std::optional<int> answerCommandLine(int argc, char** argv);

@@ -5,3 +5,7 @@
 std::optional<int> prepareHidBackend(const QStringList&) {
     return std::nullopt;
 }
+
+std::optional<int> answerCommandLine(int, char**) {
+    return std::nullopt;
+}

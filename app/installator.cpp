@@ -3,6 +3,7 @@
 #include "enginepath.h"
 #include "sessioninhibitor.h"
 
+#include "dfufile.h"
 #include "hiddfu.h"
 #include "progressrelay.h"
 
@@ -15,6 +16,8 @@
 #include <QJsonValue>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
+#include <QVersionNumber>
 
 namespace {
 
@@ -26,6 +29,10 @@ const char kTextCopyFile[] = "/Resources/text_copy.json";
 const char kChangelogFile[] = "/Resources/changelog.html";
 const char kTextCopyMember[] = "copy";
 const char kFirmwareKey[] = "dfuUpdateUrl";
+// A version for the file that its suffix does not state.
+const char kFirmwareVersionKey[] = "firmwareVersion";
+// How often the ready page looks for the accessory.
+constexpr int kAccessoryPollMs = 1000;
 const char kBackupFileName[] = "tavrinFirmware.backup";
 // No real text copy or changelog comes near this; a file beside the program
 // that does would be read whole, and could keep the window from appearing.
@@ -57,6 +64,7 @@ installator::installator() : QObject(nullptr) {
     QObject::connect(this, &installator::resultReady, this, &installator::restartAndDisconnect);
     loadTextCopy();
     loadChangelog();
+    checkFirmwareFile();
 }
 
 installator::~installator() {
@@ -120,6 +128,76 @@ QString installator::getText(QString key) {
         return value.toString();
     qWarning() << "Value under key \"" << key << "\" is not a string, it is " << int(value.type());
     return key;
+}
+
+// A bad file is found here, on the first page, and not after six pages and
+// a device connection; the check is the upgrade's own.
+void installator::checkFirmwareFile() {
+    const QString path =
+        QCoreApplication::applicationDirPath() + "/" + m_textCopy.value(kFirmwareKey).toString();
+    std::string why;
+    std::FILE* file = dfu::openRegularFile(enginePath(path).constData(), why);
+    std::vector<uint8_t> bytes;
+    dfu::CheckResult check;
+    if (!file) {
+        check = {HidDfuResult::FailedToOpenFile,
+                 "Failed to open file \"" + path.toStdString() + "\": " + why};
+    } else {
+        check = dfu::readWholeFile(file, kHidDfuMaxFirmwareFileBytes, bytes);
+        std::fclose(file);
+        if (check.code == 0)
+            check = dfu::checkBytes(bytes);
+    }
+    m_firmwareCode = check.code;
+    m_firmwareProblem = QString::fromStdString(check.message.empty() ? hidDfuResultText(check.code)
+                                                                     : check.message);
+    const uint16_t stated = dfu::suffixBcdDevice(bytes);
+    if (m_textCopy.value(kFirmwareVersionKey).isString())
+        m_fileVersion = m_textCopy.value(kFirmwareVersionKey).toString();
+    else if (check.code == 0 && dfu::suffixStatesVersion(stated))
+        m_fileVersion = QString::fromStdString(dfu::versionText(stated));
+}
+
+void installator::watchAccessory(bool on) {
+    if (!m_accessoryTimer) {
+        m_accessoryTimer = new QTimer(this);
+        m_accessoryTimer->setInterval(kAccessoryPollMs);
+        QObject::connect(m_accessoryTimer, &QTimer::timeout, this, &installator::lookForAccessory);
+    }
+    m_attached = -1;
+    if (on) {
+        m_accessoryTimer->start();
+        lookForAccessory();
+    } else {
+        m_accessoryTimer->stop();
+    }
+}
+
+// An enumeration takes milliseconds; it runs only while the ready page shows
+// and no transfer runs.
+void installator::lookForAccessory() {
+    if (hidDfuGetProgress() != kHidDfuNothingRunning)
+        return;
+    uint16_t release = 0;
+    const int attached =
+        std::max(0, hidDfuAttachedCount(kHidDfuVendorId, kHidDfuProductId, &release));
+    // A device whose release number is 0 states no version.
+    const QString version = attached > 0 && release != 0
+                                ? QString::fromStdString(dfu::versionText(release))
+                                : QString();
+    if (attached == m_attached && version == m_installedVersion)
+        return;
+    m_attached = attached;
+    m_installedVersion = version;
+    emit accessoryChanged(attached, version);
+}
+
+int installator::compareVersions(const QString& installed, const QString& file) {
+    if (installed.isEmpty() || file.isEmpty())
+        return 2;
+    const int order = QVersionNumber::compare(QVersionNumber::fromString(file),
+                                              QVersionNumber::fromString(installed));
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 QString installator::applicationPath() {

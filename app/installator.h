@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+class QTimer;
 class SessionInhibitor;
 
 class ProgressManager;
@@ -30,6 +31,10 @@ signals:
     // Emitted only by the progress relay.
     void progressChanged(int);
     void resultReady(int);
+    // While watchAccessory(true): how many accessories are attached and the
+    // version the first one states ("" when none or it states none), at the
+    // first look and whenever either changes.
+    void accessoryChanged(int attached, const QString& installedVersion);
 
 public slots:
     // Runs on every resultReady before any QML handler: after a success the
@@ -57,12 +62,29 @@ public:
     // Whether the text copy has a string under the key; asks quietly, for
     // texts that only some cases have.
     Q_INVOKABLE bool hasText(const QString& key) const { return m_textCopy.value(key).isString(); }
+    // The firmware file beside the program, checked once at start as an
+    // upgrade would check it: 0 or the code an upgrade would end with, and
+    // that failure's text.
+    Q_INVOKABLE int firmwareFileCode() const { return m_firmwareCode; }
+    Q_INVOKABLE QString firmwareFileProblem() const { return m_firmwareProblem; }
+    // The version of the firmware the file holds: the text copy's
+    // "firmwareVersion", else what the file's suffix states; "" when neither
+    // states one.
+    Q_INVOKABLE QString fileVersion() const { return m_fileVersion; }
+    // Looks for attached accessories about once a second while on (nothing is
+    // opened), and reports through accessoryChanged.
+    Q_INVOKABLE void watchAccessory(bool on);
+    // -1 when the file's version is older than installed, 0 equal, 1 newer,
+    // 2 when either is not stated; versions as "J.M.N".
+    Q_INVOKABLE static int compareVersions(const QString& installed, const QString& file);
 
 private:
     int reset();
     int disconnect();
     void loadTextCopy();
     void loadChangelog();
+    void checkFirmwareFile();
+    void lookForAccessory();
 
     ProgressManager* m_progressManager = nullptr;
     QString m_changelog;
@@ -71,4 +93,10 @@ private:
     int m_pendingResults = 0;
     // Held from the start of an upgrade to its result.
     SessionInhibitor* m_inhibitor = nullptr;
+    int m_firmwareCode = 0;
+    QString m_firmwareProblem;
+    QString m_fileVersion;
+    QTimer* m_accessoryTimer = nullptr;
+    int m_attached = -1; // -1: not looked yet
+    QString m_installedVersion;
 };

@@ -23,6 +23,8 @@ int main(int argc, char* argv[]) {
         if (!qEnvironmentVariableIsSet(side))
             qputenv(side, "512");
     }
+    if (const std::optional<int> exitCode = answerCommandLine(argc, argv))
+        return *exitCode;
     QGuiApplication application(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
     if (const std::optional<int> exitCode = prepareHidBackend(QCoreApplication::arguments()))

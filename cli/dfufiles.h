@@ -2,6 +2,7 @@
 // DFU files as tavrin-dfu reads them before any device traffic, and as it
 // writes them.
 
+#include "hiddfu.h"
 #include "report.h"
 
 #include <QString>
@@ -12,9 +13,10 @@
 
 namespace cli {
 
-// The accessory's USB IDs; 0xFFFF in a suffix field stands for any.
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
+// The accessory's USB IDs, as the engine's contract names them; 0xFFFF in a
+// suffix field stands for any.
+constexpr uint16_t kVendorId = kHidDfuVendorId;
+constexpr uint16_t kProductId = kHidDfuProductId;
 constexpr uint16_t kAnyId = 0xFFFF;
 
 struct FileCloser {

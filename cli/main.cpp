@@ -1,6 +1,5 @@
 #include "arguments.h"
 #include "flasher.h"
-#include "startup.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +13,5 @@ int main(int argc, char* argv[]) {
         given << QByteArray(argv[i]);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
-    registerEngineMetaTypes();
     return cli::run(cli::decodeArguments(given));
 }

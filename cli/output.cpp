@@ -63,6 +63,10 @@ QString formatBytes(qint64 bytes) {
     return QStringLiteral("%1 MiB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
 }
 
+QString hex(uint32_t value, int digits) {
+    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
 OutputMode Output::modeFor(bool json) {
     if (json)
         return OutputMode::Json;

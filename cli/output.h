@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <cstdint>
+
 namespace cli {
 
 enum class OutputMode { Terminal, Plain, Json };
@@ -56,5 +58,7 @@ QByteArray compactJson(const QJsonDocument& document);
 
 // "1.5 MiB", "64.0 KiB", "512 B".
 QString formatBytes(qint64 bytes);
+// "0x0a12": hexadecimal, zero-padded to at least digits digits.
+QString hex(uint32_t value, int digits);
 
 } // namespace cli

@@ -9,9 +9,10 @@
 namespace cli {
 
 QString codeText(int32_t code) {
-    static const CHidDfuErrorState table;
-    const auto it = table.table().find(code);
-    return it == table.table().end() ? QString() : QString::fromStdString(it->second);
+    // A code outside the table has no text of its own here: the caller's
+    // line names the code.
+    const auto& table = CHidDfuErrorState::table();
+    return table.count(code) ? QString::fromUtf8(hidDfuResultText(code)) : QString();
 }
 
 QString Report::programName() {

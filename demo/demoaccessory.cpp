@@ -6,6 +6,8 @@ namespace demo {
 
 namespace {
 constexpr uint32_t kStoredImageSeed = 7;
+// The firmware the demo accessory runs before the update, 2.3.0 in BCD.
+constexpr uint16_t kInstalledRelease = 0x0230;
 } // namespace
 
 sim::AccessoryConfig accessoryConfig() {
@@ -14,6 +16,7 @@ sim::AccessoryConfig accessoryConfig() {
     config.pollTimeoutMs = kPollTimeoutMs;
     config.reportDelayUs = kReportDelayUs;
     config.storedImage = dfu::makeImage(kStoredImageLength, kStoredImageSeed);
+    config.releaseNumber = kInstalledRelease;
     return config;
 }
 

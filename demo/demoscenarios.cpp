@@ -76,6 +76,10 @@ sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& se
     return &sim::Bus::addAccessory(config);
 }
 
+bool isScenario(const std::string& name) {
+    return find(name) != nullptr;
+}
+
 std::string scenarioHelp() {
     std::size_t width = 0;
     for (const Scenario& s : kScenarios)

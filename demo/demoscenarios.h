@@ -37,6 +37,9 @@ bool plugInScenario(const std::string& name);
 sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
                                  std::size_t recordLimit = kRecordLimit);
 
+// Whether name is one of scenarios().
+bool isScenario(const std::string& name);
+
 // One line per scenario, "  name  description", for a --help text.
 std::string scenarioHelp();
 

@@ -210,6 +210,22 @@ CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>&
     return {};
 }
 
+std::string versionText(uint16_t bcd) {
+    const auto digit = [bcd](int shift) { return std::to_string((bcd >> shift) & 0xF); };
+    const std::string major = (bcd >> 12) ? digit(12) + digit(8) : digit(8);
+    return major + "." + digit(4) + "." + digit(0);
+}
+
+bool suffixStatesVersion(uint16_t bcd) {
+    return bcd != 0xFFFF && bcd != kBackupBcdDevice;
+}
+
+uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < kSuffixLength)
+        return 0xFFFF;
+    return le16(bytes.data() + bytes.size() - kSuffixLength + kSuffixBcdDevice);
+}
+
 CheckResult checkFile(std::FILE* file) {
     CheckResult result = checkFileSuffix(file);
     if (result.code == 0)

@@ -107,6 +107,15 @@ CheckResult checkBytes(const std::vector<uint8_t>& bytes);
 // changed while reading; the text names the numbers where there are any.
 CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>& bytes);
 
+// Release numbers (a suffix's bcdDevice, a USB device's bcdDevice) are BCD:
+// 0xJJMN reads "J.M.N", JJ two digits.
+std::string versionText(uint16_t bcd);
+// Whether a suffix's bcdDevice says which firmware the file holds: 0xFFFF
+// means "any", and 0x0001 is what every backup carries, whatever it holds.
+bool suffixStatesVersion(uint16_t bcd);
+// The bcdDevice of a whole file's suffix; 0xFFFF for a file too short for one.
+uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes);
+
 // Opens path for reading without ever blocking (a FIFO would wait for a
 // writer) and refuses anything but a regular file. nullptr with a reason in
 // error ("not a regular file", or the system's text) on failure.

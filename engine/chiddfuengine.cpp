@@ -220,6 +220,16 @@ uint16_t hidDfuFeatureReportLength(const char* path) {
         hid_close(device);
     return length;
 }
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber) {
+    hid_device_info* devices = hid_enumerate(vendorId, productId);
+    int count = 0;
+    if (releaseNumber)
+        *releaseNumber = devices ? devices->release_number : 0;
+    for (hid_device_info* d = devices; d; d = d->next)
+        ++count;
+    hid_free_enumeration(devices);
+    return count;
+}
 int32 hidDfuDisconnect() {
     return theEngine.Disconnect();
 }

@@ -18,6 +18,10 @@ constexpr uint16_t kHidDfuProductId = 0xFFFE;
 // What hidDfuGetProgress answers when no operation runs.
 constexpr uint8 kHidDfuNothingRunning = 100;
 
+// The largest firmware file an upgrade takes (-5 above it): an accessory of
+// this kind holds a few MiB, and the file is held in memory while it is sent.
+constexpr uint64_t kHidDfuMaxFirmwareFileBytes = 16u << 20;
+
 // Result codes: 0 for success, a negative code for a failure. The same
 // numbers come back from the calls below, through the controller and the
 // wizard's error page, and as the flasher's "code".
@@ -61,6 +65,10 @@ int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path)
 // path, found the way a connect finds it; 0 when it cannot be had. Needs no
 // connection, changes no engine state and sets no last error.
 uint16_t hidDfuFeatureReportLength(const char* path);
+// How many HID interfaces with these IDs are attached now; in releaseNumber
+// (when not null) the USB release number (BCD) the first one reports, 0 when
+// none is attached. Opens nothing, needs no connection and sets nothing.
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber);
 // Closes the open device; 0 also when none was open, -14 while an operation
 // runs (last error set).
 int32 hidDfuDisconnect();

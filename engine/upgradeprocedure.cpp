@@ -21,17 +21,14 @@ using worker::quoted;
 
 namespace {
 
-// An accessory of this kind holds a few MiB at most. The whole file is kept in
-// memory for the write, so that what is sent is exactly what was checked,
-// whatever happens to the file meanwhile.
-constexpr uint64_t kMaxFirmwareFileBytes = 16u << 20;
-
 // The whole write may take ten times what the device's own pace (the poll
 // timeout of its first status, once per report) adds up to, and at least a
 // minute: a device that keeps asking for long waits must not hold the worker,
 // and the window, for hours.
 constexpr int64_t kDeadlineFactor = 10;
 constexpr std::chrono::milliseconds kShortestDeadline{60000};
+// Keeps the sum within the clock's range for any pace a device may state.
+constexpr std::chrono::milliseconds kLongestDeadline = std::chrono::hours(24 * 7);
 
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
@@ -62,11 +59,9 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
         }
         if (!deadlineSet) {
             deadlineSet = true;
-            deadline =
-                startTime + std::max<std::chrono::milliseconds>(
-                                kShortestDeadline,
-                                std::chrono::milliseconds(kDeadlineFactor * int64_t(pollTimeout) *
-                                                          int64_t(reportsToSend)));
+            const std::chrono::milliseconds pace(kDeadlineFactor * int64_t(pollTimeout) *
+                                                 int64_t(reportsToSend));
+            deadline = startTime + std::clamp(pace, kShortestDeadline, kLongestDeadline);
         }
         if (status == kStatusErrFirmware) {
             emit setDefaultMessage(Code::FirmwareCorrupt);
@@ -122,8 +117,10 @@ void AsyncWorker::DoUpgrade() {
         return;
     }
 
+    // The whole file is kept in memory for the write, so that what is sent is
+    // exactly what was checked, whatever happens to the file meanwhile.
     std::vector<uint8_t> bytes;
-    int32 result = ReportCheck(dfu::readWholeFile(file, kMaxFirmwareFileBytes, bytes));
+    int32 result = ReportCheck(dfu::readWholeFile(file, kHidDfuMaxFirmwareFileBytes, bytes));
     std::fclose(file);
     if (result == 0)
         result = ReportCheck(dfu::checkBytes(bytes));
@@ -147,9 +144,9 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
     std::size_t offset = 0;
     auto takePiece = [&]() {
         std::fill(report.begin(), report.end(), uint8_t(0));
-        const std::size_t n =
-            std::min(std::size_t(capacity), bytes.size() - std::min(offset, bytes.size()));
-        std::copy_n(bytes.begin() + long(offset), n, data);
+        if (offset < bytes.size())
+            std::copy_n(bytes.begin() + long(offset),
+                        std::min(std::size_t(capacity), bytes.size() - offset), data);
         offset += std::size_t(capacity);
     };
 

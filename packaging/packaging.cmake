@@ -59,6 +59,20 @@ install(FILES ${_packaging_source}/tavrin-installator.desktop DESTINATION share/
 install(FILES ${_icon} DESTINATION share/icons/hicolor/${_icon_size}x${_icon_size}/apps)
 install(FILES ${_packaging_source}/70-tavrin-accessory.rules DESTINATION lib/udev/rules.d)
 
+# What every Debian package carries under /usr/share/doc/<package>/: the
+# copyright file and the changelog, compressed as policy asks (-n: no name or
+# time stamp, so that the same sources give the same package).
+set(_changelog ${_packaging_binary}/changelog.gz)
+add_custom_command(OUTPUT ${_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${_packaging_binary}
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${_changelog}
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(tavrin_changelog ALL DEPENDS ${_changelog})
+install(FILES ${_packaging_source}/copyright ${_changelog}
+        DESTINATION share/doc/tavrin-installator)
+
 # --- Debian package ---------------------------------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavrin-installator)
@@ -66,6 +80,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware installer for the TAVRIN USB accessory")
 set(CPACK_PACKAGE_DESCRIPTION
     "Leads the user through a short wizard and writes the firmware to the TAVRIN accessory; tavrin-dfu does the same from the command line, for scripts and flashing stations.")
+# A package built without a release firmware must not pass for one.
+if(NOT TAVRIN_FIRMWARE)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION_SUMMARY " (with a test firmware image)")
+  string(APPEND CPACK_PACKAGE_DESCRIPTION
+         " This build ships a generated test firmware image, not a firmware release.")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TAVRIN installator developers")
@@ -86,6 +106,10 @@ else()
     libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5qml5 libhidapi-hidraw0)
 endif()
 string(JOIN ", " CPACK_DEBIAN_PACKAGE_DEPENDS ${_runtime_packages})
+# The new udev rule applies to an accessory already plugged in: rules are
+# reloaded and its nodes triggered after install and after removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging_source}/postinst ${_packaging_source}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
 # Builds the package into <build>/packages.
@@ -93,6 +117,6 @@ add_custom_target(tavrin_deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
           -B ${CMAKE_BINARY_DIR}/packages
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS tavrin-installator tavrin_desktop_icon tavrin-dfu tavrin_dfu_man
+  DEPENDS tavrin-installator tavrin_desktop_icon tavrin_changelog tavrin-dfu tavrin_dfu_man
   COMMENT "Building the Debian package"
   VERBATIM)

@@ -21,6 +21,9 @@ TAVRIN_TEST_PACKAGES=(
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
   # The session inhibitor against logind's mock.
   python3-dbusmock
+  # Orca reading the wizard aloud; speech-dispatcher writes what it says to a
+  # file, and opens ALSA's null device through its audio plugins all the same.
+  orca speech-dispatcher speech-dispatcher-audio-plugins
 )
 
 # Exit status of scripts/run and scripts/test when packages are missing and

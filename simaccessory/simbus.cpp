@@ -153,7 +153,7 @@ DeviceModel& Bus::addAccessory(const AccessoryConfig& config) {
     interface.entry.path = plugIn(s, interface.descriptor, config.descriptorInSysfs);
     interface.entry.vendorId = config.vendorId;
     interface.entry.productId = config.productId;
-    interface.entry.releaseNumber = kReleaseNumber;
+    interface.entry.releaseNumber = config.releaseNumber;
     interface.entry.usagePage = config.usagePage;
     interface.entry.usage = config.usage;
     interface.entry.serialNumber = config.serialNumber;

@@ -28,6 +28,7 @@ enum class LateFault {
 struct AccessoryConfig {
     uint16_t vendorId = 0x0A12;
     uint16_t productId = 0xFFFE;
+    uint16_t releaseNumber = 0x0100; // bcdDevice of the USB device: its firmware version
     uint16_t usagePage = 0xFF00;
     uint16_t usage = 0x0001;
     // L: the length of every ID 1 report, ID byte included. The generated

@@ -5,6 +5,9 @@ Page {
     id: page
 
     titleItem: title
+    // The captions are the page's only text, and a screen reader finds them
+    // only as names of the pictures.
+    spokenText: [cell1.text, cell2.text, cell3.text].join(", ")
 
     ColumnLayout {
         anchors.fill: parent
@@ -46,18 +49,21 @@ Page {
                 spacing: 30
 
                 CapturedImage {
+                    id: cell1
                     objectName: "accessoriesPageCell1"
                     source: "qrc:/installator/Resources/group-293.png"
                     sourceSize: Qt.size(142, 79)
                     text: installator.getText("accessoriesPageContent1")
                 }
                 CapturedImage {
+                    id: cell2
                     objectName: "accessoriesPageCell2"
                     source: "qrc:/installator/Resources/group-7.svg"
                     sourceSize: Qt.size(165, 33)
                     text: installator.getText("accessoriesPageContent2")
                 }
                 CapturedImage {
+                    id: cell3
                     objectName: "accessoriesPageCell3"
                     source: "qrc:/installator/Resources/group-417.svg"
                     sourceSize: Qt.size(102, 101)

@@ -56,8 +56,6 @@ Page {
             Layout.preferredHeight: preferredHeight
             Layout.alignment: Qt.AlignHCenter
             text: installator.getText("errorPageTitle")
-            // Read with the title when the page appears.
-            Accessible.description: body.text + (page.advice !== "" ? "\n" + page.advice : "")
         }
 
         Item {

@@ -54,6 +54,17 @@ Page {
         }
 
         Item {
+            Layout.minimumHeight: 12
+            Layout.preferredHeight: 12
+        }
+
+        AccessoryStatus {
+            objectName: "howTo3PageAccessory"
+            Layout.fillWidth: true
+            Layout.alignment: Qt.AlignHCenter
+        }
+
+        Item {
             Layout.fillHeight: true
         }
     }

@@ -10,9 +10,11 @@ Item {
     property int index: -1
     property alias bottomButtons: buttonRow.children
 
-    // The page's heading, where a screen reader's focus goes when the page
-    // appears.
+    // The page's heading; its text names the page for a screen reader.
     property Item titleItem: null
+    // What a screen reader says of the page after its title, where the page
+    // has no text of its own that a screen reader finds.
+    property string spokenText: ""
     // Takes the keyboard focus when the page appears: the last button, which
     // leads forward (or closes, on the last pages).
     readonly property Item primaryButton: buttonRow.children.length > 0
@@ -21,19 +23,23 @@ Item {
     default property alias content: contentArea.children
 
     // The keyboard focus goes to the primary button (on a page without
-    // buttons to the page itself, so that keys reach no hidden page), the
-    // screen reader's focus to the title.
+    // buttons to the page itself, so that keys reach no hidden page), and the
+    // screen reader's focus with it: entering the page, a screen reader reads
+    // the page's title and text, then the button, in the order they are seen.
     function takeFocus() {
-        if (primaryButton) {
-            primaryButton.forceActiveFocus();
-        } else {
-            pageRoot.forceActiveFocus();
-        }
-        focusTracker.moveAccessibleFocus(titleItem);
+        var target = primaryButton ? primaryButton : pageRoot;
+        target.forceActiveFocus();
+        focusTracker.moveAccessibleFocus(target);
     }
 
     objectName: name
     anchors.fill: parent
+
+    // A screen reader announces a dialog it enters with its name and its
+    // texts, or its description where it has none.
+    Accessible.role: Accessible.Dialog
+    Accessible.name: titleItem ? titleItem.Accessible.name : ""
+    Accessible.description: spokenText
 
     onVisibleChanged: {
         if (visible) {

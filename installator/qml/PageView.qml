@@ -11,6 +11,10 @@ Item {
 
     default property alias content: pages.children
 
+    // A screen reader counts the dialogs directly inside a window as further
+    // windows waiting for the person; the pages are dialogs inside this pane.
+    Accessible.role: Accessible.Pane
+
     // Properties are copied onto the matching page before it becomes
     // visible, so its bindings are current when it is first drawn.
     function showPageByName(name, properties) {

@@ -27,10 +27,13 @@ Page {
     }
 
     // Completion is shown only here: progress stops short of 100 while the
-    // upgrade runs.
+    // upgrade runs. A failed write leaves the ring where it stopped, so that
+    // neither the ring nor a screen reader says it is complete.
     function resultReady(result) {
         console.log("resultReady, status: ", result);
-        ring.value = 1.0;
+        if (result === 0) {
+            ring.value = 1.0;
+        }
         // The controller has restarted and released the device already.
         if (closeWhenDone && result === 0) {
             windowRoot.close();

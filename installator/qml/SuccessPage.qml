@@ -21,8 +21,6 @@ Page {
             Layout.preferredHeight: preferredHeight
             Layout.alignment: Qt.AlignHCenter
             text: installator.getText("successPageTitle")
-            // Read with the title when the page appears.
-            Accessible.description: body.text
         }
 
         Item {

@@ -64,6 +64,13 @@ Page {
             }
         }
 
+        FirmwareProblem {
+            id: problem
+            objectName: "welcomePageFirmwareProblem"
+            Layout.fillWidth: true
+            Layout.topMargin: 24
+        }
+
         Item {
             Layout.fillHeight: true
         }
@@ -72,6 +79,8 @@ Page {
     bottomButtons: [
         StyledButton {
             objectName: "welcomePageForward"
+            // No way forward with a firmware file that no try can install.
+            visible: !problem.visible
             text: installator.getText("welcomePageForward")
             onClicked: pageView.showPageByName("changelogPage")
         }

@@ -54,6 +54,15 @@ Window {
     // Keys reach the wizard from its start, without a click into the window.
     Component.onCompleted: requestActivate()
 
+    // The first page takes the focus before the window shows, and a window
+    // that becomes active again does not move it: without this, a screen
+    // reader would say only the window's title.
+    onActiveChanged: {
+        if (active) {
+            focusTracker.moveAccessibleFocus(activeFocusItem);
+        }
+    }
+
     // Only the faces the pages draw with: each loaded face costs start-up
     // time and memory for as long as the window lives.
     FontLoader {

@@ -17,7 +17,8 @@
 
 namespace enginesupport {
 
-using Bytes = std::vector<uint8_t>;
+using traffic::Bytes;
+using traffic::toQByteArray;
 
 // Report layout, as the accessory receives it.
 constexpr uint8_t kCommandReportId = 3;
@@ -38,10 +39,6 @@ inline sim::AccessoryConfig slowAccessory() {
 
 inline Bytes firmwareFile(uint32_t imageLength, uint32_t seed = 1) {
     return dfu::makeDfuFile(dfu::makeImage(imageLength, seed));
-}
-
-inline QByteArray toQByteArray(const Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
 }
 
 // The reports the host sends for a successful upgrade of file to an

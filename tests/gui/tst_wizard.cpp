@@ -407,8 +407,8 @@ void tst_wizard::emptyLastErrorShowsUnknownErrorText() {
     QCOMPARE(itemText("errorPageText"),
              text("failedUnknownError") + QStringLiteral("\nError %1").arg(kFileFormatInvalid));
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-5"));
-    // The ring was filled on the way out.
-    QCOMPARE(progressRingText("percentLabel"), QStringLiteral("100"));
+    // A failure leaves the ring where it stopped: it never reads 100 %.
+    QVERIFY(progressRingText("percentLabel") != QStringLiteral("100"));
     STEP(screenshot("errorPage-unknown-error"));
 }
 

@@ -5,32 +5,30 @@
 // guest-run.sh boots; anywhere without /dev/uhid it skips.
 //
 // The expected traffic is built by the same builders as the in-process
-// engine tests, so both attachments of the model are held to one standard.
+// engine tests, and the faults both arm come with their codes and texts from
+// one table (devicefaults.h), so both attachments of the model are held to
+// one standard.
 
 #include "chiddfuengine.h"
+#include "devicefaults.h"
 #include "devicetraffic.h"
 #include "dfufile.h"
 #include "enginecalls.h"
 #include "hiddfu.h"
+#include "kerneltest.h"
 #include "reportdescriptor.h"
+#include "testfolder.h"
 #include "uhiddevice.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <hidapi/hidapi.h>
-
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <unistd.h>
 
+using namespace kerneltest;
 using namespace traffic;
 
 namespace {
@@ -48,124 +46,22 @@ constexpr uid_t kNobody = 65534;
 
 // Generous: the guest runs on an emulated processor.
 constexpr int kDeviceAppearsMs = 10000;
-constexpr int kOperationMs = 60000;
 
 // Set by the harness's failure check only: every accessory then reports
 // this DFU status, a device gone wrong that the suite must not pass.
 const char kForcedStatusVariable[] = "TAVRIN_KERNEL_TEST_DEVICE_STATUS";
 
-// Backup replies: ID, data length (16 bits), three ignored bytes, data.
-constexpr std::size_t kBackupLengthOffset = 1;
-constexpr std::size_t kBackupDataOffset = 6;
-
-struct Listed {
-    std::string path;
-    uint16_t vendorId;
-    uint16_t productId;
-    uint16_t usagePage;
-    std::wstring manufacturer;
-    std::wstring product;
-    std::wstring serialNumber;
-};
-
-std::wstring wide(const wchar_t* text) {
-    return text ? std::wstring(text) : std::wstring();
-}
-
-std::vector<Listed> listHidInterfaces() {
-    std::vector<Listed> list;
-    hid_device_info* devices = hid_enumerate(0, 0);
-    for (hid_device_info* d = devices; d; d = d->next)
-        list.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, d->usage_page,
-                        wide(d->manufacturer_string), wide(d->product_string),
-                        wide(d->serial_number)});
-    hid_free_enumeration(devices);
-    return list;
-}
-
-std::string accessoryPath() {
-    for (const Listed& l : listHidInterfaces()) {
-        if (l.vendorId == kVendor && l.productId == kProduct)
-            return l.path;
-    }
-    return {};
-}
-
-// The kernel's name of the HID device behind a hidraw node, e.g.
-// "0003:0A12:FFFE.0002"; a new one for every device the kernel creates.
-QString kernelDeviceOf(const std::string& nodePath) {
-    const QString node = QFileInfo(QString::fromStdString(nodePath)).fileName();
-    return QFileInfo(QStringLiteral("/sys/class/hidraw/%1/device").arg(node))
-        .canonicalFilePath()
-        .section('/', -1);
-}
-
-bool waitUntilIdle() {
-    return enginecalls::waitUntilIdle(kOperationMs);
-}
-
 using enginecalls::connectAccessory;
 
-Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
-    const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
-    Bytes r(L, 0);
-    r[0] = 1;
-    dfu::putLe16(r.data() + kBackupLengthOffset, uint16_t(n));
-    std::copy(image.begin() + long(offset), image.begin() + long(offset + n),
-              r.begin() + long(kBackupDataOffset));
-    return r;
-}
-
-Traffic healthyBackup(std::size_t L, const Bytes& image) {
-    Traffic t;
-    for (std::size_t offset = 0; offset < image.size(); offset += L - kBackupDataOffset)
-        t.push_back({sim::Direction::DeviceToHost, backupReply(L, image, offset)});
-    return t;
-}
-
-Traffic operator+(Traffic a, const Traffic& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Traffic firstOf(const Traffic& t, std::size_t count) {
-    return Traffic(t.begin(), t.begin() + long(std::min(count, t.size())));
-}
-
-// Collects the message log while it lives and passes every line on.
-class LogCapture {
-public:
-    LogCapture() {
-        s_lines.clear();
-        s_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(s_previous); }
-    static QStringList warnings() { return s_lines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (type == QtWarningMsg)
-            s_lines << text;
-        if (s_previous)
-            s_previous(type, context, text);
-    }
-    static QStringList s_lines;
-    static QtMessageHandler s_previous;
-};
-QStringList LogCapture::s_lines;
-QtMessageHandler LogCapture::s_previous = nullptr;
-
 using Configure = std::function<void(sim::AccessoryConfig&)>;
-using Arm = std::function<void(sim::DeviceModel&)>;
 using Expect = std::function<Traffic(const Bytes& file)>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Configure)
-Q_DECLARE_METATYPE(Arm)
 Q_DECLARE_METATYPE(Expect)
 
-class tst_Kernel : public QObject {
+class tst_Kernel : public QObject, private TestFolder {
     Q_OBJECT
 
 private slots:
@@ -194,12 +90,7 @@ private:
     sim::AccessoryConfig baseConfig() const;
     bool plug(const sim::AccessoryConfig& config);
     void unplug();
-    QString writeFile(const QString& name, const Bytes& bytes);
-    static Bytes readFile(const QString& path);
-    int32 runUpgrade(const QString& path);
-    int32 runBackup(const QString& path);
 
-    QTemporaryDir m_dir;
     std::unique_ptr<uhid::Device> m_keyboard;
     std::unique_ptr<sim::DeviceModel> m_model;
     std::unique_ptr<uhid::Device> m_accessory;
@@ -218,7 +109,7 @@ void tst_Kernel::initTestCase() {
 }
 
 void tst_Kernel::cleanup() {
-    QVERIFY(waitUntilIdle());
+    QVERIFY(enginecalls::waitUntilIdle(kOperationMs));
     QCOMPARE(hidDfuDisconnect(), 0);
     if (m_accessory) {
         for (const std::string& problem : m_accessory->problems())
@@ -274,37 +165,6 @@ void tst_Kernel::unplug() {
     m_model.reset();
 }
 
-QString tst_Kernel::writeFile(const QString& name, const Bytes& bytes) {
-    const QString path = m_dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-    return path;
-}
-
-Bytes tst_Kernel::readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
-}
-
-int32 tst_Kernel::runUpgrade(const QString& path) {
-    const int32 started = hidDfuUpgrade(QFile::encodeName(path).constData());
-    if (started != 0)
-        return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
-}
-
-int32 tst_Kernel::runBackup(const QString& path) {
-    const int32 started = hidDfuBackup(QFile::encodeName(path).constData());
-    if (started != 0)
-        return started;
-    return waitUntilIdle() ? hidDfuGetResult() : -14;
-}
-
 void tst_Kernel::enumerationWalksPastOtherDevices() {
     QVERIFY(plug(baseConfig()));
     const std::vector<Listed> listed = listHidInterfaces();
@@ -324,8 +184,9 @@ void tst_Kernel::enumerationWalksPastOtherDevices() {
     QCOMPARE(accessory.manufacturer, std::wstring());
 
     LogCapture log;
+    log.install();
     QCOMPARE(connectAccessory(), 0);
-    const QStringList found = log.warnings().filter(QStringLiteral("Device Found"));
+    const QStringList found = warnings(log).filter(QStringLiteral("Device Found"));
     QCOMPARE(found.size(), 2);
     QVERIFY2(found[0].contains(QString::fromStdString(keyboard.path)), qPrintable(found[0]));
     QVERIFY2(found[1].contains(QString::fromStdString(accessory.path)), qPrintable(found[1]));
@@ -363,6 +224,7 @@ void tst_Kernel::openWithoutPermissionNamesTheNodeAndTheRule() {
     QVERIFY(plug(baseConfig()));
     const std::string path = accessoryPath();
     LogCapture log;
+    log.install();
     // The node belongs to root, as on a desktop without the udev rule.
     QCOMPARE(::seteuid(kNobody), 0);
     const int32 result = connectAccessory();
@@ -373,7 +235,7 @@ void tst_Kernel::openWithoutPermissionNamesTheNodeAndTheRule() {
                                             "accessory without root, install the udev rule "
                                             "70-tavrin-accessory.rules (see README)")
                                  .arg(QString::fromStdString(path));
-    QVERIFY2(log.warnings().contains(expected), qPrintable(log.warnings().join('\n')));
+    QVERIFY2(warnings(log).contains(expected), qPrintable(warnings(log).join('\n')));
     // Root opens it.
     QCOMPARE(connectAccessory(), 0);
 }
@@ -410,57 +272,58 @@ void tst_Kernel::upgradeTraffic() {
 
 void tst_Kernel::upgradeOutcomes_data() {
     QTest::addColumn<Configure>("configure");
-    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<Setup>("arm");
     QTest::addColumn<Expect>("expect");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
 
     const Configure asIs = [](sim::AccessoryConfig&) {};
-    const Arm nothing = [](sim::DeviceModel&) {};
+    const Setup nothing = [](sim::DeviceModel&) {};
     const uint32_t pt = kPollTimeoutMs;
     const std::size_t L = kReportLength;
     const Entry busy = status(0, pt, sim::DeviceModel::kStateDfuDnBusy);
     const Entry failedStatusRead{sim::Direction::DeviceToHost, {}};
 
     QTest::newRow("busy once, then ready")
-        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(1); })
+        << asIs << Setup([](sim::DeviceModel& d) { d.answerBusy(1); })
         << Expect([=](const Bytes& f) { return Traffic{busy} + healthyUpgrade(L, f, pt); }) << 0
         << QString();
-    QTest::newRow("busy twice ends the run")
-        << asIs << Arm([](sim::DeviceModel& d) { d.answerBusy(2); }) << Expect([=](const Bytes&) {
-               return Traffic{busy, busy};
-           })
-        << -8 << "Upgrade failed (DFU status code = 0)";
+    const devicefaults::Fault busy2 = devicefaults::busyTwice(),
+                              status3 = devicefaults::statusThree(),
+                              statusRead = devicefaults::statusReadFails(),
+                              dataReport = devicefaults::dataReportFails(1),
+                              endOfDownload = devicefaults::endOfDownloadFails(4);
+    QTest::newRow("busy twice ends the run") << asIs << busy2.setup << Expect([=](const Bytes&) {
+        return Traffic{busy, busy};
+    }) << busy2.code << busy2.text;
     QTest::newRow("corrupt firmware is cleared first") << Configure([](sim::AccessoryConfig& c) {
         c.initialStatus = sim::DeviceModel::kStatusErrFirmware;
     }) << nothing << Expect([=](const Bytes& f) {
         return Traffic{status(sim::DeviceModel::kStatusErrFirmware, pt, kIdle), command(4)} +
                healthyUpgrade(L, f, pt);
     }) << 0 << QString();
-    QTest::newRow("status 3 ends the run")
-        << asIs << Arm([](sim::DeviceModel& d) { d.overrideStatus(3, std::nullopt); })
-        << Expect([=](const Bytes&) { return Traffic{status(3, pt, kIdle)}; }) << -8
-        << "Upgrade failed (DFU status code = 3)";
-    QTest::newRow("status read fails")
-        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::DeviceToHost, 2); })
-        << Expect([=](const Bytes&) { return Traffic{failedStatusRead}; }) << -12
-        << "Failed to get feature information (GetStatus)";
+    QTest::newRow("status 3 ends the run") << asIs << status3.setup << Expect([=](const Bytes&) {
+        return Traffic{status(3, pt, kIdle)};
+    }) << status3.code << status3.text;
+    QTest::newRow("status read fails") << asIs << statusRead.setup << Expect([=](const Bytes&) {
+        return Traffic{failedStatusRead};
+    }) << statusRead.code << statusRead.text;
     QTest::newRow("download report fails")
-        << asIs << Arm([](sim::DeviceModel& d) { d.failReport(sim::Direction::HostToDevice, 1); })
-        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); }) << -12
-        << "Failed to write to device";
+        << asIs << dataReport.setup
+        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); })
+        << dataReport.code << dataReport.text;
     // Three data reports, then the end of the download is the fourth ID 1 report.
-    QTest::newRow("end of download fails") << asIs << Arm([](sim::DeviceModel& d) {
-        d.failReport(sim::Direction::HostToDevice, 1, 4);
-    }) << Expect([=](const Bytes& f) {
-        const Traffic all = healthyUpgrade(L, f, pt);
-        return firstOf(all, all.size() - 1);
-    }) << -12 << "Write to device failed attempting to complete upgrade";
+    QTest::newRow("end of download fails")
+        << asIs << endOfDownload.setup << Expect([=](const Bytes& f) {
+               const Traffic all = healthyUpgrade(L, f, pt);
+               return firstOf(all, all.size() - 1);
+           })
+        << endOfDownload.code << endOfDownload.text;
 }
 
 void tst_Kernel::upgradeOutcomes() {
     QFETCH(Configure, configure);
-    QFETCH(Arm, arm);
+    QFETCH(Setup, arm);
     QFETCH(Expect, expect);
     QFETCH(int, code);
     QFETCH(QString, text);
@@ -483,20 +346,19 @@ void tst_Kernel::upgradeOutcomes() {
 
 void tst_Kernel::backup_data() {
     QTest::addColumn<int>("imageLength");
-    QTest::addColumn<Arm>("arm");
+    QTest::addColumn<Setup>("arm");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-    const Arm nothing = [](sim::DeviceModel&) {};
+    const Setup nothing = [](sim::DeviceModel&) {};
     QTest::newRow("100 bytes") << 100 << nothing << 0 << QString();
     QTest::newRow("1000 bytes") << 1000 << nothing << 0 << QString();
-    QTest::newRow("device reports length zero")
-        << 1000 << Arm([](sim::DeviceModel& d) { d.setBackupFault(sim::BackupFault::ZeroLength); })
-        << -20 << "Device reports DFU length of zero";
+    const devicefaults::Fault empty = devicefaults::backupLengthZero();
+    QTest::newRow("device reports length zero") << 1000 << empty.setup << empty.code << empty.text;
 }
 
 void tst_Kernel::backup() {
     QFETCH(int, imageLength);
-    QFETCH(Arm, arm);
+    QFETCH(Setup, arm);
     QFETCH(int, code);
     QFETCH(QString, text);
     sim::AccessoryConfig config = baseConfig();
@@ -518,11 +380,7 @@ void tst_Kernel::backup() {
     QVERIFY2(actual == expected,
              qPrintable("received:\n" + describe(actual) + "expected:\n" + describe(expected)));
     QCOMPARE(readFile(path), dfu::makeDfuFile(config.storedImage));
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    QVERIFY(f);
-    const dfu::CheckResult check = dfu::checkFileSuffix(f);
-    std::fclose(f);
-    QVERIFY2(check.code == 0, check.message.c_str());
+    verifyFileSuffix(path);
 }
 
 // The whole session of the wizard and after: connect, upgrade, reset (the
@@ -556,30 +414,8 @@ void tst_Kernel::resetTakesTheDeviceAwayAndReconnectFindsItAgain() {
     QVERIFY2(backedUp == 0, hidDfuGetLastError());
     const Bytes backupFile = readFile(backupPath);
     QCOMPARE(backupFile, dfu::makeDfuFile(image));
-    std::FILE* f = std::fopen(QFile::encodeName(backupPath).constData(), "rb");
-    QVERIFY(f);
-    const dfu::CheckResult check = dfu::checkFileSuffix(f);
-    std::fclose(f);
-    QVERIFY2(check.code == 0, check.message.c_str());
+    verifyFileSuffix(backupPath);
 }
-
-namespace {
-
-// The tags udev recorded for a device node, ":uaccess:" style; empty when it
-// recorded none. Waits for udev to finish the events queued so far.
-QString udevTags(const std::string& node) {
-    QProcess::execute(QStringLiteral("udevadm"), {QStringLiteral("settle")});
-    QProcess info;
-    info.start(QStringLiteral("udevadm"),
-               {QStringLiteral("info"), QStringLiteral("--query=property"),
-                QStringLiteral("--name=") + QString::fromStdString(node)});
-    info.waitForFinished();
-    return QRegularExpression(QStringLiteral("^TAGS=(.*)$"), QRegularExpression::MultilineOption)
-        .match(QString::fromUtf8(info.readAllStandardOutput()))
-        .captured(1);
-}
-
-} // namespace
 
 // Debian's own udev, started by the guest's /init with nothing but the
 // project's rule, must give the user at the seat the accessory and nothing

@@ -50,6 +50,17 @@ check "desktop icon" test -s "$root/usr/share/icons/hicolor/256x256/apps/tavrin-
 check "udev rule" grep -q 'ATTRS{idVendor}=="0a12", ATTRS{idProduct}=="fffe", TAG+="uaccess"' \
     "$root/usr/lib/udev/rules.d/70-tavrin-accessory.rules"
 
+doc="$root/usr/share/doc/tavrin-installator"
+check "copyright in the doc folder" grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+    "$doc/copyright"
+check "changelog.gz in the doc folder" bash -c 'gzip -dc "$1" | grep -q "^# Changelog"' \
+    _ "$doc/changelog.gz"
+check "udev rules reloaded after install" bash -c \
+    'dpkg-deb -I "$1" postinst | grep -q "udevadm trigger --subsystem-match=hidraw"' _ "$deb"
+# Built without a release firmware: the package and the flasher say so.
+check "description marks the test firmware" bash -c \
+    'dpkg-deb -f "$1" Description | grep -q "with a test firmware image"' _ "$deb"
+
 check "tavrin-dfu in usr/bin" test -x "$root/usr/bin/tavrin-dfu"
 check "tavrin-dfu man page" bash -c 'gzip -dc "$1" | grep -q "^\.TH TAVRIN-DFU 1"' \
     _ "$root/usr/share/man/man1/tavrin-dfu.1.gz"

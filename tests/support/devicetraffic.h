@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -92,6 +93,37 @@ inline Traffic healthyUpgrade(std::size_t L, const Bytes& file, uint32_t pollTim
     return t;
 }
 
+// Backup replies: ID, data length (16 bits), three ignored bytes, data.
+constexpr std::size_t kBackupLengthOffset = 1;
+constexpr std::size_t kBackupDataOffset = 6;
+
+inline Bytes backupReply(std::size_t L, const Bytes& image, std::size_t offset) {
+    const std::size_t n = std::min(L - kBackupDataOffset, image.size() - offset);
+    Bytes r(L, 0);
+    r[0] = 1;
+    dfu::putLe16(r.data() + kBackupLengthOffset, uint16_t(n));
+    std::copy(image.begin() + long(offset), image.begin() + long(offset + n),
+              r.begin() + long(kBackupDataOffset));
+    return r;
+}
+
+// The whole exchange of a backup of image from a device that never fails.
+inline Traffic healthyBackup(std::size_t L, const Bytes& image) {
+    Traffic t;
+    for (std::size_t offset = 0; offset < image.size(); offset += L - kBackupDataOffset)
+        t.push_back({sim::Direction::DeviceToHost, backupReply(L, image, offset)});
+    return t;
+}
+
+inline Traffic operator+(Traffic a, const Traffic& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline Traffic firstOf(const Traffic& t, std::size_t count) {
+    return Traffic(t.begin(), t.begin() + long(std::min(count, t.size())));
+}
+
 // The whole buffers the host sent, in order.
 inline std::vector<Bytes> sentReports(const sim::DeviceModel& device) {
     std::vector<Bytes> sent;
@@ -112,15 +144,16 @@ inline std::vector<Bytes> upgradeReports(std::size_t L, const Bytes& file) {
     return sent;
 }
 
+inline QByteArray toQByteArray(const Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
+}
+
 inline QString describe(const Traffic& t) {
     QString s;
     for (const auto& e : t) {
         s += e.direction == sim::Direction::HostToDevice ? QStringLiteral("  > ")
                                                          : QStringLiteral("  < ");
-        s += QString::fromLatin1(
-                 QByteArray(reinterpret_cast<const char*>(e.bytes.data()), int(e.bytes.size()))
-                     .toHex(' '))
-                 .left(60);
+        s += QString::fromLatin1(toQByteArray(e.bytes).toHex(' ')).left(60);
         s += '\n';
     }
     return s;

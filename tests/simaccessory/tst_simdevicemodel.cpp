@@ -1,213 +1,21 @@
-// The simulated accessory through the hidapi calls the engine makes: its DFU
-// state machine, reset and re-enumeration, backup chunking, each fault, and
-// the bus's enumeration and descriptor files.
+// The simulated accessory's device model through the hidapi calls the engine
+// makes: its DFU state machine, reset and re-enumeration, backup chunking,
+// each fault, and the bounded record.
 
-#include "reportdescriptor.h"
-#include "simbus.h"
-#include "simdevicemodel.h"
+#include "simaccessorytest.h"
 
 #include <hidapi/hidapi.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cwchar>
-#include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-namespace sim {
-void PrintTo(const Report& report, std::ostream* out) {
-    *out << (report.direction == Direction::HostToDevice ? "to device" : "to host") << " id "
-         << int(report.reportId) << (report.failed ? " FAILED" : "") << " [";
-    for (uint8_t byte : report.bytes) {
-        *out << ' ' << std::hex << int(byte) << std::dec;
-    }
-    *out << " ]";
-}
-} // namespace sim
-
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Handle = std::unique_ptr<hid_device, decltype(&hid_close)>;
-using sim::Direction;
-
-constexpr uint16_t kVendorId = 0x0A12;
-constexpr uint16_t kProductId = 0xFFFE;
-constexpr size_t kStatusLength = 7;
-constexpr uint8_t kStatusId = 2;
-constexpr uint8_t kDataId = 1;
-constexpr size_t kDataHeaderLength = 6;
-const Bytes kClearStatus = {0x03, 0x04};
-const Bytes kReset = {0x03, 0xFF};
-
-Handle open(const std::string& path) {
-    return Handle(hid_open_path(path.c_str()), &hid_close);
-}
-
-Handle open(const sim::DeviceModel& device) {
-    return open(sim::Bus::pathOf(device));
-}
-
-Bytes pattern(size_t size, uint8_t first = 0) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) {
-        bytes[i] = uint8_t(first + i);
-    }
-    return bytes;
-}
-
-Bytes concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// 02, status, 24-bit poll timeout, state, string index 0.
-Bytes statusReply(uint8_t status, uint32_t pollTimeoutMs, uint8_t state) {
-    return {kStatusId,
-            status,
-            uint8_t(pollTimeoutMs),
-            uint8_t(pollTimeoutMs >> 8),
-            uint8_t(pollTimeoutMs >> 16),
-            state,
-            0};
-}
-
-// Data area beyond the counted bytes is `filler`, as a host leaves the
-// following file bytes there.
-Bytes downloadReport(size_t length, uint16_t block, const Bytes& data, uint8_t filler = 0) {
-    Bytes report(length, filler);
-    report[0] = kDataId;
-    report[1] = 0x01;
-    report[2] = uint8_t(block);
-    report[3] = uint8_t(block >> 8);
-    report[4] = uint8_t(data.size());
-    report[5] = uint8_t(data.size() >> 8);
-    std::copy(data.begin(), data.end(), report.begin() + kDataHeaderLength);
-    return report;
-}
-
-Bytes backupReply(size_t length, uint16_t announced, const Bytes& data) {
-    Bytes reply(length, 0);
-    reply[0] = kDataId;
-    reply[1] = uint8_t(announced);
-    reply[2] = uint8_t(announced >> 8);
-    std::copy(data.begin(), data.end(), reply.begin() + kDataHeaderLength);
-    return reply;
-}
-
-int send(hid_device* dev, const Bytes& report) {
-    return hid_send_feature_report(dev, report.data(), report.size());
-}
-
-// The reply as the host sees it, or empty when the read failed.
-Bytes get(hid_device* dev, uint8_t reportId, size_t length) {
-    Bytes buffer(length, 0);
-    buffer[0] = reportId;
-    const int count = hid_get_feature_report(dev, buffer.data(), buffer.size());
-    if (count < 0) {
-        return {};
-    }
-    buffer.resize(size_t(count));
-    return buffer;
-}
-
-Bytes status(hid_device* dev) {
-    return get(dev, kStatusId, kStatusLength);
-}
-
-sim::Report toDevice(const Bytes& bytes, bool failed = false) {
-    return {Direction::HostToDevice, bytes[0], bytes, failed};
-}
-
-sim::Report toHost(const Bytes& bytes) {
-    return {Direction::DeviceToHost, bytes[0], bytes, false};
-}
-
-std::vector<std::string> enumeratedPaths(unsigned short vendorId = 0,
-                                         unsigned short productId = 0) {
-    std::vector<std::string> paths;
-    hid_device_info* list = hid_enumerate(vendorId, productId);
-    for (hid_device_info* info = list; info != nullptr; info = info->next) {
-        paths.push_back(info->path);
-    }
-    hid_free_enumeration(list);
-    return paths;
-}
-
-class SimAccessory : public testing::Test {
-protected:
-    void SetUp() override { sim::Bus::reset(); }
-    void TearDown() override { sim::Bus::reset(); }
-
-    static sim::AccessoryConfig config(uint16_t length = 64) {
-        sim::AccessoryConfig c;
-        c.featureReportLength = length;
-        return c;
-    }
-};
-
-TEST_F(SimAccessory, EnumeratesInterfacesInOrderWithTheirFields) {
-    EXPECT_EQ(hid_enumerate(0, 0), nullptr);
-    hid_free_enumeration(nullptr);
-
-    const std::string keyboard = sim::Bus::addKeyboard();
-    sim::DeviceModel& first = sim::Bus::addAccessory(config());
-    const std::string mouse = sim::Bus::addMouse();
-    sim::AccessoryConfig anonymous = config();
-    anonymous.serialNumber.reset();
-    sim::DeviceModel& second = sim::Bus::addAccessory(anonymous);
-
-    const std::vector<std::string> all = {keyboard, sim::Bus::pathOf(first), mouse,
-                                          sim::Bus::pathOf(second)};
-    EXPECT_EQ(enumeratedPaths(), all);
-    EXPECT_EQ(all[0], sim::Bus::root() + "/dev/hidraw0");
-    EXPECT_EQ(all[3], sim::Bus::root() + "/dev/hidraw3");
-    EXPECT_EQ(enumeratedPaths(kVendorId, kProductId), (std::vector<std::string>{all[1], all[3]}));
-    EXPECT_EQ(enumeratedPaths(kVendorId, 0), (std::vector<std::string>{all[1], all[3]}));
-
-    hid_device_info* list = hid_enumerate(kVendorId, kProductId);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->usage_page, 0xFF00);
-    EXPECT_EQ(list->usage, 0x0001);
-    EXPECT_EQ(list->bus_type, HID_API_BUS_USB);
-    ASSERT_NE(list->serial_number, nullptr);
-    EXPECT_STREQ(list->serial_number, L"SIM-0001");
-    ASSERT_NE(list->manufacturer_string, nullptr);
-    EXPECT_STREQ(list->manufacturer_string, L"TAVRIN");
-    ASSERT_NE(list->next, nullptr);
-    EXPECT_EQ(list->next->serial_number, nullptr);
-    hid_free_enumeration(list);
-
-    sim::Bus::reset();
-    EXPECT_EQ(hid_enumerate(0, 0), nullptr);
-}
-
-TEST_F(SimAccessory, DescriptorFilesGiveEachInterfaceItsFeatureReportLength) {
-    sim::Bus::addKeyboard();
-    sim::Bus::addAccessory(config(64));
-    sim::Bus::addAccessory(config(300));
-    sim::Bus::addAccessory(config(8));
-    sim::Bus::addMouse();
-    sim::AccessoryConfig noFeatures = config(64);
-    noFeatures.descriptorOverride = Bytes{0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0xC0};
-    sim::Bus::addAccessory(noFeatures);
-
-    std::vector<int> lengths;
-    for (const std::string& path : enumeratedPaths()) {
-        Bytes descriptor;
-        std::string error;
-        ASSERT_TRUE(hiddescriptor::readDescriptor(path, descriptor, error)) << error;
-        const hiddescriptor::Result result =
-            hiddescriptor::longestFeatureReport(descriptor.data(), descriptor.size());
-        ASSERT_TRUE(result.ok) << result.error;
-        lengths.push_back(result.featureReportLength);
-    }
-    EXPECT_EQ(lengths, (std::vector<int>{0, 64, 300, 8, 0, 0}));
-}
+using namespace simtest;
 
 TEST_F(SimAccessory, DownloadsBlocksAndStoresTheImageAtTheEnd) {
     constexpr size_t L = 16; // 10 data bytes per report
@@ -495,20 +303,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, SimAccessoryBackupFault, testing::ValuesIn(kBac
                          [](const testing::TestParamInfo<BackupFaultRow>& info) {
                              return std::string(info.param.name);
                          });
-
-TEST_F(SimAccessory, OpenFailsOnRequestAndForUnknownPaths) {
-    sim::DeviceModel& device = sim::Bus::addAccessory(config());
-    const std::string keyboard = sim::Bus::addKeyboard();
-    sim::Bus::setOpenFails(device, true);
-    EXPECT_FALSE(open(device));
-    EXPECT_EQ(enumeratedPaths().size(), 2u); // still listed, as a node without permission is
-    sim::Bus::setOpenFails(device, false);
-    EXPECT_TRUE(open(device));
-    EXPECT_FALSE(open(sim::Bus::root() + "/dev/hidraw9"));
-
-    const Handle keyboardDev = open(keyboard);
-    ASSERT_TRUE(keyboardDev);
-    EXPECT_TRUE(status(keyboardDev.get()).empty());
-}
 
 } // namespace

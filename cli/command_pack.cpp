@@ -1,0 +1,56 @@
+#include "arguments.h"
+#include "chiddfuerrorstate.h"
+#include "commands.h"
+#include "dfufile.h"
+#include "dfufiles.h"
+#include "output.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace cli {
+
+int packCommand(Run& run, const QStringList& arguments) {
+    std::vector<uint8_t> generated;
+    File image;
+    if (run.parser.isSet(kTestImage)) {
+        bool ok = false;
+        const uint length = run.parser.value(kTestImage).toUInt(&ok);
+        if (!ok)
+            return run.fail(
+                {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
+        generated = dfu::makeImage(length);
+        image.reset(::fmemopen(generated.data(), generated.size(), "rb"));
+        if (!image)
+            return run.fail({FileInvalid, CHidDfuErrorState::OutOfMemory,
+                             codeText(CHidDfuErrorState::OutOfMemory), QString()});
+    } else {
+        Failure failure;
+        image = openFile(arguments.value(0), failure);
+        if (!image)
+            return run.fail(failure);
+        const qint64 size = fileSize(image.get());
+        const uint32_t field = imageLengthField(image.get());
+        if (qint64(field) != size && !run.parser.isSet(kForce))
+            return run.fail(
+                {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+                 QStringLiteral("Image length field (%1) does not match the image size (%2)")
+                     .arg(field)
+                     .arg(size),
+                 QStringLiteral("refused; --force packs it anyway")});
+    }
+    const QString outPath = arguments.last();
+    uint32_t crc = 0;
+    qint64 imageBytes = 0;
+    const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);
+    if (failure.status != Success)
+        return run.fail(failure);
+    run.facts.insert(QStringLiteral("file"), shownName(outPath));
+    run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
+    run.facts.insert(QStringLiteral("crc"), qint64(crc));
+    return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")
+                           .arg(imageBytes)
+                           .arg(shownName(outPath), hex(crc, 8)));
+}
+
+} // namespace cli

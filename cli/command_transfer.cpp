@@ -1,0 +1,195 @@
+#include "arguments.h"
+#include "commands.h"
+#include "dfufile.h"
+#include "dfufiles.h"
+#include "flasher.h"
+#include "hiddfu.h"
+#include "output.h"
+#include "sessioninhibitor.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+// None of these opens or closes the accessory: runOnAccessory does, around
+// them.
+namespace cli {
+
+namespace {
+
+// How often the engine's progress is looked at.
+constexpr unsigned long kProgressPollMs = 50;
+
+// Starts a transfer and reports its progress until the engine says it ended.
+// Ctrl+C does not stop it: the engine cannot stop mid-block without leaving
+// the accessory half-written, so the transfer runs to its end first.
+int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), const QString& path,
+               qint64 total) {
+    // Shutdown or sleep in the middle of a write would leave the accessory
+    // half-written; the lock goes with this function's end.
+    SessionInhibitor inhibitor(QCoreApplication::applicationName());
+    if (start == hidDfuUpgrade)
+        inhibitor.acquire(SessionInhibitor::Wait::Yes);
+    const int32 started = start(nativeName(path).constData());
+    if (started != 0)
+        return started;
+    run.out.beginTransfer(operation, total);
+    bool told = false;
+    for (uint8 percent = hidDfuGetProgress(); percent != kHidDfuNothingRunning;
+         percent = hidDfuGetProgress()) {
+        run.out.progress(percent);
+        if (interrupted() && !told) {
+            run.out.warn(QStringLiteral("%1: the %2 is finishing; keep the accessory "
+                                        "plugged in.")
+                             .arg(interruptText(), operation));
+            told = true;
+        }
+        QThread::msleep(kProgressPollMs);
+    }
+    run.out.endTransfer();
+    return hidDfuGetResult();
+}
+
+// Runs a transfer to its end. False when it failed or a signal arrived
+// meanwhile, with the status of the failure it reported: the steps after it
+// are skipped.
+bool transferred(Run& run, const QString& operation, int32 (*start)(const char*),
+                 const QString& path, qint64 total, int& status) {
+    const int32 code = transfer(run, operation, start, path, total);
+    if (interrupted()) {
+        status = run.failInterrupted(code);
+        return false;
+    }
+    if (code != 0) {
+        status = run.failEngine(code);
+        return false;
+    }
+    return true;
+}
+
+// The offset of the first byte where the file's first `length` bytes and the
+// `count` bytes at `actual` differ (the shorter length when one is the other's
+// start), the file's byte there in fileByte.
+qint64 firstDifference(std::FILE* file, qint64 length, const uint8_t* actual, qint64 count,
+                       uint8_t& fileByte) {
+    std::vector<uint8_t> piece(64 * 1024);
+    const qint64 common = std::min(length, count);
+    std::rewind(file);
+    for (qint64 offset = 0; offset < common;) {
+        const std::size_t want =
+            std::size_t(std::min<qint64>(common - offset, qint64(piece.size())));
+        // The file was checked to hold its image; bytes it no longer holds differ.
+        const std::size_t got = std::fread(piece.data(), 1, want, file);
+        const auto at = std::mismatch(piece.begin(), piece.begin() + long(got), actual + offset);
+        if (at.first != piece.begin() + long(got) || got < want) {
+            fileByte = at.first != piece.begin() + long(got) ? *at.first : 0;
+            return offset + (at.first - piece.begin());
+        }
+        offset += qint64(want);
+    }
+    return common;
+}
+
+// Reads the firmware back and compares it with the file's image.
+int readBackAndCompare(Run& run, const QString& path, bool& matched) {
+    matched = false;
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    // The bytes an upgrade sends; the file check has made sure it holds them.
+    const qint64 expected = imageLengthField(file.get());
+    // Into memory, as much as the accessory sends back.
+    int status = Success;
+    if (!transferred(
+            run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
+            -1, status))
+        return status;
+    uint64_t length = 0;
+    const uint8_t* back = hidDfuGetReadBack(&length);
+    const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
+    uint8_t fileByte = 0;
+    const qint64 offset = firstDifference(file.get(), expected, back, actual, fileByte);
+    if (offset == expected && offset == actual) {
+        matched = true;
+        return Success;
+    }
+    run.facts.insert(QStringLiteral("offset"), offset);
+    QString detail = QStringLiteral("the firmware read back differs from %1 at offset %2 (%3)")
+                         .arg(shownName(path))
+                         .arg(offset)
+                         .arg(hex(uint32_t(offset), 1));
+    if (offset < expected && offset < actual)
+        detail += QStringLiteral(": file %1, accessory %2")
+                      .arg(hex(fileByte, 2), hex(back[std::size_t(offset)], 2));
+    else
+        detail += QStringLiteral(": the file's image has %1 bytes, the accessory's %2")
+                      .arg(expected)
+                      .arg(actual);
+    return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
+}
+} // namespace
+
+int upgradeCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    int status = Success;
+    if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
+                     imageLengthField(file.get()), status))
+        return status;
+    QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
+    if (run.parser.isSet(kVerify)) {
+        bool matched = false;
+        status = readBackAndCompare(run, path, matched);
+        if (!matched)
+            return status;
+        done += QStringLiteral(", verified");
+    }
+    if (!run.parser.isSet(kNoReset)) {
+        const int32 reset = hidDfuReset();
+        if (reset != 0)
+            return run.failEngine(reset, QStringLiteral("written, but the reset failed"));
+        done += QStringLiteral(", reset");
+    } else {
+        done += QStringLiteral(", left in update mode");
+    }
+    return run.succeed(done);
+}
+
+int backupCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    int status = Success;
+    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status))
+        return status;
+    struct stat info {};
+    ::stat(nativeName(path).constData(), &info);
+    const qint64 imageBytes = qint64(info.st_size) - qint64(dfu::kSuffixLength);
+    run.facts.insert(QStringLiteral("file"), shownName(path));
+    run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
+    return run.succeed(
+        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));
+}
+
+int verifyCommand(Run& run, const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    bool matched = false;
+    const int status = readBackAndCompare(run, path, matched);
+    return matched ? run.succeed(
+                         QStringLiteral("Verified: the accessory holds %1").arg(shownName(path)))
+                   : status;
+}
+
+int resetCommand(Run& run, const QStringList&) {
+    const int32 code = hidDfuReset();
+    return code ? run.failEngine(code) : run.succeed(QStringLiteral("Reset"));
+}
+
+} // namespace cli

@@ -1,0 +1,28 @@
+#pragma once
+// The HID interfaces on the bus, as hidapi enumerates them.
+
+#include "dfufiles.h"
+
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+namespace cli {
+
+struct HidInterface {
+    QString path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    QString serialNumber;
+    QString manufacturer;
+    QString product;
+
+    bool isAccessory() const { return vendorId == kVendorId && productId == kProductId; }
+};
+
+QVector<HidInterface> enumerateHid();
+
+} // namespace cli
