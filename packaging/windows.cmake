@@ -1,6 +1,7 @@
 # The Windows programs as they are handed out: `cmake --install build-windows
 # --prefix FOLDER` lays out one folder that runs as it is, on any Windows
-# machine and under Wine: both programs with the files they read beside them
+# machine and under Wine: the wizard and the command-line flasher tavrin-dfu,
+# each with its demo twin, and the files the wizard reads beside them
 # (Resources/, productLogo.png, tavrinFirmware.dfu), and everything they load
 # at run time, there being no windeployqt: the Qt, hidapi and MinGW runtime
 # DLLs, Qt's platform and SVG plugins, the QML modules the wizard imports, and
@@ -10,7 +11,8 @@ set(_firmware_file tavrinFirmware.dfu)
 get_property(_runtime_sources GLOBAL PROPERTY TAVRIN_RUNTIME_SOURCES)
 get_property(_product_logo GLOBAL PROPERTY TAVRIN_PRODUCT_LOGO)
 
-install(TARGETS tavrin-installator tavrin-installator-demo RUNTIME DESTINATION .)
+install(TARGETS tavrin-installator tavrin-installator-demo tavrin-dfu tavrin-dfu-demo
+        RUNTIME DESTINATION .)
 install(FILES ${_runtime_sources} DESTINATION Resources)
 install(FILES ${_product_logo} $<TARGET_FILE_DIR:tavrin-installator>/${_firmware_file}
         DESTINATION .)
