@@ -8,4 +8,6 @@ class QWindow;
 // with the accessory half-written. SIGPIPE is ignored: a closed output is no
 // reason to stop. The handlers are installed at the first call; a later call
 // only points them at another window. Call from the GUI thread.
+// On Windows the console's control events (Ctrl+C, Ctrl+Break, the console
+// closed) do the same for a program run from a console.
 void closeWindowOnSignals(QWindow* window);

@@ -1,5 +1,6 @@
 #include "installator.h"
 
+#include "enginepath.h"
 #include "sessioninhibitor.h"
 
 #include "dfufile.h"
@@ -51,13 +52,6 @@ bool openBounded(QFile& file, bool& tooLarge) {
     tooLarge = true;
     file.close();
     return false;
-}
-
-// Paths go to the engine in the file system's own encoding: Latin-1 bytes
-// would name a different file on a UTF-8 file system as soon as the path
-// holds a character outside ASCII (a user's home folder, say).
-QByteArray enginePath(const QString& path) {
-    return QFile::encodeName(path);
 }
 
 } // namespace

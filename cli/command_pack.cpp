@@ -4,6 +4,7 @@
 #include "dfufile.h"
 #include "dfufiles.h"
 #include "output.h"
+#include "system.h"
 
 #include <cstdio>
 #include <vector>
@@ -20,7 +21,7 @@ int packCommand(Run& run, const QStringList& arguments) {
             return run.fail(
                 {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
         generated = dfu::makeImage(length);
-        image.reset(::fmemopen(generated.data(), generated.size(), "rb"));
+        image.reset(system::openBytes(generated));
         if (!image)
             return run.fail({FileInvalid, CHidDfuErrorState::OutOfMemory,
                              codeText(CHidDfuErrorState::OutOfMemory), QString()});

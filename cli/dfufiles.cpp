@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
+#include "system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -168,7 +169,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
                 codeText(CHidDfuErrorState::FileReadFailed), QString()};
     }
     written = written && std::fwrite(suffix, 1, sizeof suffix, file.get()) == sizeof suffix &&
-              std::fflush(file.get()) == 0 && ::fsync(descriptor) == 0;
+              system::syncFile(file.get(), descriptor);
     if (!written)
         return failed(errno);
     const Failure check = checkDfuFile(file.get());
@@ -177,12 +178,8 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
         return check;
     }
     // The permissions of the file it replaces, or those of a new file.
-    struct stat info {};
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 07777 : 0666 & ~mask;
-    if (::fchmod(descriptor, mode) != 0 || std::fclose(file.release()) != 0 ||
-        std::rename(temporary.c_str(), target.c_str()) != 0)
+    if (!system::takePermissions(descriptor, target) || std::fclose(file.release()) != 0 ||
+        !system::replaceFile(temporary, target))
         return failed(errno);
     crc = dfu::le32(suffix + dfu::kSuffixCrc);
     return {};

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "exitstatus.h"
 #include "report.h"
+#include "system.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -71,25 +72,11 @@ ExitStatus interruptStatus() {
 }
 
 QString interruptText() {
-    return g_interrupted == SIGTERM  ? QStringLiteral("Terminated")
-           : g_interrupted == SIGHUP ? QStringLiteral("Hung up")
-                                     : QStringLiteral("Interrupted");
+    return system::stopText(g_interrupted);
 }
 
 void installInterruptHandler() {
-    // A logout or a service manager stops a program this way: a transfer cut
-    // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&action.sa_mask, signal);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    // A reader that went away (| head -1) is no reason to stop writing
-    // firmware: writes to it fail instead, and the run goes on.
-    action.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &action, nullptr);
+    system::onStopRequests(onInterrupt);
 }
 
 int run(const QStringList& arguments) {

@@ -2,6 +2,7 @@
 
 #include "exitstatus.h"
 #include "flasher.h"
+#include "system.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -9,7 +10,6 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -145,11 +145,9 @@ private:
             m_out.warn(QStringLiteral("%1: the running transfers are finishing; keep "
                                       "the accessories plugged in.")
                            .arg(interruptText()));
-            // From a terminal the children have the signal already; from
-            // kill they would not.
             for (const auto& child : m_children) {
                 if (!child->done && child->process->processId() > 0)
-                    ::kill(pid_t(child->process->processId()), interruptSignal());
+                    system::passStopRequest(child->process->processId(), interruptSignal());
             }
         }
         redraw();

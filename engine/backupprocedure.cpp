@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 using namespace hidreport;
@@ -64,18 +63,15 @@ void AsyncWorker::DoBackup() {
     // The backup goes to a file beside the target and replaces it only once
     // complete, so that a failed backup never destroys the previous good one.
     const std::string partialName = fileName + ".partial";
-    std::FILE* file = std::fopen(partialName.c_str(), "wb");
+    std::FILE* file = platform::createFile(partialName);
     const int openError = errno;
     qWarning() << "File to write to: " << fileName.c_str();
     if (!file) {
         // The file opened is a new one in the target's folder: when that
         // folder is what refuses, say so rather than blame the file.
-        const std::size_t slash = fileName.find_last_of('/');
-        const std::string folder = slash == std::string::npos ? std::string(".")
-                                   : slash == 0               ? std::string("/")
-                                                              : fileName.substr(0, slash);
+        const std::string folder = platform::folderOf(fileName);
         std::string text = "Failed to open file " + quoted(fileName) + ". File must be writable.";
-        if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        if (!platform::canCreateFilesIn(folder))
             text = "Failed to open file " + quoted(fileName) + ": cannot create a file in folder " +
                    quoted(folder) + " (" + std::strerror(openError) + ")";
         finish(ReportMessage(Code::FailedToOpenFile, text));
@@ -87,12 +83,11 @@ void AsyncWorker::DoBackup() {
         emit setDefaultMessage(Code::FailedToWriteFile);
         result = Code::FailedToWriteFile;
     }
-    if (result == 0 && std::rename(partialName.c_str(), fileName.c_str()) != 0)
-        result =
-            ReportMessage(Code::FailedToWriteFile, "Failed to write to file " + quoted(fileName) +
-                                                       ": " + std::strerror(errno));
+    if (result == 0 && !platform::replaceFile(partialName, fileName, why))
+        result = ReportMessage(Code::FailedToWriteFile,
+                               "Failed to write to file " + quoted(fileName) + ": " + why);
     if (result != 0)
-        std::remove(partialName.c_str());
+        platform::removeFile(partialName);
     finish(result);
 }
 
@@ -168,7 +163,7 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
         return Code::FailedToWriteFile;
     }
     // Flushed and synced before it may replace the previous backup.
-    if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) {
+    if (!platform::syncFile(file)) {
         emit setDefaultMessage(Code::FailedToWriteFile);
         return Code::FailedToWriteFile;
     }

@@ -5,6 +5,8 @@
 // One writer per accessory: an exclusive advisory lock on the device node,
 // held from connect to disconnect, so that two programs (the wizard and the
 // flasher, or two flashers) never interleave reports on one accessory.
+// POSIX: flock on the node (devicelock_posix.cpp). Windows, where hidapi opens
+// devices shared: a named mutex per device path (devicelock_windows.cpp).
 class DeviceLock {
 public:
     enum class Outcome {
@@ -26,5 +28,6 @@ public:
     void unlock();
 
 private:
-    int m_fd = -1;
+    int m_fd = -1;           // POSIX: the locked node's descriptor
+    void* m_mutex = nullptr; // Windows: the named mutex whose existence is the lock
 };

@@ -76,6 +76,8 @@ int32 hidDfuDisconnect();
 // operation runs, -9 when the request cannot be sent (the device stays open).
 // Sets the last error on failure.
 int32 hidDfuReset();
+// File names (backup, upgrade) are bytes as the file system takes them: on
+// Windows UTF-8, or the ANSI code page's when they are not valid UTF-8.
 // Starts reading the device's firmware into a DFU file at path; returns 0
 // once the worker runs, or a refusal (-11, -1, -12, -14) with the last error
 // set. The outcome arrives through hidDfuGetResult.

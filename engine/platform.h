@@ -1,6 +1,7 @@
 #pragma once
 // What the engine needs of the operating system, one source file per
-// platform (platform_linux.cpp); the procedures call only these.
+// platform (platform_linux.cpp, platform_windows.cpp); the procedures call
+// only these.
 
 #include <cstdint>
 #include <cstdio>
@@ -24,5 +25,20 @@ void warnOpenFailed(const char* path, int error);
 // A file that lives in memory only, open for reading and writing; null with
 // the system's reason in error.
 std::FILE* memoryFile(std::string& error);
+
+// The backup's file steps. path is a file name as the engine takes it (see
+// hiddfu.h). createFile opens a new file for writing, null with errno set;
+// syncFile flushes the file and has its bytes on the disk; replaceFile puts
+// the file at from in the place of the one at to, in one step, false with
+// the system's reason in error; removeFile deletes a file.
+std::FILE* createFile(const std::string& path);
+bool syncFile(std::FILE* file);
+bool replaceFile(const std::string& from, const std::string& to, std::string& error);
+void removeFile(const std::string& path);
+
+// The folder that holds the file at path ("." for a bare name), and whether
+// this user may make files in folder.
+std::string folderOf(const std::string& path);
+bool canCreateFilesIn(const std::string& folder);
 
 } // namespace platform

@@ -1,7 +1,8 @@
 // The engine's routes that depend on the operating system, for Linux: the
 // feature report length from the report descriptor (hidapi's call where the
 // linked library has it, the hidraw node's sysfs file otherwise), the advice
-// when a node cannot be opened, and a file kept in memory.
+// when a node cannot be opened, a file kept in memory and the backup's file
+// steps.
 #include "platform.h"
 
 #include "reportdescriptor.h"
@@ -98,6 +99,36 @@ std::FILE* memoryFile(std::string& error) {
             ::close(descriptor);
     }
     return memory;
+}
+
+std::FILE* createFile(const std::string& path) {
+    return std::fopen(path.c_str(), "wb");
+}
+
+bool syncFile(std::FILE* file) {
+    return std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+void removeFile(const std::string& path) {
+    std::remove(path.c_str());
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+bool canCreateFilesIn(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 } // namespace platform

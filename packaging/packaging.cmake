@@ -12,6 +12,10 @@
 if(NOT TARGET tavrin-installator)
   return()
 endif()
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows.cmake)
+  return()
+endif()
 
 set(TAVRIN_INSTALL_PROGRAM_DIR lib/tavrin-installator)
 # The firmware file's name is the text copy's "dfuUpdateUrl".

@@ -9,6 +9,7 @@
 // that powers off or suspends mid-write leaves the accessory half-written.
 // On Linux a systemd-logind "block" inhibitor lock; where there is no system
 // bus or no logind, nothing is held, and that is said once in the message log.
+// On Windows the system is kept awake (SetThreadExecutionState).
 class SessionInhibitor : public QObject {
     Q_OBJECT
 

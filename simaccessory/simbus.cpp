@@ -1,6 +1,7 @@
 #include "simbus.h"
 
 #include "simdescriptors.h"
+#include "simfolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -63,12 +64,7 @@ State& state() {
             s->root = chosenRoot();
             return s;
         }
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/simaccessory-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a folder for the simulated HID bus");
-        }
-        s->root = pattern;
+        s->root = makeTemporaryFolder();
         std::atexit(removeTree);
         return s;
     }();
@@ -92,8 +88,10 @@ std::string plugIn(State& s, const std::vector<uint8_t>& descriptor, bool inSysf
     fs::create_directories(root / "dev");
     fs::create_directories(deviceFolder);
     std::ofstream(root / "dev" / node, std::ios::binary | std::ios::trunc);
+    // With '/' also on Windows, as the root: node paths are plain strings
+    // to their users, and tests build them by hand.
     if (!inSysfs) {
-        return (root / "dev" / node).string();
+        return (root / "dev" / node).generic_string();
     }
     std::ofstream file(deviceFolder / "report_descriptor", std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(descriptor.data()),
@@ -101,7 +99,7 @@ std::string plugIn(State& s, const std::vector<uint8_t>& descriptor, bool inSysf
     if (!file) {
         throw std::runtime_error("cannot write the simulated report descriptor of " + node);
     }
-    return (root / "dev" / node).string();
+    return (root / "dev" / node).generic_string();
 }
 
 std::string addInputDevice(uint16_t productId, uint16_t usage, const wchar_t* name,

@@ -7,6 +7,7 @@
 #include "installator.h"
 #include "logcapture.h"
 #include "startup.h"
+#include "testplatform.h"
 
 #include <QStandardPaths>
 #include <QtTest>
@@ -132,9 +133,12 @@ QStringList tst_installator::relayLines() const {
 }
 
 QString tst_installator::backupPath() {
-    // The per-user data folder is named after the executable.
-    return qEnvironmentVariable("XDG_DATA_HOME") + "/" + QCoreApplication::applicationName() +
-           "/tavrinFirmware.backup";
+    // The per-user data folder is named after the executable, inside the
+    // test's XDG_DATA_HOME (Linux) or the roaming application data (Windows).
+    const QString data = testplatform::isLinux()
+                             ? qEnvironmentVariable("XDG_DATA_HOME")
+                             : QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    return data + "/" + QCoreApplication::applicationName() + "/tavrinFirmware.backup";
 }
 
 void tst_installator::writeFiles(const QString& firmwareName, const Bytes& firmware) {

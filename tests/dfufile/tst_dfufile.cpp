@@ -1,27 +1,49 @@
 #include "dfufile.h"
+#include "testplatform.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <sys/stat.h>
 #include <tuple>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A file in memory, handed to the check as a real FILE*.
+// This process's folder for the files below, removed at exit.
+const std::string& scratchFolder() {
+    static const struct Folder {
+        std::string path = testplatform::makeTemporaryFolder("tst_dfufile-");
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
+// A file on disk with these bytes, opened as an upgrade opens its file.
 struct TempFile {
-    explicit TempFile(const Bytes& bytes) : file(std::tmpfile()) {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::rewind(file);
+    explicit TempFile(const Bytes& bytes) {
+        static int count = 0;
+        path = scratchFolder() + "/" + std::to_string(++count) + ".dfu";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::string error;
+        file = dfu::openRegularFile(path.c_str(), error);
+        EXPECT_NE(file, nullptr) << path << ": " << error;
     }
-    ~TempFile() { std::fclose(file); }
-    std::FILE* file;
+    ~TempFile() {
+        if (file)
+            std::fclose(file);
+        std::remove(path.c_str());
+    }
+    std::string path;
+    std::FILE* file = nullptr;
 };
 
 // Recomputes the stored CRC after a mutation, so that a row tests the field
@@ -120,6 +142,18 @@ const Row kRows[] = {
      },
      -6, ""},
     {"LargerThanOneReadPiece", [] { return validFile(200 * 1024 + 7); }, 0, ""},
+    // Read as text, CR LF would become LF and 0x1A would end the file
+    // (Windows): the CRC tells.
+    {"CrLfAndEndOfFileBytes",
+     [] {
+         Bytes image = dfu::makeImage(100);
+         const uint8_t textish[] = {'\r', '\n', 0x1A, '\n', '\r', 0x1A, 0x1A};
+         std::copy(std::begin(textish), std::end(textish), image.begin() + 20);
+         image[60] = '\r';
+         image[61] = '\n';
+         return dfu::makeDfuFile(image);
+     },
+     0, ""},
 };
 
 class CheckFileSuffix : public testing::TestWithParam<Row> {};
@@ -187,29 +221,40 @@ INSTANTIATE_TEST_SUITE_P(Rows, CheckFile, testing::ValuesIn(kFileRows),
                          [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 TEST(OpenRegularFile, RefusesWithoutBlocking) {
-    char folder[] = "/tmp/tst_dfufile-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string fifo = std::string(folder) + "/fifo";
-    const std::string plain = std::string(folder) + "/plain";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = testplatform::makeTemporaryFolder("tst_dfufile-");
+    ASSERT_FALSE(folder.empty());
+    // A FIFO, or on Windows a named pipe.
+    const std::string fifo = testplatform::makeFifo(folder + "/fifo");
+    ASSERT_FALSE(fifo.empty());
+    const std::string plain = folder + "/plain";
     std::fclose(std::fopen(plain.c_str(), "wb"));
-    const std::string link = std::string(folder) + "/link", loop = std::string(folder) + "/loop";
-    const std::string dangling = std::string(folder) + "/dangling";
-    ASSERT_EQ(symlink("plain", link.c_str()) | symlink("loop", loop.c_str()) |
-                  symlink((std::string(folder) + "/new").c_str(), dangling.c_str()),
-              0);
+    const std::string link = folder + "/link", loop = folder + "/loop";
+    const std::string dangling = folder + "/dangling";
+    // Symbolic links are Linux rows: Windows makes them only with a privilege.
+    const bool links = testplatform::isLinux();
+    if (links) {
+        namespace fs = std::filesystem;
+        fs::create_symlink("plain", link);
+        fs::create_symlink("loop", loop);
+        fs::create_symlink(folder + "/new", dangling);
+    }
     const std::string loops = "Too many levels of symbolic links", odd = "not a regular file";
-    // The path, openRegularFile's reason, resolveWriteTarget's target or reason.
-    const std::tuple<std::string, std::string, std::string> rows[] = {
-        {fifo, odd, odd},
-        {folder, odd, odd},
-        {plain + "x", "No such file or directory", plain + "x"},
-        {plain, "", plain},
-        {link, "", std::string(folder) + "/plain"},
-        {dangling, "No such file or directory", std::string(folder) + "/new"},
-        {loop, loops, loops},
-        {"/dev/null", odd, odd}};
-    for (const auto& [path, reason, target] : rows) {
+    // The path, openRegularFile's reason, resolveWriteTarget's target or
+    // reason, and whether the row runs here.
+    const std::tuple<std::string, std::string, std::string, bool> rows[] = {
+        {fifo, odd, odd, true},
+        {folder, odd, odd, true},
+        {plain + "x", "No such file or directory", plain + "x", true},
+        {plain, "", plain, true},
+        {link, "", folder + "/plain", links},
+        {dangling, "No such file or directory", folder + "/new", links},
+        {loop, loops, loops, links},
+        {testplatform::nullDevice(), odd, odd, true}};
+    for (const auto& [path, reason, target, runs] : rows) {
+        if (!runs) {
+            std::printf("Row %s skipped: symbolic links are Linux rows\n", path.c_str());
+            continue;
+        }
         std::string error;
         std::FILE* f = dfu::openRegularFile(path.c_str(), error);
         EXPECT_EQ(f != nullptr, reason.empty()) << path;
@@ -220,9 +265,8 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
         const std::string resolved = dfu::resolveWriteTarget(path, why);
         EXPECT_EQ(resolved.empty() ? why : resolved, target) << path;
     }
-    for (const std::string& made : {fifo, plain, link, loop, dangling})
-        std::remove(made.c_str());
-    rmdir(folder);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
 }
 
 TEST(CheckFileSuffixCrc, AnySingleChangedByteBeforeTheCrcFails) {

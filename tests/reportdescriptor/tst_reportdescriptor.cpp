@@ -2,6 +2,7 @@
 // device, written out byte by byte, and the parser's refusal of broken ones.
 
 #include "reportdescriptor.h"
+#include "testplatform.h"
 
 #include <gtest/gtest.h>
 
@@ -235,9 +236,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, DescriptorPath, testing::ValuesIn(kPathRows), ro
 class ReadDescriptor : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "reportdescriptor-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        root = testplatform::makeTemporaryFolder("reportdescriptor-");
+        ASSERT_FALSE(root.empty());
     }
     void TearDown() override { std::filesystem::remove_all(root); }
 
@@ -253,7 +253,7 @@ TEST_F(ReadDescriptor, ReadsTheFileBesideTheNode) {
 
     Bytes read;
     std::string error;
-    ASSERT_TRUE(hiddescriptor::readDescriptor((root / "dev/hidraw7").string(), read, error))
+    ASSERT_TRUE(hiddescriptor::readDescriptor((root / "dev/hidraw7").generic_string(), read, error))
         << error;
     EXPECT_EQ(read, bytes);
     EXPECT_EQ(hiddescriptor::longestFeatureReport(read.data(), read.size()).featureReportLength,
@@ -263,7 +263,8 @@ TEST_F(ReadDescriptor, ReadsTheFileBesideTheNode) {
 TEST_F(ReadDescriptor, MissingFileFailsNamingIt) {
     Bytes read = {1, 2, 3};
     std::string error;
-    EXPECT_FALSE(hiddescriptor::readDescriptor((root / "dev/hidraw9").string(), read, error));
+    EXPECT_FALSE(
+        hiddescriptor::readDescriptor((root / "dev/hidraw9").generic_string(), read, error));
     EXPECT_TRUE(read.empty());
     EXPECT_NE(error.find("sys/class/hidraw/hidraw9/device/report_descriptor"), std::string::npos)
         << error;

@@ -1,0 +1,44 @@
+#pragma once
+// What the flasher needs of the operating system where POSIX systems and
+// Windows differ, one source per platform (system_posix.cpp,
+// system_windows.cpp): requests to stop, a file over bytes in memory, and
+// the steps of writing a file that replaces another.
+
+#include <QString>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace cli::system {
+
+// Has record(number) called, from a signal handler or a thread of the
+// system's, whenever the program is asked to stop: SIGINT (Ctrl+C), SIGTERM
+// and SIGHUP on POSIX systems, where SIGPIPE is ignored as well (a reader
+// that went away is no reason to stop writing firmware); on Windows the
+// console's Ctrl+C and Ctrl+Break as SIGINT, and its closing, a logoff or a
+// shutdown as SIGTERM. The exit status is then 128 + number.
+void onStopRequests(void (*record)(int number));
+// What people read for a stop request: "Interrupted", "Terminated",
+// "Hung up".
+QString stopText(int number);
+// Passes a stop request on to a child process that need not have it yet (one
+// sent with kill to this process alone). Windows: nothing to do, a console's
+// events reach every process attached to it.
+void passStopRequest(qint64 processId, int number);
+
+// A file to read bytes from, which must outlive it; null when none can be had.
+std::FILE* openBytes(std::vector<uint8_t>& bytes);
+
+// Flushes a file written through descriptor and has it on the disk.
+bool syncFile(std::FILE* file, int descriptor);
+// Gives the file of descriptor the permissions of the file at target, or a
+// new file's when there is none (POSIX; Windows files inherit their
+// folder's). False with errno set.
+bool takePermissions(int descriptor, const std::string& target);
+// Puts the file at from in the place of the one at to in one step; false
+// with errno set. rename() does not replace an existing file on Windows.
+bool replaceFile(const std::string& from, const std::string& to);
+
+} // namespace cli::system

@@ -1,0 +1,67 @@
+#include "system.h"
+
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cli::system {
+
+namespace {
+void (*g_record)(int) = nullptr;
+
+void onSignal(int number) {
+    g_record(number);
+}
+} // namespace
+
+void onStopRequests(void (*record)(int number)) {
+    g_record = record;
+    // A logout or a service manager stops a program this way: a transfer cut
+    // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that went away (| head -1) is no reason to stop writing
+    // firmware: writes to it fail instead, and the run goes on.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+QString stopText(int number) {
+    return number == SIGTERM  ? QStringLiteral("Terminated")
+           : number == SIGHUP ? QStringLiteral("Hung up")
+                              : QStringLiteral("Interrupted");
+}
+
+// From a terminal the children have the signal already; from kill they
+// would not.
+void passStopRequest(qint64 processId, int number) {
+    ::kill(pid_t(processId), number);
+}
+
+std::FILE* openBytes(std::vector<uint8_t>& bytes) {
+    return ::fmemopen(bytes.data(), bytes.size(), "rb");
+}
+
+bool syncFile(std::FILE* file, int descriptor) {
+    return std::fflush(file) == 0 && ::fsync(descriptor) == 0;
+}
+
+bool takePermissions(int descriptor, const std::string& target) {
+    struct stat info {};
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 07777 : 0666 & ~mask;
+    return ::fchmod(descriptor, mode) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+} // namespace cli::system

@@ -1,0 +1,41 @@
+# The Windows build (cross-compiled with cmake/mingw-w64-x86_64.cmake against
+# the toolchain of scripts/windows-toolchain), included from the top-level
+# CMakeLists.txt in place of the Linux set-up: hidapi's Windows backend, the
+# folders that make Windows programs, zlib.
+
+find_package(hidapi 0.13 REQUIRED)
+
+# hidapi's own target names the folder of hidapi.h; the sources include
+# <hidapi/hidapi.h>, one folder up. That folder also holds Qt's headers,
+# which must stay system headers (they warn under MinGW otherwise).
+get_target_property(_tavrin_hidapi_include hidapi::include INTERFACE_INCLUDE_DIRECTORIES)
+get_filename_component(_tavrin_hidapi_parent "${_tavrin_hidapi_include}" DIRECTORY)
+add_library(hidapi_headers INTERFACE)
+target_include_directories(hidapi_headers SYSTEM INTERFACE ${_tavrin_hidapi_parent})
+
+# The system's hidapi as the shipping programs link it. Before 0.14 it has
+# no report descriptor call; the engine's Windows route asks the system for
+# the report length instead and falls back to the call, which such a
+# library then declines (as the simulated accessory can).
+add_library(tavrin_hidapi INTERFACE)
+target_link_libraries(tavrin_hidapi INTERFACE hidapi::hidapi)
+if(hidapi_VERSION VERSION_LESS 0.14)
+  target_sources(tavrin_hidapi INTERFACE
+                 ${CMAKE_CURRENT_LIST_DIR}/../engine/hidapi_declines_descriptor_call.cpp)
+endif()
+
+# MinGW's zlib linked in, rather than one more DLL beside the programs.
+set(ZLIB_USE_STATIC_LIBS ON)
+
+# uhid/ is the Linux kernel's; the benchmarks are not Windows programs yet.
+set(TAVRIN_SUBDIRECTORIES platform simaccessory demo installator app cli)
+# The test folders whose programs run on Windows (under Wine here).
+set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app)
+
+# Programs the build and ctest run go through Wine in a prefix of the build
+# folder's own (never the user's ~/.wine), by way of cmake/wine-test.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(TAVRIN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of this build's programs")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test ${TAVRIN_WINE_PREFIX}
+                                    ${TAVRIN_WINDOWS_TOOLCHAIN})
+endif()

@@ -1,0 +1,53 @@
+# The Windows programs as they are handed out: `cmake --install build-windows
+# --prefix FOLDER` lays out one folder that runs as it is, on any Windows
+# machine and under Wine: the wizard and the command-line flasher tavrin-dfu,
+# each with its demo twin, and the files the wizard reads beside them
+# (Resources/, productLogo.png, tavrinFirmware.dfu), and everything they load
+# at run time, there being no windeployqt: the Qt, hidapi and MinGW runtime
+# DLLs, Qt's platform and SVG plugins, the QML modules the wizard imports, and
+# a qt.conf that points Qt at the plugins and modules beside it.
+
+set(_firmware_file tavrinFirmware.dfu)
+get_property(_runtime_sources GLOBAL PROPERTY TAVRIN_RUNTIME_SOURCES)
+get_property(_product_logo GLOBAL PROPERTY TAVRIN_PRODUCT_LOGO)
+
+install(TARGETS tavrin-installator tavrin-installator-demo tavrin-dfu tavrin-dfu-demo
+        RUNTIME DESTINATION .)
+install(FILES ${_runtime_sources} DESTINATION Resources)
+install(FILES ${_product_logo} $<TARGET_FILE_DIR:tavrin-installator>/${_firmware_file}
+        DESTINATION .)
+
+set(_qt ${TAVRIN_WINDOWS_TOOLCHAIN})
+set(_qt_dlls Qt5Core Qt5Gui Qt5Network Qt5Qml Qt5QmlModels Qt5QmlWorkerScript Qt5Quick Qt5Svg)
+list(TRANSFORM _qt_dlls PREPEND ${_qt}/bin/)
+list(TRANSFORM _qt_dlls APPEND .dll)
+# The MinGW runtime: the compiler's own folder (posix threads) and the
+# target's library folder.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+                OUTPUT_VARIABLE _libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_seh-1.dll
+                OUTPUT_VARIABLE _libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
+find_file(TAVRIN_WINPTHREAD_DLL libwinpthread-1.dll
+          PATHS /usr/${TAVRIN_MINGW_TRIPLE}/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+foreach(_dll ${_libstdcxx} ${_libgcc} ${TAVRIN_WINPTHREAD_DLL})
+  if(NOT IS_ABSOLUTE ${_dll} OR NOT EXISTS ${_dll})
+    message(FATAL_ERROR "MinGW runtime DLL not found: ${_dll}")
+  endif()
+endforeach()
+install(FILES ${_qt_dlls} ${_qt}/bin/libhidapi.dll ${_libstdcxx} ${_libgcc}
+              ${TAVRIN_WINPTHREAD_DLL}
+        DESTINATION .)
+# Debian's C++ runtime DLL carries its debugging information (some 20 MB).
+get_filename_component(_libstdcxx_name ${_libstdcxx} NAME)
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_libstdcxx_name}\")")
+install(FILES ${_qt}/plugins/platforms/qwindows.dll DESTINATION plugins/platforms)
+install(FILES ${_qt}/plugins/imageformats/qsvg.dll DESTINATION plugins/imageformats)
+# The modules main.qml and its pages import, with those they import in turn.
+foreach(_module QtQml QtQuick.2 QtQuick/Window.2 QtQuick/Layouts QtQuick/Controls
+                QtGraphicalEffects)
+  get_filename_component(_parent ${_module} DIRECTORY)
+  install(DIRECTORY ${_qt}/qml/${_module} DESTINATION qml/${_parent}
+          PATTERN "*.qmltypes" EXCLUDE PATTERN "StateMachine" EXCLUDE)
+endforeach()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/qt.conf DESTINATION .)

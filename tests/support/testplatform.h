@@ -1,0 +1,29 @@
+#pragma once
+// What the tests need of the system where Linux and Windows differ, one
+// source per platform (testplatform_posix.cpp, testplatform_windows.cpp), so
+// that each test keeps one table of rows: a row that needs what only Linux
+// has (sysfs, /dev, a lock holder's name) skips itself elsewhere, and a FIFO
+// row takes the system's own kind of pipe.
+
+#include <string>
+
+namespace testplatform {
+
+// Whether this is Linux, for rows that need sysfs, /dev or /proc (where the
+// holder of a device lock is found).
+bool isLinux();
+
+// Makes what a reader opening it as a file would wait on for a writer: a
+// FIFO at path (POSIX), a named pipe (Windows, whose name is returned in
+// place of path; path only names it). Empty when none can be made.
+std::string makeFifo(const std::string& path);
+
+// A device that reads as an empty file: /dev/null, NUL.
+std::string nullDevice();
+
+// A folder of its own for temporary files, under the system's temporary
+// folder, named prefix followed by what makes it new; '/' between its
+// elements. Empty when none can be made.
+std::string makeTemporaryFolder(const std::string& prefix);
+
+} // namespace testplatform
