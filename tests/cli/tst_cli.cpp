@@ -4,6 +4,7 @@
 // (pack, check, upgrade --verify; backup, upgrade back), Ctrl+C, and the
 // reports the accessory received.
 
+#include "clitest.h"
 #include "demoaccessory.h"
 #include "devicetraffic.h"
 #include "dfufile.h"
@@ -105,36 +106,6 @@ void tst_Cli::writeFile(const QString& name, QByteArray bytes) {
     QFile file(path(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-QByteArray toByteArray(const std::vector<uint8_t>& v) {
-    return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
-}
-
-Bytes toBytes(const QByteArray& a) {
-    return Bytes(a.begin(), a.end());
-}
-
-// The reports a --record file says the accessory received.
-std::vector<Bytes> sentReports(const QString& record) {
-    QFile file(record);
-    std::vector<Bytes> sent;
-    for (const QByteArray& line :
-         (file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n')) {
-        if (line.startsWith('>'))
-            sent.push_back(toBytes(QByteArray::fromHex(line.mid(1))));
-    }
-    return sent;
-}
-
-// The reports an upgrade with the DFU file sends, and the reset.
-std::vector<Bytes> expectedUpgrade(const QString& dfuFile, bool reset) {
-    QFile file(dfuFile);
-    std::vector<Bytes> reports = upgradeReports(
-        demo::kFeatureReportLength, toBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
-    if (reset)
-        reports.push_back({3, 0xFF});
-    return reports;
 }
 
 void tst_Cli::initTestCase() {
