@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include "arguments.h"
+
 #include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
@@ -14,6 +16,10 @@ void onSignal(int number) {
     g_record(number);
 }
 } // namespace
+
+QStringList programArguments(const QByteArrayList& given) {
+    return decodeArguments(given);
+}
 
 void onStopRequests(void (*record)(int number)) {
     g_record = record;

@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -35,6 +37,10 @@ BOOL WINAPI onControlEvent(DWORD event) {
 }
 
 } // namespace
+
+QStringList programArguments(const QByteArrayList&) {
+    return QCoreApplication::arguments();
+}
 
 void onStopRequests(void (*record)(int number)) {
     g_record = record;
