@@ -43,12 +43,26 @@ bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSecon
     }
 }
 
+// What was not found, and where the station's engineer looks next.
 QString describe(const QCommandLineParser& parser) {
+    const QString advice = QStringLiteral(": check the cable, run `tavrin-dfu list`, and on Linux "
+                                          "the udev rule (man tavrin-dfu)");
     if (parser.isSet(kPath))
-        return QStringLiteral("no accessory at %1").arg(parser.value(kPath));
+        return QStringLiteral("no accessory at %1").arg(parser.value(kPath)) + advice;
     if (parser.isSet(kSerial))
-        return QStringLiteral("no accessory with serial number \"%1\"").arg(parser.value(kSerial));
-    return QStringLiteral("no accessory found");
+        return QStringLiteral("no accessory with serial number \"%1\"").arg(parser.value(kSerial)) +
+               advice;
+    return QStringLiteral("no accessory found") + advice;
+}
+
+// The engine's text names the program holding the accessory; a path adds
+// nothing to it. Otherwise the system's reason the open failed, when known.
+QString openFailureDetail(const QString& path) {
+    if (QString::fromLocal8Bit(hidDfuGetLastError()).contains(QLatin1String("in use by another")))
+        return QString();
+    const QString reason = lastOpenFailure();
+    return QStringLiteral("cannot open %1").arg(path) +
+           (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
 } // namespace
@@ -58,8 +72,10 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
     if (run.command.needs & kFile) {
         Failure failure;
         const File opened = openFile(file, failure);
-        if (opened)
+        if (opened) {
             failure = checkDfuFile(opened.get());
+            run.facts.insert(QStringLiteral("fileVersion"), fileVersion(opened.get()));
+        }
         const QString ids =
             opened && !run.parser.isSet(kForce) ? foreignIds(opened.get()) : QString();
         if (failure.status == Success && !ids.isEmpty())
@@ -88,17 +104,27 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                          codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
     if (run.parser.isSet(kAll))
         return allCommand(run, chosen, file);
+    // Picking one of several for the station would flash whichever the bus
+    // lists first.
+    if (chosen.size() > 1 && !run.parser.isSet(kPath) && !run.parser.isSet(kSerial))
+        return run.fail({UsageError, 0,
+                         QStringLiteral("%1 accessories attached: choose one with --serial or "
+                                        "--path (see list), or use --all")
+                             .arg(chosen.size()),
+                         QString()});
 
     const HidInterface& accessory = chosen.first();
-    // Without a choice, the first match, as the wizard connects.
+    // Without a choice, the only match, as the wizard connects.
     const int32 code = run.parser.isSet(kPath) || run.parser.isSet(kSerial)
                            ? hidDfuConnectPath(kVendorId, kProductId,
                                                QFile::encodeName(accessory.path).constData())
                            : hidDfuConnect(kVendorId, kProductId, 0, 0);
     run.facts.insert(QStringLiteral("path"), accessory.path);
     run.facts.insert(QStringLiteral("serial"), accessory.serialNumber);
+    run.facts.insert(QStringLiteral("deviceVersion"), deviceVersion(accessory.releaseNumber));
+    run.deviceRelease = accessory.releaseNumber;
     if (code != 0)
-        return run.failEngine(code, QStringLiteral("cannot open %1").arg(accessory.path));
+        return run.failEngine(code, openFailureDetail(accessory.path));
     const int status = run.command.run(run, arguments);
     hidDfuDisconnect();
     return status;

@@ -19,7 +19,7 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
     QVector<StationJob> jobs;
     for (const HidInterface& h : accessories) {
         QStringList arguments{QLatin1String(run.command.name), QStringLiteral("--json")};
-        for (const QCommandLineOption* flag : {&kVerify, &kNoReset, &kForce}) {
+        for (const QCommandLineOption* flag : {&kVerify, &kNoReset, &kForce, &kNewerOnly}) {
             if (run.parser.isSet(*flag))
                 arguments << QStringLiteral("--") + flag->names().first();
         }

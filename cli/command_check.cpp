@@ -6,7 +6,27 @@
 
 #include <QJsonObject>
 
+#include <vector>
+
 namespace cli {
+
+namespace {
+
+// Beyond this a file is no test image anyone generated, and is not compared.
+constexpr uint32_t kLargestTestImage = 64 * 1024 * 1024;
+
+// A file packed from `pack --test-image` would flash a pattern, not firmware:
+// the station must not mistake it for a release.
+bool isTestImage(std::FILE* file) {
+    const uint32_t length = imageLengthField(file);
+    if (length > kLargestTestImage)
+        return false;
+    const std::vector<uint8_t> generated = dfu::makeImage(length);
+    std::vector<uint8_t> image(generated.size());
+    return readAt(file, 0, image.data(), image.size()) && image == generated;
+}
+
+} // namespace
 
 int checkCommand(Run& run, const QStringList& arguments) {
     const QString path = arguments.first();
@@ -53,9 +73,16 @@ int checkCommand(Run& run, const QStringList& arguments) {
         run.out.say(QStringLiteral("CRC:                found %1, computed %2")
                         .arg(hex(found, 8), hex(computed, 8)));
     }
+    const QJsonValue version = fileVersion(file.get());
+    run.facts.insert(QStringLiteral("fileVersion"), version);
+    run.out.say(QStringLiteral("Version:            %1").arg(versionShown(version)));
     failure = checkDfuFile(file.get());
     if (failure.status != Success)
         return run.fail(failure);
+    const bool testImage = isTestImage(file.get());
+    run.facts.insert(QStringLiteral("testImage"), testImage);
+    if (testImage)
+        run.out.say(QStringLiteral("Image: a generated test image, not a firmware release"));
     const QString ids = foreignIds(file.get());
     if (!ids.isEmpty())
         run.out.warn(QStringLiteral("Warning: the suffix names another product (%1); upgrade and "

@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "dfufiles.h"
 #include "hid_interfaces.h"
 #include "hiddfu.h"
 #include "output.h"
@@ -17,17 +18,19 @@ int listCommand(Run& run, const QStringList&) {
     QStringList rows;
     for (const HidInterface& h : enumerateHid()) {
         const uint16_t length = hidDfuFeatureReportLength(QFile::encodeName(h.path).constData());
-        array.append(QJsonObject{{QStringLiteral("path"), h.path},
-                                 {QStringLiteral("vendorId"), h.vendorId},
-                                 {QStringLiteral("productId"), h.productId},
-                                 {QStringLiteral("usagePage"), h.usagePage},
-                                 {QStringLiteral("usage"), h.usage},
-                                 {QStringLiteral("serialNumber"), h.serialNumber},
-                                 {QStringLiteral("manufacturer"), h.manufacturer},
-                                 {QStringLiteral("product"), h.product},
-                                 {QStringLiteral("featureReportLength"), length},
-                                 {QStringLiteral("accessory"), h.isAccessory()}});
-        rows << QStringLiteral("%1 %2:%3  %4:%5  %6  %7  %8")
+        array.append(
+            QJsonObject{{QStringLiteral("path"), h.path},
+                        {QStringLiteral("vendorId"), h.vendorId},
+                        {QStringLiteral("productId"), h.productId},
+                        {QStringLiteral("usagePage"), h.usagePage},
+                        {QStringLiteral("usage"), h.usage},
+                        {QStringLiteral("serialNumber"), h.serialNumber},
+                        {QStringLiteral("manufacturer"), h.manufacturer},
+                        {QStringLiteral("product"), h.product},
+                        {QStringLiteral("featureReportLength"), length},
+                        {QStringLiteral("accessory"), h.isAccessory()},
+                        {QStringLiteral("firmwareVersion"), deviceVersion(h.releaseNumber)}});
+        rows << QStringLiteral("%1 %2:%3  %4:%5  %6  %7  %8  %9")
                     .arg(h.isAccessory() ? QLatin1Char('*') : QLatin1Char(' '))
                     .arg(h.vendorId, 4, 16, QLatin1Char('0'))
                     .arg(h.productId, 4, 16, QLatin1Char('0'))
@@ -37,6 +40,9 @@ int listCommand(Run& run, const QStringList&) {
                     .arg(h.serialNumber.isEmpty() ? QStringLiteral("-")
                                                   : escapeControls(h.serialNumber),
                          -12)
+                    .arg(versionShown(deviceVersion(h.releaseNumber))
+                             .replace(QStringLiteral("not stated"), QStringLiteral("-")),
+                         -7)
                     .arg(escapeControls(h.path));
     }
     if (run.out.json()) {
@@ -47,13 +53,16 @@ int listCommand(Run& run, const QStringList&) {
         run.out.say(QStringLiteral("No HID interfaces found."));
         return Success;
     }
-    run.out.say(QStringLiteral("  %1  %2  REPORT  %3  PATH")
+    run.out.say(QStringLiteral("  %1  %2  REPORT  %3  %4  PATH")
                     .arg(QStringLiteral("VID:PID"), -9)
                     .arg(QStringLiteral("USAGE"), -9)
-                    .arg(QStringLiteral("SERIAL"), -12));
+                    .arg(QStringLiteral("SERIAL"), -12)
+                    .arg(QStringLiteral("VERSION"), -7));
     for (const QString& row : rows)
         run.out.say(row);
-    run.out.say(QStringLiteral("(* the accessory; REPORT: feature report length in bytes)"));
+    run.out.say(QStringLiteral(
+        "(* the accessory; REPORT: feature report length in bytes; VERSION: the USB release "
+        "number, - when it states none)"));
     return Success;
 }
 

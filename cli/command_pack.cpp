@@ -41,6 +41,12 @@ int packCommand(Run& run, const QStringList& arguments) {
                  QStringLiteral("refused; --force packs it anyway")});
     }
     const QString outPath = arguments.last();
+    if (!run.parser.isSet(kForce)) {
+        const Failure existing =
+            refuseExisting(outPath, run.parser.isSet(kTestImage) ? QString() : arguments.value(0));
+        if (existing.status != Success)
+            return run.fail(existing);
+    }
     uint32_t crc = 0;
     qint64 imageBytes = 0;
     const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);

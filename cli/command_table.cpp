@@ -42,12 +42,17 @@ const QCommandLineOption kForce(QStringLiteral("force"),
                                 QStringLiteral("Pack an image whose length field (bytes 10-13) "
                                                "does not match its size; upgrade or verify with "
                                                "a file whose suffix names another vendor or "
-                                               "product."));
+                                               "product; pack or backup over an existing "
+                                               "file."));
 const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
 const QCommandLineOption kFileBytes = fileBytesOption();
+const QCommandLineOption
+    kNewerOnly(QStringLiteral("newer-only"),
+               QStringLiteral("Refuse (exit status 7) a file that is not newer than the "
+                              "accessory's firmware, or when either does not state its version."));
 
 namespace {
 
@@ -66,13 +71,13 @@ const Command kCommands[] = {
     {"upgrade",
      "FILE",
      "Write a DFU file to the accessory, then reset it.",
-     {kVerify, kNoReset},
+     {kVerify, kNoReset, kNewerOnly},
      kDevice | kFile | kAllowAll | kBackend,
      upgradeCommand},
     {"backup",
      "FILE",
      "Read the accessory's firmware into a DFU file.",
-     {},
+     {kForce},
      kDevice | kBackend,
      backupCommand},
     {"verify",
@@ -110,8 +115,8 @@ QString generalHelp(const QString& program) {
 }
 
 QList<QCommandLineOption> everyOption() {
-    QList<QCommandLineOption> every{kJson,   kPath,    kSerial, kWait,      kAll,
-                                    kVerify, kNoReset, kForce,  kTestImage, kFileBytes};
+    QList<QCommandLineOption> every{kJson,    kPath,  kSerial,    kWait,      kAll,      kVerify,
+                                    kNoReset, kForce, kTestImage, kFileBytes, kNewerOnly};
     return every << backendOptions();
 }
 

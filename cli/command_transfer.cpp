@@ -40,6 +40,7 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
         return started;
     run.out.beginTransfer(operation, total);
     bool told = false;
+    bool toldAgain = false;
     for (uint8 percent = hidDfuGetProgress(); percent != kHidDfuNothingRunning;
          percent = hidDfuGetProgress()) {
         run.out.progress(percent);
@@ -49,20 +50,40 @@ int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), 
                              .arg(interruptText(), operation));
             told = true;
         }
+        if (interruptedAgain() && !toldAgain) {
+            run.out.warn(QStringLiteral("%1 again: a %2 cannot be cut safely; it ends by itself "
+                                        "in a moment.")
+                             .arg(interruptText(), operation));
+            toldAgain = true;
+        }
         QThread::msleep(kProgressPollMs);
     }
-    run.out.endTransfer();
-    return hidDfuGetResult();
+    const int32 result = hidDfuGetResult();
+    run.out.endTransfer(result == 0);
+    return result;
+}
+
+// What an upgrade that a signal stopped after its write leaves behind.
+QString leftAfterWrite(Run& run, const QString& completed, const QString& skipped) {
+    QString text = completed + QStringLiteral(" completed");
+    if (!run.parser.isSet(kNoReset))
+        return text + QStringLiteral("; %1 skipped: the accessory stays in update mode: run "
+                                     "`tavrin-dfu reset`")
+                          .arg(skipped);
+    return text + QStringLiteral("; the accessory stays in update mode (--no-reset)");
 }
 
 // Runs a transfer to its end. False when it failed or a signal arrived
 // meanwhile, with the status of the failure it reported: the steps after it
-// are skipped.
+// are skipped, which leftIn tells.
 bool transferred(Run& run, const QString& operation, int32 (*start)(const char*),
-                 const QString& path, qint64 total, int& status) {
+                 const QString& path, qint64 total, int& status, const QString& leftIn) {
     const int32 code = transfer(run, operation, start, path, total);
     if (interrupted()) {
-        status = run.failInterrupted(code);
+        // --all counts an accessory written before the signal as written.
+        if (run.writeCompleted)
+            run.facts.insert(QStringLiteral("writeCompleted"), true);
+        status = run.failInterrupted(code, leftIn);
         return false;
     }
     if (code != 0) {
@@ -106,9 +127,13 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     const qint64 expected = imageLengthField(file.get());
     // Into memory, as much as the accessory sends back.
     int status = Success;
+    const QString leftIn =
+        run.writeCompleted ? leftAfterWrite(run, QStringLiteral("the write and the read-back"),
+                                            QStringLiteral("the comparison and the reset were"))
+                           : QStringLiteral("the read-back completed; the comparison was skipped");
     if (!transferred(
             run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
-            -1, status))
+            expected + qint64(dfu::kSuffixLength), status, leftIn))
         return status;
     uint64_t length = 0;
     const uint8_t* back = hidDfuGetReadBack(&length);
@@ -141,10 +166,28 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
     const File file = openFile(path, failure);
     if (!file)
         return run.fail(failure);
+    uint16_t fileBcd = 0;
+    const bool fileStates = fileVersion(file.get(), &fileBcd).isString();
+    const QString versions = QStringLiteral("the file's firmware is %1, the accessory's %2")
+                                 .arg(versionShown(fileVersion(file.get())),
+                                      versionShown(deviceVersion(run.deviceRelease)));
+    // BCD digits compare as the number they make.
+    const bool notNewer = fileStates && run.deviceRelease != 0 && fileBcd <= run.deviceRelease;
+    if (run.parser.isSet(kNewerOnly) && (notNewer || !fileStates || run.deviceRelease == 0))
+        return run.fail({NotNewer, 0, QStringLiteral("Not newer"),
+                         versions + QStringLiteral("; --newer-only refuses it")});
+    if (notNewer)
+        run.out.warn(QStringLiteral("Warning: %1: not newer; upgrading anyway").arg(versions));
     int status = Success;
+    const QString leftIn =
+        run.parser.isSet(kVerify)
+            ? leftAfterWrite(run, QStringLiteral("the write"),
+                             QStringLiteral("the read-back and the reset were"))
+            : leftAfterWrite(run, QStringLiteral("the write"), QStringLiteral("the reset was"));
     if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
-                     imageLengthField(file.get()), status))
+                     imageLengthField(file.get()), status, leftIn))
         return status;
+    run.writeCompleted = true;
     QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
     if (run.parser.isSet(kVerify)) {
         bool matched = false;
@@ -166,8 +209,14 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
 
 int backupCommand(Run& run, const QStringList& arguments) {
     const QString path = arguments.value(0);
+    if (!run.parser.isSet(kForce)) {
+        const Failure existing = refuseExisting(path);
+        if (existing.status != Success)
+            return run.fail(existing);
+    }
     int status = Success;
-    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status))
+    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status,
+                     QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
     struct stat info {};
     ::stat(nativeName(path).constData(), &info);

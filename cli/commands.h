@@ -25,6 +25,7 @@ extern const QCommandLineOption kNoReset;
 extern const QCommandLineOption kForce;
 extern const QCommandLineOption kTestImage;
 extern const QCommandLineOption kFileBytes;
+extern const QCommandLineOption kNewerOnly;
 
 // What a command needs before it runs; each need brings its options.
 enum Needs { kNone = 0, kDevice = 1, kFile = 2, kAllowAll = 4, kBackend = 8 };
@@ -62,6 +63,10 @@ public:
 
     const Command& command;
     QCommandLineParser& parser;
+    // The chosen accessory's USB release number, 0 when it states none.
+    uint16_t deviceRelease = 0;
+    // The write ended well before any signal: what follows it may be cut.
+    bool writeCompleted = false;
 };
 
 // The rows' functions.

@@ -27,11 +27,13 @@ const QString kAppearAfter = QStringLiteral("appear-after");
 const QString kBusRoot = QStringLiteral("bus-root");
 const QString kRecord = QStringLiteral("record");
 const QString kSerialNumbers = QStringLiteral("serial-numbers");
+const QString kReleaseNumber = QStringLiteral("release-number");
 
 struct Plugged {
     std::mutex mutex;
     std::vector<std::pair<std::wstring, sim::DeviceModel*>> accessories;
     std::string recordPath;
+    int releaseNumber = -1;
 };
 
 // Never destroyed: written from an exit handler.
@@ -80,9 +82,9 @@ void plugIn(const QStringList& names, const QStringList& serialNumbers) {
     for (int i = 0; i < names.size(); ++i) {
         const std::wstring serial =
             i < serialNumbers.size() ? serialNumbers[i].toStdWString() : serialNumberOf(i);
-        if (sim::DeviceModel* model =
-                demo::plugInScenario(names[i].toStdString(), serial,
-                                     p.recordPath.empty() ? demo::kRecordLimit : SIZE_MAX))
+        if (sim::DeviceModel* model = demo::plugInScenario(
+                names[i].toStdString(), serial,
+                p.recordPath.empty() ? demo::kRecordLimit : SIZE_MAX, p.releaseNumber))
             p.accessories.emplace_back(serial, model);
     }
 }
@@ -109,6 +111,10 @@ QList<QCommandLineOption> backendOptions() {
          QStringLiteral("Demo: the accessories' serial numbers, comma-separated, instead of "
                         "SIM-0001, SIM-0002 and so on."),
          QStringLiteral("texts")},
+        {kReleaseNumber,
+         QStringLiteral("Demo: the accessories' USB release number (their firmware version) in "
+                        "hexadecimal BCD, 0230 for 2.3.0; 0 states none."),
+         QStringLiteral("bcd")},
     };
 }
 
@@ -129,6 +135,14 @@ bool prepareBackend(const QCommandLineParser& parser, QString& error) {
     if (parser.isSet(kBusRoot) && !sim::Bus::useRoot(parser.value(kBusRoot).toStdString())) {
         error = QStringLiteral("the simulated bus is in use already");
         return false;
+    }
+    if (parser.isSet(kReleaseNumber)) {
+        bool ok = false;
+        plugged().releaseNumber = int(parser.value(kReleaseNumber).toUShort(&ok, 16));
+        if (!ok) {
+            error = QStringLiteral("--release-number needs a hexadecimal BCD number");
+            return false;
+        }
     }
     if (parser.isSet(kRecord)) {
         plugged().recordPath = parser.value(kRecord).toStdString();
@@ -154,8 +168,10 @@ bool prepareBackend(const QCommandLineParser& parser, QString& error) {
 
 QStringList backendChildArguments(const QCommandLineParser& parser) {
     QStringList arguments{QLatin1String("--") + kScenario, parser.value(kScenario)};
-    if (parser.isSet(kSerialNumbers))
-        arguments << QLatin1String("--") + kSerialNumbers << parser.value(kSerialNumbers);
+    for (const QString& option : {kSerialNumbers, kReleaseNumber}) {
+        if (parser.isSet(option))
+            arguments << QLatin1String("--") + option << parser.value(option);
+    }
     return arguments;
 }
 

@@ -87,6 +87,42 @@ QString foreignIds(std::FILE* file) {
         .arg(product, 4, 16, QLatin1Char('0'));
 }
 
+QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
+    uint8_t suffix[dfu::kSuffixLength] = {};
+    const qint64 size = fileSize(file);
+    const bool read = size >= qint64(sizeof suffix) &&
+                      readAt(file, size - qint64(sizeof suffix), suffix, sizeof suffix);
+    const uint16_t value = read ? dfu::le16(suffix + dfu::kSuffixBcdDevice) : uint16_t(0xFFFF);
+    if (bcd)
+        *bcd = value;
+    if (!read || !dfu::suffixStatesVersion(value))
+        return QJsonValue::Null;
+    return QString::fromStdString(dfu::versionText(value));
+}
+
+QJsonValue deviceVersion(uint16_t releaseNumber) {
+    if (releaseNumber == 0)
+        return QJsonValue::Null;
+    return QString::fromStdString(dfu::versionText(releaseNumber));
+}
+
+QString versionShown(const QJsonValue& version) {
+    return version.isString() ? version.toString() : QStringLiteral("not stated");
+}
+
+Failure refuseExisting(const QString& out, const QString& image) {
+    struct stat target {};
+    if (::stat(nativeName(out).constData(), &target) != 0 || !S_ISREG(target.st_mode))
+        return {};
+    const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
+                                                             nativeName(out).toStdString());
+    return {
+        FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+        QStringLiteral("File \"%1\" exists%2")
+            .arg(shownName(out), itself ? QStringLiteral(" and is the image itself") : QString()),
+        QStringLiteral("refused; --force replaces it")};
+}
+
 Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);

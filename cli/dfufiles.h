@@ -5,6 +5,7 @@
 #include "hiddfu.h"
 #include "report.h"
 
+#include <QJsonValue>
 #include <QString>
 
 #include <cstdint>
@@ -53,6 +54,19 @@ Failure checkDfuFile(std::FILE* file);
 // one. The engine ignores these fields (the wizard ships its own file), but a
 // file handed to the flasher may be meant for another device.
 QString foreignIds(std::FILE* file);
+
+// The file's version ("2.4.0"), null when the suffix's bcdDevice states
+// none (any, or a backup's) or there is no suffix; in bcd the bcdDevice.
+QJsonValue fileVersion(std::FILE* file, uint16_t* bcd = nullptr);
+// The accessory's version from its USB release number; null for 0.
+QJsonValue deviceVersion(uint16_t releaseNumber);
+// For people: the version, or "not stated".
+QString versionShown(const QJsonValue& version);
+
+// The file-invalid failure when out names an existing regular file (through
+// links): what a command that writes out says unless --force. The same file
+// as image (its path) is named as such.
+Failure refuseExisting(const QString& out, const QString& image = QString());
 
 // Writes image (all of it, from its start) and this product's suffix as a
 // DFU file to out: into a new file beside the file out names, which replaces

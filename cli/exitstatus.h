@@ -13,6 +13,9 @@ enum ExitStatus : int {
     FileInvalid = 4,
     DeviceFailed = 5,
     VerifyMismatch = 6,
+    // upgrade --newer-only: the file is not newer than the accessory's
+    // firmware, or one of them does not state its version.
+    NotNewer = 7,
     // 128 + the signal, as shells report a command a signal ended: SIGHUP,
     // SIGINT (Ctrl+C), SIGTERM.
     HungUp = 129,

@@ -18,17 +18,25 @@ namespace cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signals = 0;
 
 void onInterrupt(int signal) {
     if (!g_interrupted)
         g_interrupted = signal;
+    if (g_signals < 2)
+        g_signals = g_signals + 1;
 }
 
 // Routes the engine's message log to standard error only when asked: its
 // device list on every connect is noise for people and breaks nothing for
 // scripts, which read standard output.
+QString g_openFailure;
+
 void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& text) {
     static const bool verbose = qEnvironmentVariableIsSet("TAVRIN_DFU_VERBOSE");
+    // "Cannot open PATH : REASON - to reach ...": the reason goes into the error line.
+    if (text.startsWith(QLatin1String("Cannot open")))
+        g_openFailure = text.section(QLatin1String(" : "), 1).section(QLatin1String(" - "), 0, 0);
     // Except why the accessory could not be opened, with the udev rule's name.
     if (verbose || type == QtCriticalMsg || type == QtFatalMsg ||
         text.startsWith(QLatin1String("Cannot open")))
@@ -43,8 +51,16 @@ int usageError(const QString& text) {
 
 } // namespace
 
+QString lastOpenFailure() {
+    return g_openFailure;
+}
+
 bool interrupted() {
     return g_interrupted != 0;
+}
+
+bool interruptedAgain() {
+    return g_signals >= 2;
 }
 
 int interruptSignal() {
@@ -92,14 +108,18 @@ int run(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(command->summary));
     parser.addOptions(optionsOf(*command));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QLatin1String(command->name), QString());
-    for (const QString& argument : synopsisArguments(*command))
-        parser.addPositionalArgument(argument, QString());
+    // Qt's own help option brings --help-all, whose options are not ours.
+    const QCommandLineOption commandHelp({QStringLiteral("h"), QStringLiteral("help")},
+                                         QStringLiteral("Show this help."));
+    parser.addOption(commandHelp);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s\n%s", qPrintable(parser.helpText()), exitStatusHelp());
+    if (parser.isSet(commandHelp)) {
+        // Qt's usage line names the program by its full path.
+        QString text = parser.helpText();
+        text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
+        std::printf("Usage: %s %s [options] %s\n%s\n%s", qPrintable(program), command->name,
+                    command->synopsis, qPrintable(text), exitStatusHelp());
         return Success;
     }
 
@@ -120,6 +140,8 @@ int run(const QStringList& arguments) {
     if (parser.isSet(kAll) && (parser.isSet(kPath) || parser.isSet(kSerial)))
         return usageError(
             QStringLiteral("--all chooses every accessory; drop --path and --serial"));
+    if (parser.isSet(kPath) && parser.isSet(kSerial))
+        return usageError(QStringLiteral("--path and --serial each choose an accessory; give one"));
     if (command->needs & kBackend) {
         QString error;
         if (!prepareBackend(parser, error))

@@ -16,6 +16,8 @@ int run(const QStringList& arguments);
 // True once SIGINT, SIGTERM or SIGHUP has arrived (after
 // installInterruptHandler); each ends a run as Ctrl+C does.
 bool interrupted();
+// True once a second one has arrived: someone wants the write cut short.
+bool interruptedAgain();
 // The first of them that arrived, 0 before.
 int interruptSignal();
 // 128 + that signal, and what people read: "Interrupted", "Terminated",
@@ -23,5 +25,9 @@ int interruptSignal();
 ExitStatus interruptStatus();
 QString interruptText();
 void installInterruptHandler();
+
+// The system's reason in the engine's latest "Cannot open" message, empty
+// when there was none.
+QString lastOpenFailure();
 
 } // namespace cli

@@ -18,7 +18,8 @@ QVector<HidInterface> enumerateHid() {
     for (hid_device_info* d = devices; d; d = d->next) {
         list.push_back({QString::fromLocal8Bit(d->path ? d->path : ""), d->vendor_id, d->product_id,
                         d->usage_page, d->usage, wideText(d->serial_number),
-                        wideText(d->manufacturer_string), wideText(d->product_string)});
+                        wideText(d->manufacturer_string), wideText(d->product_string),
+                        d->release_number});
     }
     hid_free_enumeration(devices);
     return list;

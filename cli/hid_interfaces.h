@@ -19,6 +19,8 @@ struct HidInterface {
     QString serialNumber;
     QString manufacturer;
     QString product;
+    // The USB release number (BCD): the firmware version; 0 states none.
+    uint16_t releaseNumber = 0;
 
     bool isAccessory() const { return vendorId == kVendorId && productId == kProductId; }
 };

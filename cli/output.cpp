@@ -1,5 +1,9 @@
 #include "output.h"
 
+#include "system.h"
+
+#include <QByteArray>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -18,6 +22,17 @@ void writeOut(const QByteArray& bytes) {
 QString formatDuration(double seconds) {
     const qint64 whole = qint64(seconds + 0.5);
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The terminal's width: COLUMNS when set, else what the terminal says; 0
+// when unknown. A line as long as that wraps, and the carriage return then
+// redraws only its last row: one line per percent.
+int terminalWidth() {
+    bool ok = false;
+    const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    if (ok && columns > 0)
+        return columns;
+    return system::terminalColumns();
 }
 
 // At the rate so far; the engine reports whole percents only.
@@ -122,23 +137,40 @@ void Output::progress(int percent) {
     }
 }
 
-void Output::printTerminalLine(int percent) {
+void Output::printTerminalLine(int percent, bool done) {
     QString line = QStringLiteral("%1 %2 %").arg(m_operation, -6).arg(percent, 3);
     const double seconds = double(m_clock.elapsed()) / 1000.0;
+    QString amount;
+    QString rate;
     if (m_total >= 0) {
         const qint64 bytes = m_total * percent / 100;
-        line += QStringLiteral("  %1 of %2").arg(formatBytes(bytes), formatBytes(m_total));
+        amount = QStringLiteral("  %1 of %2").arg(formatBytes(bytes), formatBytes(m_total));
         if (seconds > 0 && bytes > 0)
-            line += QStringLiteral("  %1/s").arg(formatBytes(qint64(double(bytes) / seconds)));
+            rate = QStringLiteral("  %1/s").arg(formatBytes(qint64(double(bytes) / seconds)));
     }
-    if (percent > 0)
-        line += QStringLiteral("  %1 left").arg(formatDuration(secondsLeft(percent, seconds)));
+    const QString time =
+        done ? QStringLiteral("  in %1").arg(formatDuration(seconds))
+        : percent > 0
+            ? QStringLiteral("  %1 left").arg(formatDuration(secondsLeft(percent, seconds)))
+            : QString();
+    // On a narrow terminal the least needed parts go first, then the rest is cut.
+    const int width = terminalWidth() - 1;
+    for (const QString& shorter :
+         {line + amount + rate + time, line + amount + time, line + time, line}) {
+        line = shorter;
+        if (width <= 0 || line.size() <= width)
+            break;
+    }
+    if (width > 0)
+        line.truncate(width);
     // Back to the line's start and clear it: the line shrinks as well as grows.
     writeOut("\r\033[K" + line.toLocal8Bit());
     m_lineOpen = true;
 }
 
-void Output::endTransfer() {
+void Output::endTransfer(bool completed) {
+    if (completed && m_mode == OutputMode::Terminal)
+        printTerminalLine(100, true);
     if (m_lineOpen)
         writeOut("\n");
     m_lineOpen = false;

@@ -28,7 +28,9 @@ public:
     // accessory alone knows it.
     void beginTransfer(const QString& operation, qint64 total);
     void progress(int percent);
-    void endTransfer();
+    // completed: the transfer ended well, and its line shows 100 % and the
+    // time it took.
+    void endTransfer(bool completed);
 
     // A line for people on standard output; nothing with --json.
     void say(const QString& line);
@@ -38,7 +40,7 @@ public:
     void jsonLine(const QJsonObject& object);
 
 private:
-    void printTerminalLine(int percent);
+    void printTerminalLine(int percent, bool done = false);
 
     OutputMode m_mode;
     QString m_operation;

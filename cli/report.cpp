@@ -26,9 +26,11 @@ int Report::succeed(const QString& line) {
 
 int Report::fail(const Failure& failure) {
     if (!out.json()) {
-        QString line = QStringLiteral("%1 %2: %3 (code %4)")
-                           .arg(programName(), m_command, failure.text)
-                           .arg(failure.code);
+        // Refusals of the command line itself come from no engine call.
+        const bool ownRefusal = failure.status == UsageError || failure.status == NotNewer;
+        QString line = QStringLiteral("%1 %2: %3").arg(programName(), m_command, failure.text);
+        if (!ownRefusal)
+            line += QStringLiteral(" (code %1)").arg(failure.code);
         if (!failure.detail.isEmpty())
             line += QStringLiteral(": ") + failure.detail;
         out.warn(line);
@@ -41,12 +43,10 @@ int Report::failEngine(int32_t code, const QString& detail) {
     return fail({statusOfCode(code), code, QString::fromLocal8Bit(hidDfuGetLastError()), detail});
 }
 
-int Report::failInterrupted(int32_t code) {
+int Report::failInterrupted(int32_t code, const QString& leftIn) {
     if (code != 0)
         return failEngine(code, QStringLiteral("interrupted; the transfer had failed"));
-    return fail({interruptStatus(), 0, interruptText(),
-                 QStringLiteral("the running transfer was let finish; the steps after it were "
-                                "skipped")});
+    return fail({interruptStatus(), 0, interruptText(), leftIn});
 }
 
 int Report::finish(const Failure& failure) {

@@ -38,7 +38,8 @@ public:
     // The engine's last error for code, or plain "Interrupted" (or
     // "Terminated", "Hung up") when the transfer ended well: what an
     // interrupted command reports.
-    int failInterrupted(int32_t code);
+    // leftIn says what completed and in which state the accessory is left.
+    int failInterrupted(int32_t code, const QString& leftIn);
 
     static QString programName();
 

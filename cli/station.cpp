@@ -180,21 +180,25 @@ private:
                           .arg(QStringLiteral("CODE"), 5)
                           .arg(QStringLiteral("TEXT")));
         for (const auto& child : m_children) {
+            // Stopped by the signal after its write: the firmware is on it.
+            const bool written = child->status != Success &&
+                                 child->result.value(QStringLiteral("writeCompleted")).toBool();
             const QString detail = child->result.value(QStringLiteral("detail")).toString();
             QString text = child->result.value(QStringLiteral("text")).toString();
             if (!detail.isEmpty())
                 text += QStringLiteral(": ") + detail;
-            m_out.say(
-                QStringLiteral("%1  %2  %3  %4  %5")
-                    .arg(child->label(), -16)
-                    .arg(child->status == Success ? QStringLiteral("ok") : QStringLiteral("failed"),
-                         -6)
-                    .arg(child->status, 6)
-                    .arg(child->result.value(QStringLiteral("code")).toInt(), 5)
-                    .arg(child->status == Success ? QString() : text)
-                    .trimmed());
+            m_out.say(QStringLiteral("%1  %2  %3  %4  %5")
+                          .arg(child->label(), -16)
+                          .arg(child->status == Success ? QStringLiteral("ok")
+                               : written                ? QStringLiteral("written")
+                                                        : QStringLiteral("failed"),
+                               -6)
+                          .arg(child->status, 6)
+                          .arg(child->result.value(QStringLiteral("code")).toInt(), 5)
+                          .arg(child->status == Success ? QString() : text)
+                          .trimmed());
             if (child->status != Success) {
-                ++failed;
+                failed += written ? 0 : 1;
                 if (status == Success)
                     status = child->status;
             }

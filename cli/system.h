@@ -35,6 +35,13 @@ QString stopText(int number);
 // events reach every process attached to it.
 void passStopRequest(qint64 processId, int number);
 
+// Columns of the terminal standard output writes to; 0 when unknown.
+int terminalColumns();
+
+// Whether the two names name one file (links followed); false when either
+// does not exist.
+bool sameFile(const std::string& a, const std::string& b);
+
 // A file to read bytes from, which must outlive it; null when none can be had.
 std::FILE* openBytes(std::vector<uint8_t>& bytes);
 

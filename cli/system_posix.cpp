@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,18 @@ QString stopText(int number) {
 // would not.
 void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
+}
+
+int terminalColumns() {
+    struct winsize size {};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 std::FILE* openBytes(std::vector<uint8_t>& bytes) {

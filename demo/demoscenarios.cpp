@@ -65,13 +65,15 @@ bool plugInScenario(const std::string& name) {
 }
 
 sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
-                                 std::size_t recordLimit) {
+                                 std::size_t recordLimit, int releaseNumber) {
     const Scenario* scenario = find(name);
     if (!scenario || !scenario->configure)
         return nullptr;
     sim::AccessoryConfig config = accessoryConfig();
     config.serialNumber = serialNumber;
     config.recordLimit = recordLimit;
+    if (releaseNumber >= 0)
+        config.releaseNumber = uint16_t(releaseNumber);
     scenario->configure(config);
     return &sim::Bus::addAccessory(config);
 }

@@ -34,8 +34,10 @@ bool plugInScenario(const std::string& name);
 // several can be told apart. Returns the accessory plugged in, null for
 // no-accessory and for unknown names. A demo program keeps only the latest
 // reports in its record, so that it does not grow with every transfer.
+// A releaseNumber of 0 or more replaces the demo accessory's firmware version
+// (0: the accessory states none).
 sim::DeviceModel* plugInScenario(const std::string& name, const std::wstring& serialNumber,
-                                 std::size_t recordLimit = kRecordLimit);
+                                 std::size_t recordLimit = kRecordLimit, int releaseNumber = -1);
 
 // Whether name is one of scenarios().
 bool isScenario(const std::string& name);

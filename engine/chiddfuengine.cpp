@@ -127,6 +127,15 @@ int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::
 int32 CHidDfuEngine::Backup(const char* path) {
     if (!path || !*path)
         return state.setCode(CHidDfuErrorState::InvalidParameter);
+    return startReading(path);
+}
+
+// The worker takes an empty file name, which Backup refuses, for memory.
+int32 CHidDfuEngine::ReadBack() {
+    return startReading("");
+}
+
+int32 CHidDfuEngine::startReading(const char* path) {
     if (!deviceHandle)
         return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (featureReportLength == 0)
@@ -135,18 +144,6 @@ int32 CHidDfuEngine::Backup(const char* path) {
     if (isRunning())
         return state.setCode(CHidDfuErrorState::Busy);
     return startOperation(path, &AsyncWorkerManager::doBackup);
-}
-
-// The worker takes an empty file name, which Backup refuses, for memory.
-int32 CHidDfuEngine::ReadBack() {
-    if (!deviceHandle)
-        return state.setCode(CHidDfuErrorState::InvalidSequence);
-    if (featureReportLength == 0)
-        return state.setCodeAndText(CHidDfuErrorState::DriverOperationFailed,
-                                    "Feature report length is invalid (0)");
-    if (isRunning())
-        return state.setCode(CHidDfuErrorState::Busy);
-    return startOperation("", &AsyncWorkerManager::doBackup);
 }
 
 int32 CHidDfuEngine::Upgrade(const char* path) {

@@ -66,6 +66,9 @@ private:
     // matches any path.
     int32 connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage, uint16_t usagePage,
                        const char* path);
+    // The checks a backup and a read-back share, then the start; path ""
+    // reads into memory.
+    int32 startReading(const char* path);
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
 
     hid_device* deviceHandle = nullptr;

@@ -166,10 +166,14 @@ void tst_Cli::initTestCase() {
     QVERIFY(!m_fifo.isEmpty());
     writeFile("empty.bin", {});
     writeFile("-dash.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
-    // idProduct, then idVendor: 0x1234 is another vendor, 0xFFFF any.
-    for (const auto& [name, ids] : {std::pair{"foreign.dfu", 0x1234FFFEu}, {"wildcard.dfu", ~0u}}) {
+    // idProduct, then idVendor: 0x1234 is another vendor, 0xFFFF any; or bcdDevice and idProduct.
+    for (const auto& [name, at, ids] :
+         {std::tuple{"foreign.dfu", dfu::kSuffixIdProduct, 0x1234FFFEu},
+          {"wildcard.dfu", dfu::kSuffixIdProduct, ~0u},
+          {"v2.dfu", dfu::kSuffixBcdDevice, 0xFFFE0230u},
+          {"v3.dfu", dfu::kSuffixBcdDevice, 0xFFFE0300u}}) {
         std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
-        dfu::putLe32(f.data() + f.size() - 16 + dfu::kSuffixIdProduct, ids);
+        dfu::putLe32(f.data() + f.size() - 16 + at, ids);
         dfu::putLe32(f.data() + f.size() - 4, dfu::Crc32().update(f.data(), f.size() - 4));
         writeFile(name, toByteArray(f));
     }
@@ -201,18 +205,26 @@ void tst_Cli::commandLines_data() {
     const QString stored = QString::number(demo::kStoredImageLength);
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130", "129  hung up", "143  terminated"});
-    row("command help", "upgrade --help", 0, {"--no-reset", "--scenario", "3    no device"});
+    row("command help", "upgrade --help", 0,
+        {"Usage: tavrin-dfu-demo upgrade [options] FILE\n", "--no-reset", "--scenario",
+         "-h, --help  ", "3    no device"});
     row("version", "--version", 0, {"tavrin-dfu-demo 1.0.0"});
     row("usage: no command", "", 2, {"no command given"});
     row("usage: unknown command", "flash x", 2, {"unknown command \"flash\""});
     row("usage: missing file", "upgrade", 2, {"upgrade takes 1 argument(s): FILE"});
     row("usage: unknown option", "reset --force", 2, {"Unknown option 'force'"});
     row("usage: all with serial", "verify --all --serial x {dir}/small.dfu", 2, {"drop --path"});
+    row("usage: path and serial", "reset --path x --serial y", 2, {"--path and --serial each"});
+    row("usage: several attached, none chosen", "backup --scenario healthy,healthy {dir}/two.dfu",
+        2,
+        {"backup: 2 accessories attached: choose one with --serial or --path (see list), or "
+         "use --all\n"});
     row("usage: unknown scenario", "reset --scenario nope", 2, {"unknown scenario \"nope\""});
     row("list", "list --scenario healthy,healthy", 0,
-        {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      ", "dev/hidraw1"});
+        {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
     row("list json", "list --json --bus-root {dir}/bus", 0,
-        {R"j([{"accessory":true,"featureReportLength":64,"manufacturer":"TAVRIN","path":")j",
+        {R"j([{"accessory":true,"featureReportLength":64,"firmwareVersion":"2.3.0",)j"
+         R"j("manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
          R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
     row("list escapes what a device sends", "list --serial-numbers A\x1b[2J\x9b", 0,
@@ -223,12 +235,19 @@ void tst_Cli::commandLines_data() {
     row("check", "check {dir}/small.dfu", 0,
         {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
          "\"UFD\", bLength 16",
-         "Image length field: 4096 bytes", "Image bytes:        4096", "valid (code 0)"});
+         "Image length field: 4096 bytes", "Image bytes:        4096",
+         "Version:            not stated", "Image: a generated test image, not a firmware release",
+         "valid (code 0)"});
+    row("check states the file's version", "check --json {dir}/v3.dfu", 0,
+        {R"j("fileVersion":"3.0.0",)j"});
     row("check json", "check --json {dir}/small.dfu", 0,
-        {R"j("imageBytes":4096,"imageLengthField":4096,)j", R"j("size":4112,"status":0)j"});
+        {R"j("imageBytes":4096,"imageLengthField":4096,)j",
+         R"j("size":4112,"status":0,"testImage":true)j"});
     row("check warns of another product", "check {dir}/foreign.dfu", 0,
         {"Warning: the suffix names another product (idVendor 0x1234, idProduct 0xfffe)",
          "valid (code 0)"});
+    row("check: a firmware is no test image", "check --json {dir}/stored.dfu", 0,
+        {R"j("testImage":false)j"});
     row("check bad crc", "check {dir}/badcrc.dfu", 4, {"check: File CRC is incorrect (code -6)"});
     row("check overlong image length", "check {dir}/overlong.dfu", 4,
         {"Image length field says 5000 bytes; the file holds 4096 (code -5)"});
@@ -242,6 +261,11 @@ void tst_Cli::commandLines_data() {
     row("check of 2 GiB", "check {dir}/big.dfu", 4,
         {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
+    row("pack over itself", "pack {dir}/image.bin {dir}/image.bin", 4,
+        {"pack: File \"{dir}/image.bin\" exists and is the image itself (code -4): refused; "
+         "--force replaces it"});
+    row("backup over a file", "backup {dir}/small.dfu", 4,
+        {"backup: File \"{dir}/small.dfu\" exists (code -4): refused; --force replaces it"});
     row("pack refuses a FIFO", "pack {fifo} {dir}/x.dfu", 4, {"(code -3): not a regular file"});
     row("pack refuses to replace a FIFO", "pack {dir}/image.bin {fifo}", 4,
         {"pack: Failed to open file \"{fifo}\" (code -3): not a regular file"});
@@ -272,15 +296,27 @@ void tst_Cli::commandLines_data() {
         {"1 of 1 accessories succeeded"});
     row("upgrade takes the wildcard IDs", "upgrade --no-reset {dir}/wildcard.dfu", 0,
         {"Upgraded with"});
+    row("upgrade: not newer warns", "upgrade --no-reset {dir}/v2.dfu", 0,
+        {"Warning: the file's firmware is 2.3.0, the accessory's 2.3.0: not newer; upgrading"});
+    row("newer-only refuses", "upgrade --newer-only --all {dir}/v2.dfu", 7,
+        {"Not newer: the file's firmware is 2.3.0, the accessory's 2.3.0; --newer-only refuses"});
+    row("newer-only: file states none", "upgrade --newer-only --json {dir}/small.dfu", 7,
+        {R"j("deviceVersion":"2.3.0",)j", R"j("fileVersion":null,)j"});
+    row("newer-only: device states none", "upgrade --newer-only --release-number 0 {dir}/v3.dfu", 7,
+        {"the file's firmware is 3.0.0, the accessory's not stated"});
+    row("newer-only takes a newer file", "upgrade --newer-only --no-reset {dir}/v3.dfu", 0,
+        {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
-        {"upgrade: Failed to connect to device (code -2): no accessory found"});
+        {"upgrade: Failed to connect to device (code -2): no accessory found: check the cable, "
+         "run `tavrin-dfu list`, and on Linux the udev rule (man tavrin-dfu)"});
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
         4, {"File CRC is incorrect (code -6)"});
     row("upgrade: overlong image length, no device needed",
         "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"the file holds"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
-        {R"j("code":-8,"command":"upgrade","event":"result","path":")j",
+        {R"j("code":-8,"command":"upgrade","deviceVersion":"2.3.0","event":"result",)j"
+         R"j("fileVersion":null,"path":")j",
          R"j("status":5,"text":"Upgrade failed (DFU status code = 3)"})j"});
     row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
         {"Failed to get feature information (GetStatus) (code -12)"});
@@ -289,19 +325,20 @@ void tst_Cli::commandLines_data() {
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
     row("backup refuses a FIFO", "backup {fifo}", 4,
         {"backup: Failed to open file \"{fifo}\": not a regular file (code -3)"});
-    row("backup through a link", "backup {dir}/link.dfu", 0, {"Backed up " + stored}, linuxOnly);
+    row("backup through a link", "backup --force {dir}/link.dfu", 0, {"Backed up " + stored},
+        linuxOnly);
     row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"},
         linuxOnly);
     row("verify without a temporary folder",
         "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
-        {", verified, reset"}, linuxOnly);
+        {"read: 0 % (0 of 4112 bytes)", ", verified, reset"}, linuxOnly);
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
         {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
          R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
     row("reset", "reset", 0, {"Reset"});
     row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
         {"Waiting up to 20 s for the accessory...", "Reset"});
-    row("wait: not a number", "reset --wait nan", 2, {"--wait needs a number of seconds"});
+    row("wait: not a number", "reset --wait nan", 2, {"reset: --wait needs a number of seconds\n"});
     row("wait: for ever", "reset --wait inf", 2, {"--wait needs a number of seconds"});
     row("wait: never appears", "reset --scenario no-accessory --wait 1", 3,
         {"Waiting up to 1 s", "(code -2): no accessory found"});
@@ -380,6 +417,8 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
         QTest::newRow(qPrintable(stop.name))
             << stop.number << one << stop.status
             << QStringList{stop.text + ": the write is finishing", QString(R"j("percent":99)j"),
+                           QString(R"j("detail":"the write completed; the reset was skipped: the )j"
+                                   R"j(accessory stays in update mode: run `tavrin-dfu reset`")j"),
                            QString(R"j("status":%1,"text":"%2"})j"
                                    "\n")
                                .arg(stop.status)

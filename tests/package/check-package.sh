@@ -70,6 +70,9 @@ check "installed tavrin-dfu runs" bash -c '"$1" --version | grep -qx "tavrin-dfu
     _ "$root/usr/bin/tavrin-dfu"
 check "installed tavrin-dfu checks the shipped firmware" \
     "$root/usr/bin/tavrin-dfu" check "$program_dir/tavrinFirmware.dfu"
+check "tavrin-dfu check names the shipped test image" bash -c \
+    '"$1" check "$2" | grep -q "a generated test image, not a firmware release"' \
+    _ "$root/usr/bin/tavrin-dfu" "$program_dir/tavrinFirmware.dfu"
 
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"

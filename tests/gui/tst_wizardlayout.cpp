@@ -1,0 +1,374 @@
+// How the wizard's pages are built and laid out: the page view's order and
+// properties, the button band, the content on the window's axis, margins in
+// a larger window, image sizes, button backgrounds and the progress page's
+// test slider. Each test function shows a page directly rather than walking
+// to it.
+#include "wizardtest.h"
+
+#include <QColor>
+
+using namespace wizardtest;
+
+namespace {
+
+// The window's vertical axis, on which every page centres its content.
+constexpr qreal kWindowAxis = kWindowWidth / 2.0;
+// How far off the axis an item may sit: rounding moves some by a fraction of
+// a pixel (an image one pixel wider than the page column, a text block as
+// wide as a title's fractional width).
+constexpr qreal kAxisTolerance = 1.0;
+// The page layout's fixed measures.
+constexpr int kOuterMargin = 40;
+constexpr int kPageSideMargin = 165;
+constexpr int kLogoRowHeight = 14;
+constexpr int kWelcomeTopMargin = 92;
+constexpr int kBandHeight = 77;
+// The window made larger than it opens.
+constexpr int kLargerWidth = kWindowWidth + 200;
+constexpr int kLargerHeight = kWindowHeight + 150;
+
+// The solid button background, and how far a drawn pixel may stray from it.
+const QColor kSolidButtonColour(0x51, 0x4e, 0x53);
+constexpr int kColourTolerance = 3;
+// A point inside a button's pill, left of its label.
+constexpr qreal kPillSampleX = 14;
+
+// How far a drawn image's aspect ratio may stray from its artwork's: whole-
+// pixel decoding moves the smallest images' by up to about 1 %.
+constexpr qreal kAspectTolerance = 0.015;
+// An image's status once its file is decoded (Image.Ready).
+constexpr int kImageReady = 1;
+// Half a pixel of rounding in a drawn size.
+constexpr qreal kHalfPixel = 0.5;
+
+// Test slider positions and a progress value as the relay sends it.
+constexpr double kSliderFirst = 0.3;
+constexpr double kSliderLater = 0.8;
+constexpr int kSomeProgress = 57;
+
+} // namespace
+
+class tst_wizardlayout : public WizardTest {
+    Q_OBJECT
+
+private slots:
+    void nextPageFollowsDeclarationOrder_data();
+    void nextPageFollowsDeclarationOrder();
+    void showingCurrentPageOnlySetsProperties();
+    void bandOnlyWithButtons_data();
+    void bandOnlyWithButtons();
+    void contentOnWindowAxis_data();
+    void contentOnWindowAxis();
+    void largerWindowKeepsMargins();
+    void imagesFitTheirSourceSize_data();
+    void imagesFitTheirSourceSize();
+    void errorPageButtonBackgrounds();
+    void progressReplacesTestSlider();
+};
+
+void tst_wizardlayout::nextPageFollowsDeclarationOrder_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("first to second") << "welcomePage"
+                                     << "changelogPage";
+    // The wizard goes on to the progress page; the declaration order does not.
+    QTest::newRow("last preparation step to error") << "howTo3Page"
+                                                    << "errorPage";
+    QTest::newRow("error to progress") << "errorPage"
+                                       << "progressPage";
+    QTest::newRow("last wraps to first") << "successPage"
+                                         << "welcomePage";
+}
+
+void tst_wizardlayout::nextPageFollowsDeclarationOrder() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    STEP(showPage(from));
+    QCOMPARE(currentPageName(), from);
+    QCOMPARE(item(from)->property("index").toInt(), kPages.indexOf(from));
+
+    QVERIFY(QMetaObject::invokeMethod(item("pageView"), "nextPage"));
+    QCOMPARE(visiblePages(), QStringList{to});
+    QCOMPARE(currentPageName(), to);
+    QCOMPARE(item(to)->property("index").toInt(), kPages.indexOf(to));
+    for (const QString& name : kPages)
+        QCOMPARE(item(name)->isEnabled(), name == to);
+}
+
+void tst_wizardlayout::showingCurrentPageOnlySetsProperties() {
+    // What the error page says at the moment it appears.
+    QVariant errorOnShow;
+    QVariant errorTextOnShow;
+    QString shownText;
+    QObject watching;
+    QQuickItem* errorPage = item("errorPage");
+    connect(errorPage, &QQuickItem::visibleChanged, &watching, [&] {
+        if (!errorPage->isVisible())
+            return;
+        errorOnShow = errorPage->property("error");
+        errorTextOnShow = errorPage->property("errorText");
+        shownText = itemText("errorPageText");
+    });
+
+    STEP(showPage("errorPage", {{"error", kFailedToConnect}, {"errorText", QString()}}));
+    QCOMPARE(errorOnShow.toInt(), kFailedToConnect);
+    QCOMPARE(errorTextOnShow.toString(), QString());
+    QCOMPARE(shownText,
+             text("failedUnknownError") + QStringLiteral("\nError %1").arg(kFailedToConnect));
+    QCOMPARE(activationLog(), activationLines({"errorPage"}));
+
+    // Again, while it is current: the properties change, nothing else does.
+    const QString message = QStringLiteral("Device busy");
+    STEP(showPage("errorPage", {{"error", kUpgradeFailed}, {"errorText", message}}));
+    QCOMPARE(visiblePages(), QStringList{"errorPage"});
+    QCOMPARE(currentPageName(), QStringLiteral("errorPage"));
+    QCOMPARE(itemText("errorPageText"), message + QStringLiteral("\nError %1").arg(kUpgradeFailed));
+    QCOMPARE(m_shownPages, QStringList{"errorPage"});
+    QCOMPARE(activationLog(), activationLines({"errorPage"}));
+}
+
+void tst_wizardlayout::bandOnlyWithButtons_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("welcomePage") << "welcomePage" << QStringList{"welcomePageForward"};
+    QTest::newRow("changelogPage")
+        << "changelogPage" << QStringList{"changelogPageBack", "changelogPageForward"};
+    QTest::newRow("accessoriesPage")
+        << "accessoriesPage" << QStringList{"accessoriesPageBack", "accessoriesPageForward"};
+    QTest::newRow("howTo1Page") << "howTo1Page"
+                                << QStringList{"howTo1PageBack", "howTo1PageForward"};
+    QTest::newRow("howTo2Page") << "howTo2Page"
+                                << QStringList{"howTo2PageBack", "howTo2PageForward"};
+    QTest::newRow("howTo3Page") << "howTo3Page"
+                                << QStringList{"howTo3PageBack", "howTo3PageForward"};
+    QTest::newRow("errorPage") << "errorPage" << QStringList{"errorPageExit", "errorPageForward"};
+    QTest::newRow("progressPage, no way back") << "progressPage" << QStringList();
+    QTest::newRow("successPage") << "successPage" << QStringList{"successPageExit"};
+}
+
+void tst_wizardlayout::bandOnlyWithButtons() {
+    QFETCH(QString, page);
+    QFETCH(QStringList, buttons);
+    STEP(showPage(page));
+    STEP(waitForFrame());
+    QQuickItem* band = findItem(item(page), QStringLiteral("buttonBand"));
+    QVERIFY(band);
+    QCOMPARE(band->isVisible(), !buttons.isEmpty());
+    if (buttons.isEmpty()) {
+        // Without a band the content area reaches the window's bottom edge.
+        QQuickItem* content = item(page);
+        QCOMPARE(
+            content->mapRectToScene(QRectF(0, 0, content->width(), content->height())).bottom(),
+            qreal(kWindowHeight));
+        return;
+    }
+    // From one window edge to the other, on the bottom edge.
+    QCOMPARE(band->mapRectToScene(QRectF(0, 0, band->width(), band->height())),
+             QRectF(0, kWindowHeight - kBandHeight, kWindowWidth, kBandHeight));
+    // The buttons stand in the band, left to right in the order given.
+    qreal lastLeft = -1;
+    for (const QString& name : buttons) {
+        const QRectF rect = sceneRect(name);
+        QVERIFY2(rect.isValid(), qPrintable(name));
+        QVERIFY2(band->mapRectToScene(QRectF(0, 0, band->width(), band->height())).contains(rect),
+                 qPrintable(name));
+        QVERIFY2(rect.left() > lastLeft, qPrintable(name));
+        lastLeft = rect.left();
+    }
+}
+
+void tst_wizardlayout::contentOnWindowAxis_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("welcomePage") << "welcomePage"
+                                 << QStringList{"welcomePageIcon", "welcomePageTitle",
+                                                "welcomePageContent"};
+    QTest::newRow("changelogPage") << "changelogPage" << QStringList{"changelogScrollView"};
+    // Its row of cells is wider than the page column at the opening size.
+    QTest::newRow("accessoriesPage")
+        << "accessoriesPage" << QStringList{"accessoriesPageTitle", "accessoriesPageCells"};
+    QTest::newRow("howTo1Page") << "howTo1Page"
+                                << QStringList{"howTo1PageTitle", "howTo1PageRing",
+                                               "howTo1PageContent"};
+    QTest::newRow("howTo2Page") << "howTo2Page"
+                                << QStringList{"howTo2PageTitle", "howTo2PageImage",
+                                               "howTo2PageContent"};
+    QTest::newRow("howTo3Page") << "howTo3Page"
+                                << QStringList{"howTo3PageTitle", "howTo3PageImage",
+                                               "howTo3PageContent"};
+    QTest::newRow("errorPage") << "errorPage"
+                               << QStringList{"errorPageShield", "errorPageTitle", "errorPageText"};
+    QTest::newRow("progressPage") << "progressPage"
+                                  << QStringList{"progressPageTitle", "progressRing",
+                                                 "progressPageContent"};
+    QTest::newRow("successPage") << "successPage"
+                                 << QStringList{"successPageTitle", "successPageRing",
+                                                "successPageContent"};
+}
+
+void tst_wizardlayout::contentOnWindowAxis() {
+    QFETCH(QString, page);
+    QFETCH(QStringList, items);
+    STEP(showPage(page));
+    STEP(waitForFrame());
+    for (const QString& name : items) {
+        const QRectF rect = sceneRect(name);
+        QVERIFY2(rect.isValid(), qPrintable(name));
+        QVERIFY2(qAbs(rect.center().x() - kWindowAxis) <= kAxisTolerance,
+                 qPrintable(QStringLiteral("%1 centred at %2").arg(name).arg(rect.center().x())));
+    }
+}
+
+void tst_wizardlayout::largerWindowKeepsMargins() {
+    m_window->resize(kLargerWidth, kLargerHeight);
+    QTRY_COMPARE(m_window->size(), QSize(kLargerWidth, kLargerHeight));
+    QTRY_COMPARE(sceneRect("pageView"), QRectF(kOuterMargin, kOuterMargin + kLogoRowHeight,
+                                               kLargerWidth - 2 * kOuterMargin,
+                                               kLargerHeight - kOuterMargin - kLogoRowHeight));
+    STEP(waitForFrame());
+
+    // The logo row keeps the outer margin on both sides.
+    QCOMPARE(sceneRect("makerLogo").left(), qreal(kOuterMargin));
+    QCOMPARE(sceneRect("productLogo").right(), qreal(kLargerWidth - kOuterMargin));
+    // The welcome page's column keeps its top and side margins; its body text
+    // is as wide as the column.
+    QCOMPARE(sceneRect("welcomePageIcon").top(),
+             qreal(kOuterMargin + kLogoRowHeight + kWelcomeTopMargin));
+    QCOMPARE(item("welcomePageContent")->width(),
+             qreal(kLargerWidth - 2 * kOuterMargin - 2 * kPageSideMargin));
+    QVERIFY(qAbs(sceneRect("welcomePageContent").center().x() - kLargerWidth / 2.0) <=
+            kAxisTolerance);
+    // The band still spans the window, on its bottom edge, at its own height.
+    QQuickItem* band = findItem(item("welcomePage"), QStringLiteral("buttonBand"));
+    QVERIFY(band);
+    QCOMPARE(band->mapRectToScene(QRectF(0, 0, band->width(), band->height())),
+             QRectF(0, kLargerHeight - kBandHeight, kLargerWidth, kBandHeight));
+}
+
+void tst_wizardlayout::imagesFitTheirSourceSize_data() {
+    QTest::addColumn<QString>("page");
+    // The image, or the cell that holds it.
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QSize>("natural");
+    QTest::addColumn<QSize>("sourceSize");
+    QTest::newRow("power-off symbol") << "howTo1Page"
+                                      << "howTo1PageIcon" << QSize(56, 63) << QSize(60, 60);
+    QTest::newRow("laptop, cable and device")
+        << "howTo2Page"
+        << "howTo2PageImage" << QSize(762, 269) << QSize(509, 182);
+    QTest::newRow("device's control face")
+        << "howTo3Page"
+        << "howTo3PageImage" << QSize(344, 297) << QSize(197, 167);
+    QTest::newRow("product icon") << "successPage"
+                                  << "successPageIcon" << QSize(41, 62) << QSize(60, 60);
+    QTest::newRow("error shield") << "errorPage"
+                                  << "errorPageShield" << QSize(49, 59) << QSize(45, 56);
+    QTest::newRow("first accessory") << "accessoriesPage"
+                                     << "accessoriesPageCell1" << QSize(215, 119) << QSize(142, 79);
+    QTest::newRow("second accessory") << "accessoriesPage"
+                                      << "accessoriesPageCell2" << QSize(165, 33) << QSize(165, 33);
+    QTest::newRow("third accessory")
+        << "accessoriesPage"
+        << "accessoriesPageCell3" << QSize(101, 102) << QSize(102, 101);
+}
+
+void tst_wizardlayout::imagesFitTheirSourceSize() {
+    QFETCH(QString, page);
+    QFETCH(QString, holder);
+    QFETCH(QSize, natural);
+    QFETCH(QSize, sourceSize);
+    STEP(showPage(page));
+    STEP(waitForFrame());
+    QQuickItem* image = item(holder);
+    if (image && image->property("paintedWidth").isNull())
+        image = findItem(image, QStringLiteral("picture"));
+    QVERIFY(image);
+    QTRY_COMPARE(image->property("status").toInt(), kImageReady);
+    QCOMPARE(image->property("sourceSize").toSize(), sourceSize);
+
+    // Within the source size, filling it in one direction, with the
+    // artwork's proportions.
+    const qreal width = image->property("paintedWidth").toReal();
+    const qreal height = image->property("paintedHeight").toReal();
+    const QString drawn = QStringLiteral("drawn %1 x %2").arg(width).arg(height);
+    QVERIFY2(width <= sourceSize.width() + kHalfPixel, qPrintable(drawn));
+    QVERIFY2(height <= sourceSize.height() + kHalfPixel, qPrintable(drawn));
+    QVERIFY2(width >= sourceSize.width() - kHalfPixel || height >= sourceSize.height() - kHalfPixel,
+             qPrintable(drawn));
+    const qreal aspect = qreal(natural.width()) / natural.height();
+    QVERIFY2(qAbs(width / height - aspect) <= aspect * kAspectTolerance, qPrintable(drawn));
+    // And within the item, which is what layouts and centring see.
+    QVERIFY2(width <= image->width() + kHalfPixel && height <= image->height() + kHalfPixel,
+             qPrintable(drawn));
+}
+
+void tst_wizardlayout::errorPageButtonBackgrounds() {
+    STEP(showPage("errorPage"));
+    STEP(waitForFrame());
+    const QImage image = m_window->grabWindow();
+    const auto pillPixel = [&](const QString& name) {
+        QQuickItem* button = item(name);
+        return button
+                   ? image.pixelColor(
+                         button->mapToScene(QPointF(kPillSampleX, button->height() / 2)).toPoint())
+                   : QColor();
+    };
+    const auto isSolid = [](const QColor& colour) {
+        return qAbs(colour.red() - kSolidButtonColour.red()) <= kColourTolerance &&
+               qAbs(colour.green() - kSolidButtonColour.green()) <= kColourTolerance &&
+               qAbs(colour.blue() - kSolidButtonColour.blue()) <= kColourTolerance;
+    };
+
+    const QColor exitColour = pillPixel("errorPageExit");
+    QVERIFY2(isSolid(exitColour), qPrintable(exitColour.name()));
+    // The image's gradient starts blue-violet at the pill's left end.
+    const QColor forwardColour = pillPixel("errorPageForward");
+    QVERIFY2(!isSolid(forwardColour), qPrintable(forwardColour.name()));
+    QVERIFY2(forwardColour.blue() > forwardColour.green() + 40, qPrintable(forwardColour.name()));
+}
+
+void tst_wizardlayout::progressReplacesTestSlider() {
+    QQuickItem* ring = item("progressRing");
+    QQuickItem* slider = item("progressTestSlider");
+    QVERIFY(ring);
+    QVERIFY(slider);
+    STEP(showPage("progressPage"));
+    STEP(waitForFrame());
+    QVERIFY(!slider->isVisible());
+
+    QObject* settings = m_window->property("settings").value<QObject*>();
+    QVERIFY(settings);
+    QVERIFY(settings->setProperty("debugMode", true));
+    STEP(waitForFrame());
+    QVERIFY(slider->isVisible());
+    // Directly below the ring and as wide as it.
+    const QRectF ringRect = sceneRect("progressRing");
+    const QRectF sliderRect = sceneRect("progressTestSlider");
+    QVERIFY(sliderRect.top() >= ringRect.bottom());
+    QCOMPARE(sliderRect.left(), ringRect.left());
+    QCOMPARE(sliderRect.width(), ringRect.width());
+    STEP(screenshot("progressPage-test-slider"));
+
+    QVERIFY(slider->setProperty("value", kSliderFirst));
+    QCOMPARE(ring->property("value").toDouble(), kSliderFirst);
+    QCOMPARE(progressRingText("percentLabel"), QString::number(qRound(kSliderFirst * 100)));
+
+    emit m_controller->progressChanged(kSomeProgress);
+    QCOMPARE(ring->property("value").toDouble(), kSomeProgress / 100.0);
+    QCOMPARE(progressRingText("percentLabel"), QString::number(kSomeProgress));
+    QCOMPARE(m_log.texts([](const LogLine& line) {
+        return line.text.startsWith(QLatin1String("progress "));
+    }),
+             QStringList{debug(QStringLiteral("progress %1%").arg(kSomeProgress))});
+
+    // The slider no longer drives the ring.
+    QVERIFY(slider->setProperty("value", kSliderLater));
+    QCOMPARE(ring->property("value").toDouble(), kSomeProgress / 100.0);
+    QCOMPARE(progressRingText("percentLabel"), QString::number(kSomeProgress));
+}
+
+int main(int argc, char* argv[]) {
+    return wizardtest::run<tst_wizardlayout>(argc, argv);
+}
+
+#include "tst_wizardlayout.moc"
