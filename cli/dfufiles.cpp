@@ -114,9 +114,8 @@ Failure refuseExisting(const QString& out, const QString& image) {
     struct stat target {};
     if (::stat(nativeName(out).constData(), &target) != 0 || !S_ISREG(target.st_mode))
         return {};
-    struct stat source {};
-    const bool itself = !image.isEmpty() && ::stat(nativeName(image).constData(), &source) == 0 &&
-                        source.st_dev == target.st_dev && source.st_ino == target.st_ino;
+    const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
+                                                             nativeName(out).toStdString());
     return {
         FileInvalid, CHidDfuErrorState::FailedToWriteFile,
         QStringLiteral("File \"%1\" exists%2")

@@ -1,5 +1,6 @@
 #include "arguments.h"
 #include "flasher.h"
+#include "system.h"
 
 #include <QCoreApplication>
 
@@ -13,5 +14,5 @@ int main(int argc, char* argv[]) {
         given << QByteArray(argv[i]);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
-    return cli::run(cli::decodeArguments(given));
+    return cli::run(cli::system::programArguments(given));
 }

@@ -1,9 +1,10 @@
 #include "output.h"
 
+#include "system.h"
+
 #include <QByteArray>
 
 #include <cstdio>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cli {
@@ -31,8 +32,7 @@ int terminalWidth() {
     const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
     if (ok && columns > 0)
         return columns;
-    struct winsize size {};
-    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+    return system::terminalColumns();
 }
 
 // At the rate so far; the engine reports whole percents only.

@@ -4,7 +4,9 @@
 // system_windows.cpp): requests to stop, a file over bytes in memory, and
 // the steps of writing a file that replaces another.
 
+#include <QByteArrayList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +14,11 @@
 #include <vector>
 
 namespace cli::system {
+
+// The program's arguments from the bytes main was given (arguments.h):
+// POSIX systems pass bytes; Windows passes UTF-16, which only Qt's own
+// arguments keep whole (main's bytes are the ANSI code page's).
+QStringList programArguments(const QByteArrayList& given);
 
 // Has record(number) called, from a signal handler or a thread of the
 // system's, whenever the program is asked to stop: SIGINT (Ctrl+C), SIGTERM
@@ -27,6 +34,13 @@ QString stopText(int number);
 // sent with kill to this process alone). Windows: nothing to do, a console's
 // events reach every process attached to it.
 void passStopRequest(qint64 processId, int number);
+
+// Columns of the terminal standard output writes to; 0 when unknown.
+int terminalColumns();
+
+// Whether the two names name one file (links followed); false when either
+// does not exist.
+bool sameFile(const std::string& a, const std::string& b);
 
 // A file to read bytes from, which must outlive it; null when none can be had.
 std::FILE* openBytes(std::vector<uint8_t>& bytes);

@@ -1,7 +1,10 @@
 #include "system.h"
 
+#include "arguments.h"
+
 #include <csignal>
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +17,10 @@ void onSignal(int number) {
     g_record(number);
 }
 } // namespace
+
+QStringList programArguments(const QByteArrayList& given) {
+    return decodeArguments(given);
+}
 
 void onStopRequests(void (*record)(int number)) {
     g_record = record;
@@ -42,6 +49,18 @@ QString stopText(int number) {
 // would not.
 void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
+}
+
+int terminalColumns() {
+    struct winsize size {};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 std::FILE* openBytes(std::vector<uint8_t>& bytes) {

@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -36,6 +38,10 @@ BOOL WINAPI onControlEvent(DWORD event) {
 
 } // namespace
 
+QStringList programArguments(const QByteArrayList&) {
+    return QCoreApplication::arguments();
+}
+
 void onStopRequests(void (*record)(int number)) {
     g_record = record;
     g_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -48,6 +54,36 @@ QString stopText(int number) {
 }
 
 void passStopRequest(qint64, int) {}
+
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)
+               ? int(info.srWindow.Right - info.srWindow.Left + 1)
+               : 0;
+}
+
+namespace {
+// The volume and the file's index on it: what names one file (stat has no
+// inode numbers here).
+bool identity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file =
+        CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return known;
+}
+} // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return identity(a, first) && identity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
 
 // A temporary file, kept in the cache where the system can (T) and deleted
 // when closed (D): the C runtime here has no file over memory, and its

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <sys/types.h>
 
 namespace dfu {
 
@@ -112,7 +113,7 @@ CheckResult validateImageLength(const uint8_t* field, uint64_t held) {
 CheckResult checkFileSuffix(std::FILE* file) {
     if (std::fseek(file, 0, SEEK_END) != 0)
         return {-7, "Failed to read file suffix"};
-    const long end = std::ftell(file);
+    const off_t end = ::ftello(file);
     if (end < 0)
         return {-7, "Failed to read file suffix"};
     const uint64_t size = uint64_t(end);
@@ -120,7 +121,7 @@ CheckResult checkFileSuffix(std::FILE* file) {
         return {-5, "File too short"};
 
     uint8_t suffix[kSuffixLength] = {};
-    if (std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
+    if (::fseeko(file, -off_t(kSuffixLength), SEEK_END) != 0 ||
         std::fread(suffix, 1, kSuffixLength, file) == 0)
         return {-7, "Failed to read file suffix"};
     CheckResult result = validateSuffix(suffix, size);
@@ -151,8 +152,8 @@ CheckResult checkImageLength(std::FILE* file) {
     uint8_t suffix[kSuffixLength] = {};
     if (std::fseek(file, 0, SEEK_END) != 0)
         return {-7, "Failed to read file suffix"};
-    const long end = std::ftell(file);
-    if (end < long(kSuffixLength) || std::fseek(file, -long(kSuffixLength), SEEK_END) != 0 ||
+    const off_t end = ::ftello(file);
+    if (end < off_t(kSuffixLength) || ::fseeko(file, -off_t(kSuffixLength), SEEK_END) != 0 ||
         std::fread(suffix, 1, kSuffixLength, file) != kSuffixLength)
         return {-7, "Failed to read file suffix"};
     const uint64_t held = imageBytesBefore(suffix, uint64_t(end));
@@ -187,7 +188,7 @@ CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>&
     bytes.clear();
     if (std::fseek(file, 0, SEEK_END) != 0)
         return {-7, ""};
-    const long end = std::ftell(file);
+    const off_t end = ::ftello(file);
     if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
         return {-7, ""};
     const uint64_t size = uint64_t(end);

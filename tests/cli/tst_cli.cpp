@@ -8,6 +8,8 @@
 #include "demoaccessory.h"
 #include "devicetraffic.h"
 #include "dfufile.h"
+#include "stopsignals.h"
+#include "testplatform.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -19,11 +21,7 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <tuple>
-#include <unistd.h>
+#include <cstdio>
 #include <utility>
 
 using namespace traffic;
@@ -59,15 +57,19 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString filled(QString text) const {
+        return text.replace("{fifo}", m_fifo).replace("{dir}", m_dir.path());
+    }
     Ran run(QStringList arguments);
     void writeFile(const QString& name, QByteArray bytes);
 
     QTemporaryDir m_dir;
+    QString m_fifo; // {dir}/fifo, or on Windows a named pipe
 };
 
 Ran tst_Cli::run(QStringList arguments) {
     for (QString& a : arguments)
-        a.replace(QLatin1String("{dir}"), m_dir.path());
+        a = filled(a);
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -76,7 +78,7 @@ Ran tst_Cli::run(QStringList arguments) {
         environment.insert(arguments[0].section('=', 0, 0), arguments[0].section('=', 1));
     process.setProcessEnvironment(environment);
     // A byte the locale cannot encode is written \0351 (octal); the shell's printf makes it.
-    if (arguments.join(' ').contains('\\'))
+    if (arguments.join(' ').contains(QRegularExpression(R"(\\0[0-7]{3})")))
         process.start("/bin/sh",
                       QStringList{"-c",
                                   "n=$#; for a; do set -- \"$@\" \"$(printf %b \"$a\")\"; "
@@ -88,8 +90,10 @@ Ran tst_Cli::run(QStringList arguments) {
     process.waitForFinished(kRunMs);
     Ran ran;
     ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    // Lines end the system's way; a row's fragments end them with \n.
     ran.output =
-        QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+        QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError())
+            .replace("\r\n", "\n");
     if (arguments.contains(QLatin1String("--json")) && !arguments.contains(QLatin1String("list"))) {
         for (const QString& line : ran.output.split('\n', Qt::SkipEmptyParts)) {
             const QJsonDocument d = QJsonDocument::fromJson(line.toUtf8());
@@ -124,8 +128,13 @@ void tst_Cli::initTestCase() {
     writeFile("image.bin", toByteArray(dfu::makeImage(100)));
     writeFile("wronglength.bin", toByteArray(dfu::makeImage(100)) + "tail");
     writeFile("target.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
-    QVERIFY(::symlink("target.dfu", QFile::encodeName(path("link.dfu"))) == 0);
-    QVERIFY(::mkfifo(QFile::encodeName(path("fifo")), 0600) == 0);
+    // Symbolic links and names that are not UTF-8 are Linux rows.
+    QVERIFY(
+        !testplatform::isLinux() ||
+        testplatform::makeLink("target.dfu", QFile::encodeName(path("link.dfu")).toStdString()));
+    m_fifo = QFile::decodeName(
+        testplatform::makeFifo(QFile::encodeName(path("fifo")).toStdString()).c_str());
+    QVERIFY(!m_fifo.isEmpty());
     writeFile("empty.bin", {});
     writeFile("-dash.dfu", toByteArray(dfu::makeDfuFile(dfu::makeImage(kSmallImageLength))));
     // idProduct, then idVendor: 0x1234 is another vendor, 0xFFFF any; or bcdDevice and idProduct.
@@ -139,7 +148,9 @@ void tst_Cli::initTestCase() {
         dfu::putLe32(f.data() + f.size() - 4, dfu::Crc32().update(f.data(), f.size() - 4));
         writeFile(name, toByteArray(f));
     }
-    QVERIFY(::symlink("small.dfu", QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu") == 0);
+    QVERIFY(!testplatform::isLinux() ||
+            testplatform::makeLink(
+                "small.dfu", (QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu").toStdString()));
     QFile big(path("big.dfu")); // 2 GiB of holes but the last bytes: no disk space, no time
     QVERIFY(big.open(QIODevice::WriteOnly) && big.seek((qint64(1) << 31) - 16));
     QCOMPARE(big.write(QByteArray(16, 'x')), 16);
@@ -148,16 +159,20 @@ void tst_Cli::initTestCase() {
 // QTemporaryDir removes by decoded names, which miss the ones that are not UTF-8.
 void tst_Cli::cleanupTestCase() {
     for (const char* name : {"/caf\xe9.dfu", "/b\xea.dfu"})
-        ::unlink(QFile::encodeName(m_dir.path()) + name);
+        std::remove(QFile::encodeName(m_dir.path()) + name);
 }
 
 void tst_Cli::commandLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("fragments");
-    const auto row = [](const char* name, const char* line, int status, QStringList fragments) {
-        QTest::newRow(name) << QString::fromLatin1(line) << status << fragments;
+    QTest::addColumn<bool>("linuxOnly");
+    const auto row = [](const char* name, const char* line, int status, QStringList fragments,
+                        bool linuxOnly = false) {
+        QTest::newRow(name) << QString::fromLatin1(line) << status << fragments << linuxOnly;
     };
+    // Rows that need symbolic links, /dev, /proc or names that are not UTF-8.
+    constexpr bool linuxOnly = true;
     const QString stored = QString::number(demo::kStoredImageLength);
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130", "129  hung up", "143  terminated"});
@@ -210,9 +225,10 @@ void tst_Cli::commandLines_data() {
     row("check missing file", "check {dir}/none.dfu", 4,
         {"Failed to open file \"", "none.dfu\" (code -3): No such file"});
     row("check too short", "check {dir}/image.bin", 4, {"File suffix is invalid (code -5)"});
-    row("check refuses a FIFO", "check {dir}/fifo", 4,
-        {"check: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
-    row("check refuses a device", "check /dev/zero", 4, {"(code -3): not a regular file"});
+    row("check refuses a FIFO", "check {fifo}", 4,
+        {"check: Failed to open file \"{fifo}\" (code -3): not a regular file"});
+    row("check refuses a device", "check /dev/zero", 4, {"(code -3): not a regular file"},
+        linuxOnly);
     row("check of 2 GiB", "check {dir}/big.dfu", 4,
         {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
@@ -221,9 +237,9 @@ void tst_Cli::commandLines_data() {
          "--force replaces it"});
     row("backup over a file", "backup {dir}/small.dfu", 4,
         {"backup: File \"{dir}/small.dfu\" exists (code -4): refused; --force replaces it"});
-    row("pack refuses a FIFO", "pack {dir}/fifo {dir}/x.dfu", 4, {"(code -3): not a regular file"});
-    row("pack refuses to replace a FIFO", "pack {dir}/image.bin {dir}/fifo", 4,
-        {"pack: Failed to open file \"{dir}/fifo\" (code -3): not a regular file"});
+    row("pack refuses a FIFO", "pack {fifo} {dir}/x.dfu", 4, {"(code -3): not a regular file"});
+    row("pack refuses to replace a FIFO", "pack {dir}/image.bin {fifo}", 4,
+        {"pack: Failed to open file \"{fifo}\" (code -3): not a regular file"});
     row("pack refuses an empty image", "pack {dir}/empty.bin {dir}/empty.dfu", 4,
         {"pack: Image is 0 bytes long; its length field needs 14 (code -5)"});
     row("pack refuses a wrong length field", "pack {dir}/wronglength.bin {dir}/x.dfu", 4,
@@ -236,12 +252,12 @@ void tst_Cli::commandLines_data() {
         {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
          R"j("serial":"SIM-0001","status":0,"text":""})j"});
     row("a name that is not UTF-8, C locale", "LC_ALL=C check {dir}/caf\\0351.dfu", 0,
-        {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"});
+        {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"}, linuxOnly);
     row("a name that is not UTF-8, UTF-8 locale",
         "LC_ALL=C.UTF-8 upgrade --verify --no-reset {dir}/caf\\0351.dfu", 0,
-        {"Upgraded with {dir}/caf\\xe9.dfu, verified"});
+        {"Upgraded with {dir}/caf\\xe9.dfu, verified"}, linuxOnly);
     row("a backup into a name that is not UTF-8", "LC_ALL=C backup {dir}/b\\0352.dfu", 0,
-        {"into {dir}/b\\xea.dfu"});
+        {"into {dir}/b\\xea.dfu"}, linuxOnly);
     row("upgrade refuses another product's file", "upgrade {dir}/foreign.dfu", 4,
         {"upgrade: File is for another product: idVendor 0x1234, idProduct 0xfffe (the accessory "
          "is idVendor 0x0a12, idProduct 0xfffe) (code -5): refused; --force uses it anyway"});
@@ -278,13 +294,15 @@ void tst_Cli::commandLines_data() {
     row("backup", "backup {dir}/backup.dfu", 0,
         {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
-    row("backup refuses a FIFO", "backup {dir}/fifo", 4,
-        {"backup: Failed to open file \"{dir}/fifo\": not a regular file (code -3)"});
-    row("backup through a link", "backup --force {dir}/link.dfu", 0, {"Backed up " + stored});
-    row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"});
+    row("backup refuses a FIFO", "backup {fifo}", 4,
+        {"backup: Failed to open file \"{fifo}\": not a regular file (code -3)"});
+    row("backup through a link", "backup --force {dir}/link.dfu", 0, {"Backed up " + stored},
+        linuxOnly);
+    row("the link's target holds the backup", "check {dir}/target.dfu", 0, {"(49168 bytes)"},
+        linuxOnly);
     row("verify without a temporary folder",
         "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
-        {"read: 0 % (0 of 4112 bytes)", ", verified, reset"});
+        {"read: 0 % (0 of 4112 bytes)", ", verified, reset"}, linuxOnly);
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
         {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
          R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
@@ -319,17 +337,20 @@ void tst_Cli::commandLines_data() {
     row("all: a file after --", "upgrade --all --no-reset -- -dash.dfu", 0,
         {"1 of 1 accessories succeeded"});
     row("all: a name that is not UTF-8", "upgrade --all --no-reset {dir}/caf\\0351.dfu", 0,
-        {"1 of 1 accessories succeeded"});
+        {"1 of 1 accessories succeeded"}, linuxOnly);
 }
 
 void tst_Cli::commandLines() {
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fragments);
+    QFETCH(bool, linuxOnly);
+    if (linuxOnly && !testplatform::isLinux())
+        QSKIP("a Linux row: symbolic links, /dev, /proc or a name that is not UTF-8");
     const Ran ran = run(line.split(' ', Qt::SkipEmptyParts));
-    for (QString fragment : fragments)
-        QVERIFY2(ran.output.contains(fragment.replace("{dir}", m_dir.path())),
-                 qPrintable(fragment + "\n--- not in:\n" + ran.output));
+    for (const QString& fragment : fragments)
+        QVERIFY2(ran.output.contains(filled(fragment)),
+                 qPrintable(filled(fragment) + "\n--- not in:\n" + ran.output));
     QCOMPARE(ran.status, status);
     if (line.contains("--json") && !line.startsWith("list")) {
         QVERIFY(!ran.json.isEmpty());
@@ -363,24 +384,22 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("fragments");
     const QString one = "upgrade --json {dir}/full.dfu";
-    for (const auto& [signal, status, text] :
-         {std::tuple{SIGINT, 130, "Interrupted"}, std::tuple{SIGTERM, 143, "Terminated"},
-          std::tuple{SIGHUP, 129, "Hung up"}})
-        QTest::newRow(strsignal(signal))
-            << signal << one << status
-            << QStringList{QString(text) + ": the write is finishing", QString(R"j("percent":99)j"),
+    for (const StopSignal& stop : stopSignals())
+        QTest::newRow(qPrintable(stop.name))
+            << stop.number << one << stop.status
+            << QStringList{stop.text + ": the write is finishing", QString(R"j("percent":99)j"),
                            QString(R"j("detail":"the write completed; the reset was skipped: the )j"
                                    R"j(accessory stays in update mode: run `tavrin-dfu reset`")j"),
                            QString(R"j("status":%1,"text":"%2"})j"
                                    "\n")
-                               .arg(status)
-                               .arg(text)};
+                               .arg(stop.status)
+                               .arg(stop.text)};
     QTest::newRow("--all after Ctrl+C: a write failed on its own")
         << SIGINT << "upgrade --all --json --scenario healthy,write-fails {dir}/full.dfu" << 130
         << QStringList{R"j("serial":"SIM-0001","status":130,"text":"Interrupted"})j",
                        R"j("serial":"SIM-0002","status":5,)j",
                        R"j("event":"summary","failed":2,"status":130})j"};
-    QTest::newRow("standard output closed") << SIGPIPE << one << 0 << QStringList{};
+    QTest::newRow("standard output closed") << brokenPipeSignal() << one << 0 << QStringList{};
     QTest::newRow("--all passes SIGTERM on")
         << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
         << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
@@ -394,21 +413,13 @@ void tst_Cli::signalsLetTheWriteFinish() {
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fragments);
+    if (!testplatform::isLinux())
+        QSKIP("a Linux row: signals sent to one process");
     QStringList arguments = line.replace("{dir}", m_dir.path()).split(' ');
     if (!line.contains("--all"))
         arguments << "--record" << path("signal.txt");
     QProcess process;
-    int pipe[2] = {-1, -1};
-    QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
-    if (signal == SIGPIPE)
-        process.setStandardOutputFile(QString("/proc/self/fd/%1").arg(pipe[1]));
-    process.start(TAVRIN_DFU_DEMO, arguments);
-    ::close(pipe[1]);
-    char first = 0;
-    QVERIFY(signal == SIGPIPE ? ::read(pipe[0], &first, 1) == 1 : process.waitForReadyRead(kRunMs));
-    ::close(pipe[0]);
-    if (signal != SIGPIPE)
-        ::kill(pid_t(process.processId()), signal);
+    QVERIFY(startAndInterrupt(process, TAVRIN_DFU_DEMO, arguments, signal));
     QVERIFY(process.waitForFinished(kRunMs));
     const QString out = process.readAllStandardOutput() + process.readAllStandardError();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -18,6 +18,10 @@ bool isLinux();
 // place of path; path only names it). Empty when none can be made.
 std::string makeFifo(const std::string& path);
 
+// Makes a symbolic link at path to target; false where links need a
+// privilege (Windows), and the rows that need one are Linux rows.
+bool makeLink(const std::string& target, const std::string& path);
+
 // A device that reads as an empty file: /dev/null, NUL.
 std::string nullDevice();
 

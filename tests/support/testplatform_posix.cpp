@@ -15,6 +15,10 @@ std::string makeFifo(const std::string& path) {
     return ::mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST ? path : std::string();
 }
 
+bool makeLink(const std::string& target, const std::string& path) {
+    return ::symlink(target.c_str(), path.c_str()) == 0;
+}
+
 std::string nullDevice() {
     return "/dev/null";
 }

@@ -24,6 +24,10 @@ std::string makeFifo(const std::string&) {
     return name;
 }
 
+bool makeLink(const std::string&, const std::string&) {
+    return false;
+}
+
 std::string nullDevice() {
     return "NUL";
 }
