@@ -28,6 +28,9 @@ public:
     void unlock();
 
 private:
-    int m_fd = -1;           // POSIX: the locked node's descriptor
-    void* m_mutex = nullptr; // Windows: the named mutex whose existence is the lock
+#ifdef _WIN32
+    void* m_mutex = nullptr; // the named mutex whose existence is the lock
+#else
+    int m_fd = -1; // the locked node's descriptor
+#endif
 };
