@@ -173,11 +173,11 @@ int32 CHidDfuEngine::Result() {
 }
 
 void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) {
-    state.setCode(aErrorCode);
+    state.reportCode(aErrorCode);
 }
 
 void CHidDfuEngine::SetMsg_(int32 aErrorCode, std::string aErrorMessage) {
-    state.setCodeAndText(aErrorCode, aErrorMessage);
+    state.reportCodeAndText(aErrorCode, aErrorMessage);
 }
 
 void CHidDfuEngine::SetProgress_(uint8 aProgress) {

@@ -12,15 +12,32 @@ int32 EngineState::setCodeAndText(int32 code, const std::string& text) {
     return m_error.setCodeAndText(code, text);
 }
 
+void EngineState::reportCode(int32 code) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_operationError.setCode(code);
+    m_operationReported = true;
+    m_error = m_operationError;
+}
+
+void EngineState::reportCodeAndText(int32 code, const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_operationError.setCodeAndText(code, text);
+    m_operationReported = true;
+    m_error = m_operationError;
+}
+
 void EngineState::start() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_progress = 0;
+    m_operationReported = false;
     m_running = true;
 }
 
 void EngineState::finish(int32 exitCode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_exitCode = exitCode;
+    if (m_operationReported)
+        m_error = m_operationError;
     m_running = false;
 }
 

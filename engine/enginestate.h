@@ -17,12 +17,18 @@ public:
     // Record a failure (the table's text, or the given one); return code.
     int32 setCode(int32 code);
     int32 setCodeAndText(int32 code, const std::string& text);
+    // The running operation's own reports: recorded as above, and kept apart,
+    // so that a busy refusal or result query that lands between the worker's
+    // last report and its exit code cannot stand in for the operation's text.
+    void reportCode(int32 code);
+    void reportCodeAndText(int32 code, const std::string& text);
 
     // An operation starts: running, from progress 0 (a finished operation may
     // have left any value, even 100, which a reader must not take for done).
     void start();
     // The operation's exit code, the last thing its worker reports: stored,
-    // and the operation no longer runs.
+    // the operation's last report becomes the last error again, and the
+    // operation no longer runs.
     void finish(int32 exitCode);
     // Stored capped at 100.
     void setProgress(uint8_t progress);
@@ -40,6 +46,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     CHidDfuErrorState m_error;
+    CHidDfuErrorState m_operationError;
+    bool m_operationReported = false;
     uint8_t m_progress = 0;
     bool m_running = false;
     int32 m_exitCode = 0;

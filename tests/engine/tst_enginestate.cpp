@@ -20,7 +20,8 @@ TEST(EngineState, ProgressAndResultWhileRunningAndIdle) {
     EXPECT_EQ(state.progress(), 99) << "100 only ever means that nothing runs";
     EXPECT_EQ(state.result(), -14);
     EXPECT_EQ(state.lastError(), "Busy, operation in progress");
-    state.setCodeAndText(-8, "own words");
+    state.reportCodeAndText(-8, "own words");
+    EXPECT_EQ(state.result(), -14) << "a query between the last report and the exit code";
     state.finish(-8);
     EXPECT_EQ(state.progress(), 100);
     EXPECT_EQ(state.result(), -8);
@@ -59,7 +60,7 @@ TEST(EngineState, IdleReaderSeesTheFinalCodeAndText) {
         std::thread worker([&state, op] {
             for (uint8_t p = 0; p < 100; p += 25)
                 state.setProgress(p);
-            state.setCodeAndText(-op, "operation " + std::to_string(op));
+            state.reportCodeAndText(-op, "operation " + std::to_string(op));
             state.finish(-op);
         });
         while (state.progress() != 100)
