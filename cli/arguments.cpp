@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "system.h"
+
 namespace cli {
 
 namespace {
@@ -20,8 +22,8 @@ int sequenceLength(uchar lead) {
 }
 
 QString decodeArgument(const QByteArray& bytes) {
-    const QString text = QString::fromLocal8Bit(bytes);
-    if (text.toLocal8Bit() == bytes)
+    const QString text = system::fileNameText(bytes);
+    if (system::fileNameBytes(text) == bytes)
         return text;
     // Only a UTF-8 locale loses bytes (Qt takes the C locale for UTF-8 too).
     QString kept;
@@ -57,8 +59,8 @@ QByteArray nativeName(const QString& argument) {
             from = i + 1;
         }
     }
-    // Text without kept bytes was decoded as the locale's; the rest as UTF-8.
-    return from == 0 ? argument.toLocal8Bit() : bytes + argument.mid(from).toUtf8();
+    // Text without kept bytes was decoded as the system's; the rest as UTF-8.
+    return from == 0 ? system::fileNameBytes(argument) : bytes + argument.mid(from).toUtf8();
 }
 
 QString shownName(const QString& argument) {

@@ -6,11 +6,10 @@
 #include "hiddfu.h"
 #include "output.h"
 #include "sessioninhibitor.h"
+#include "system.h"
 
 #include <QCoreApplication>
 #include <QThread>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -218,9 +217,9 @@ int backupCommand(Run& run, const QStringList& arguments) {
     if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status,
                      QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
-    struct stat info {};
-    ::stat(nativeName(path).constData(), &info);
-    const qint64 imageBytes = qint64(info.st_size) - qint64(dfu::kSuffixLength);
+    qint64 fileBytes = 0;
+    system::regularFile(nativeName(path).toStdString(), &fileBytes);
+    const qint64 imageBytes = fileBytes - qint64(dfu::kSuffixLength);
     run.facts.insert(QStringLiteral("file"), shownName(path));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     return run.succeed(

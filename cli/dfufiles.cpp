@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -111,8 +110,7 @@ QString versionShown(const QJsonValue& version) {
 }
 
 Failure refuseExisting(const QString& out, const QString& image) {
-    struct stat target {};
-    if (::stat(nativeName(out).constData(), &target) != 0 || !S_ISREG(target.st_mode))
+    if (!system::regularFile(nativeName(out).toStdString()))
         return {};
     const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
                                                              nativeName(out).toStdString());
@@ -132,23 +130,19 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
                 QString::fromLocal8Bit(reason.c_str())};
     // Written beside the file it replaces and renamed over it: never a half
     // file, and never a file the upgrade would refuse.
-    std::string temporary = target + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    File file(descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b"));
+    std::string temporary;
+    File file(system::createBeside(target, temporary));
+    const int descriptor = file ? fileno(file.get()) : -1;
     const auto failed = [&](int error) {
         if (descriptor >= 0)
-            ::unlink(temporary.c_str());
+            system::removeFile(temporary);
         return Failure{FileInvalid, CHidDfuErrorState::FailedToWriteFile,
                        codeText(CHidDfuErrorState::FailedToWriteFile),
                        QStringLiteral("%1: %2").arg(shownName(out),
                                                     QString::fromLocal8Bit(std::strerror(error)))};
     };
-    if (!file) {
-        const int error = errno;
-        if (descriptor >= 0)
-            ::close(descriptor);
-        return failed(error);
-    }
+    if (!file)
+        return failed(errno);
     dfu::Crc32 crcRegister;
     std::vector<uint8_t> piece(kPiece);
     imageBytes = 0;
@@ -163,7 +157,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
     uint8_t suffix[dfu::kSuffixLength];
     dfu::buildBackupSuffix(suffix, crcRegister);
     if (std::ferror(image)) {
-        ::unlink(temporary.c_str());
+        system::removeFile(temporary);
         return {FileInvalid, CHidDfuErrorState::FileReadFailed,
                 codeText(CHidDfuErrorState::FileReadFailed), QString()};
     }
@@ -173,7 +167,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
         return failed(errno);
     const Failure check = checkDfuFile(file.get());
     if (check.status != Success) {
-        ::unlink(temporary.c_str());
+        system::removeFile(temporary);
         return check;
     }
     // The permissions of the file it replaces, or those of a new file.

@@ -1,6 +1,9 @@
 #include "exitstatus.h"
 
 #include "chiddfuerrorstate.h"
+#include "system.h"
+
+#include <string>
 
 namespace cli {
 
@@ -22,21 +25,23 @@ ExitStatus statusOfCode(int32_t code) {
 }
 
 const char* exitStatusHelp() {
-    return "Exit status:\n"
-           "  0    success\n"
-           "  2    usage error (unknown command or option, missing argument, several\n"
-           "       accessories attached and none chosen)\n"
-           "  3    no device: no accessory found (also after --wait), or it cannot be opened\n"
-           "  4    file invalid: missing, unreadable, malformed or unwritable file\n"
-           "  5    device failed: the accessory failed or stopped answering\n"
-           "  6    verify mismatch: the firmware read back differs from the file\n"
-           "  7    not newer: upgrade --newer-only refused a file not newer than the "
-           "accessory's\n"
-           "       firmware, or one of the two does not state its version\n"
-           "  129  hung up (SIGHUP); a running transfer was let finish first\n"
-           "  130  interrupted (Ctrl+C); a running transfer was let finish first\n"
-           "  143  terminated (SIGTERM); a running transfer was let finish first\n"
-           "With --all: the status of the first accessory (in list order) that failed.\n";
+    static const std::string text =
+        std::string(
+            "Exit status:\n"
+            "  0    success\n"
+            "  2    usage error (unknown command or option, missing argument, several\n"
+            "       accessories attached and none chosen)\n"
+            "  3    no device: no accessory found (also after --wait), or it cannot be opened\n"
+            "  4    file invalid: missing, unreadable, malformed or unwritable file\n"
+            "  5    device failed: the accessory failed or stopped answering\n"
+            "  6    verify mismatch: the firmware read back differs from the file\n"
+            "  7    not newer: upgrade --newer-only refused a file not newer than the "
+            "accessory's\n"
+            "       firmware, or one of the two does not state its version\n") +
+        system::stopStatusHelp() +
+        "With --all: the status of the first accessory (in list "
+        "order) that failed.\n";
+    return text.c_str();
 }
 
 } // namespace cli

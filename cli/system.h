@@ -15,6 +15,13 @@
 
 namespace cli::system {
 
+// The bytes the file functions here take for a name, and back: the locale's
+// on POSIX systems; UTF-8 on Windows, where this program's file functions and
+// its file library turn UTF-8 names into UTF-16 ones, so that no name outside
+// the ANSI code page is lost.
+QByteArray fileNameBytes(const QString& name);
+QString fileNameText(const QByteArray& bytes);
+
 // The program's arguments from the bytes main was given (arguments.h):
 // POSIX systems pass bytes; Windows passes UTF-16, which only Qt's own
 // arguments keep whole (main's bytes are the ANSI code page's).
@@ -30,6 +37,8 @@ void onStopRequests(void (*record)(int number));
 // What people read for a stop request: "Interrupted", "Terminated",
 // "Hung up".
 QString stopText(int number);
+// The exit statuses of stop requests, as lines of the help's list.
+const char* stopStatusHelp();
 // Passes a stop request on to a child process that need not have it yet (one
 // sent with kill to this process alone). Windows: nothing to do, a console's
 // events reach every process attached to it.
@@ -41,6 +50,13 @@ int terminalColumns();
 // Whether the two names name one file (links followed); false when either
 // does not exist.
 bool sameFile(const std::string& a, const std::string& b);
+
+// Whether name is a regular file (links followed), and its size.
+bool regularFile(const std::string& name, qint64* size = nullptr);
+// A new file beside target (target's name and a unique ending), open for
+// reading and writing; its name in temporary. Null with errno set.
+std::FILE* createBeside(const std::string& target, std::string& temporary);
+bool removeFile(const std::string& name);
 
 // A file to read bytes from, which must outlive it; null when none can be had.
 std::FILE* openBytes(std::vector<uint8_t>& bytes);

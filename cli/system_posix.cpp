@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/ioctl.h>
@@ -17,6 +18,14 @@ void onSignal(int number) {
     g_record(number);
 }
 } // namespace
+
+QByteArray fileNameBytes(const QString& name) {
+    return name.toLocal8Bit();
+}
+
+QString fileNameText(const QByteArray& bytes) {
+    return QString::fromLocal8Bit(bytes);
+}
 
 QStringList programArguments(const QByteArrayList& given) {
     return decodeArguments(given);
@@ -45,6 +54,12 @@ QString stopText(int number) {
                               : QStringLiteral("Interrupted");
 }
 
+const char* stopStatusHelp() {
+    return "  129  hung up (SIGHUP); a running transfer was let finish first\n"
+           "  130  interrupted (Ctrl+C); a running transfer was let finish first\n"
+           "  143  terminated (SIGTERM); a running transfer was let finish first\n";
+}
+
 // From a terminal the children have the signal already; from kill they
 // would not.
 void passStopRequest(qint64 processId, int number) {
@@ -54,6 +69,34 @@ void passStopRequest(qint64 processId, int number) {
 int terminalColumns() {
     struct winsize size {};
     return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+}
+
+bool regularFile(const std::string& name, qint64* size) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (size)
+        *size = qint64(info.st_size);
+    return true;
+}
+
+std::FILE* createBeside(const std::string& target, std::string& temporary) {
+    temporary = target + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(descriptor, "w+b");
+    if (!file) {
+        const int error = errno;
+        ::close(descriptor);
+        ::unlink(temporary.c_str());
+        errno = error;
+    }
+    return file;
+}
+
+bool removeFile(const std::string& name) {
+    return ::unlink(name.c_str()) == 0;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

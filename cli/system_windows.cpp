@@ -1,11 +1,17 @@
 #include "system.h"
 
+#include "wintext.h"
+
 #include <QCoreApplication>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <io.h>
+#include <random>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace cli::system {
@@ -38,6 +44,14 @@ BOOL WINAPI onControlEvent(DWORD event) {
 
 } // namespace
 
+QByteArray fileNameBytes(const QString& name) {
+    return name.toUtf8();
+}
+
+QString fileNameText(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes);
+}
+
 QStringList programArguments(const QByteArrayList&) {
     return QCoreApplication::arguments();
 }
@@ -53,6 +67,12 @@ QString stopText(int number) {
     return number == SIGTERM ? QStringLiteral("Terminated") : QStringLiteral("Interrupted");
 }
 
+const char* stopStatusHelp() {
+    return "  130  interrupted (Ctrl+C or Ctrl+Break); a running transfer was let finish first\n"
+           "  143  ended (the console closed, a log-off or a shutdown); a running transfer was\n"
+           "       let finish first, as far as Windows waits\n";
+}
+
 void passStopRequest(qint64, int) {}
 
 int terminalColumns() {
@@ -66,9 +86,9 @@ namespace {
 // The volume and the file's index on it: what names one file (stat has no
 // inode numbers here).
 bool identity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
-    const HANDLE file =
-        CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = CreateFileW(dfu::widePath(name).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     const bool known = GetFileInformationByHandle(file, &info);
@@ -76,6 +96,46 @@ bool identity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
     return known;
 }
 } // namespace
+
+bool regularFile(const std::string& name, qint64* size) {
+    struct _stat64 info {};
+    if (_wstat64(dfu::widePath(name).c_str(), &info) != 0 || !(info.st_mode & _S_IFREG))
+        return false;
+    if (size)
+        *size = qint64(info.st_size);
+    return true;
+}
+
+std::FILE* createBeside(const std::string& target, std::string& temporary) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = target + "." + std::to_string(random() % 1000000);
+        int descriptor = -1;
+        const errno_t error =
+            _wsopen_s(&descriptor, dfu::widePath(temporary).c_str(),
+                      _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        if (error == EEXIST)
+            continue;
+        if (error != 0) {
+            errno = error;
+            return nullptr;
+        }
+        std::FILE* file = _wfdopen(descriptor, L"w+b");
+        if (!file) {
+            const int failure = errno;
+            _close(descriptor);
+            removeFile(temporary);
+            errno = failure;
+        }
+        return file;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool removeFile(const std::string& name) {
+    return _wremove(dfu::widePath(name).c_str()) == 0;
+}
 
 bool sameFile(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION first{}, second{};
@@ -113,7 +173,8 @@ bool takePermissions(int, const std::string&) {
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExW(dfu::widePath(from).c_str(), dfu::widePath(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     const DWORD error = GetLastError();
     errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES

@@ -175,7 +175,8 @@ void tst_Cli::commandLines_data() {
     constexpr bool linuxOnly = true;
     const QString stored = QString::number(demo::kStoredImageLength);
     row("help lists exit statuses", "--help", 0,
-        {"upgrade  Write", "6    verify mismatch", "130", "129  hung up", "143  terminated"});
+        {"upgrade  Write", "6    verify mismatch", "130  interrupted (Ctrl+C", "143  "});
+    row("help lists SIGHUP", "--help", 0, {"129  hung up", "143  terminated (SIGTERM)"}, linuxOnly);
     row("command help", "upgrade --help", 0,
         {"Usage: tavrin-dfu-demo upgrade [options] FILE\n", "--no-reset", "--scenario",
          "-h, --help  ", "3    no device"});
@@ -366,6 +367,11 @@ void tst_Cli::chains_data() {
     QTest::newRow("pack, check, upgrade --verify")
         << QStringList{"pack {dir}/image.bin {dir}/round.dfu", "check {dir}/round.dfu",
                        "upgrade --verify {dir}/round.dfu"};
+    // Outside every ANSI code page: Windows must take them as UTF-16.
+    QTest::newRow("names in Cyrillic and Chinese")
+        << QStringList{"pack {dir}/image.bin {dir}/прошивка-固件.dfu",
+                       "upgrade --verify {dir}/прошивка-固件.dfu", "backup {dir}/резерв-备份.dfu",
+                       "backup --force {dir}/резерв-备份.dfu", "check {dir}/резерв-备份.dfu"};
     QTest::newRow("a backup upgrades back to the same image") << QStringList{
         "backup {dir}/mine.dfu", "check {dir}/mine.dfu", "upgrade --verify {dir}/mine.dfu"};
 }
