@@ -1,5 +1,6 @@
 #include "closesignals.h"
 #include "hidbackend.h"
+#include "messagelog.h"
 #include "networkpolicy.h"
 #include "startup.h"
 
@@ -15,6 +16,7 @@
 // The engine instance and the resource bundle are set up by static
 // initialisation before this runs, and torn down after it returns.
 int main(int argc, char* argv[]) {
+    logToRedirectedStandardError();
     // Qt Quick sizes its texture atlas to the window, 1024 px square for the
     // wizard's; a software OpenGL stack holds all 4 MiB of it in main memory
     // while the wizard's images fill less than a quarter of it. Larger
