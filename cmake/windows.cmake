@@ -30,7 +30,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # uhid/ is the Linux kernel's; the benchmarks are not Windows programs yet.
 set(TAVRIN_SUBDIRECTORIES platform simaccessory demo installator app cli)
 # The test folders whose programs run on Windows (under Wine here).
-set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli)
+set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli windows)
 
 # Programs the build and ctest run go through Wine in a prefix of the build
 # folder's own (never the user's ~/.wine), by way of cmake/wine-test.

@@ -6,13 +6,18 @@
 # at run time, there being no windeployqt: the Qt, hidapi and MinGW runtime
 # DLLs, Qt's platform and SVG plugins, the QML modules the wizard imports, and
 # a qt.conf that points Qt at the plugins and modules beside it.
+#
+# The demo twins are the component "demo"; everything else is "program", the
+# folder that the setup and the portable .zip hand out (target windows-package).
+
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)
 
 set(_firmware_file tavrinFirmware.dfu)
 get_property(_runtime_sources GLOBAL PROPERTY TAVRIN_RUNTIME_SOURCES)
 get_property(_product_logo GLOBAL PROPERTY TAVRIN_PRODUCT_LOGO)
 
-install(TARGETS tavrin-installator tavrin-installator-demo tavrin-dfu tavrin-dfu-demo
-        RUNTIME DESTINATION .)
+install(TARGETS tavrin-installator tavrin-dfu RUNTIME DESTINATION .)
+install(TARGETS tavrin-installator-demo tavrin-dfu-demo RUNTIME DESTINATION . COMPONENT demo)
 install(FILES ${_runtime_sources} DESTINATION Resources)
 install(FILES ${_product_logo} $<TARGET_FILE_DIR:tavrin-installator>/${_firmware_file}
         DESTINATION .)
@@ -51,3 +56,23 @@ foreach(_module QtQml QtQuick.2 QtQuick/Window.2 QtQuick/Layouts QtQuick/Control
           PATTERN "*.qmltypes" EXCLUDE PATTERN "StateMachine" EXCLUDE)
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/qt.conf DESTINATION .)
+
+# --- The setup and the portable .zip -----------------------------------------
+find_program(TAVRIN_MAKENSIS makensis)
+set(_stage ${CMAKE_BINARY_DIR}/package/stage)
+set(_name_suffix "")
+if(NOT TAVRIN_FIRMWARE)
+  # A setup built without a release firmware must not pass for one.
+  set(_name_suffix " (test firmware)")
+endif()
+get_property(_icon GLOBAL PROPERTY TAVRIN_WINDOW_ICON)
+add_custom_target(windows-package
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${_stage}
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${_stage} --component program
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${_stage} -DOUT=${CMAKE_BINARY_DIR}/package
+          -DVERSION=${PROJECT_VERSION} -DMAKENSIS=${TAVRIN_MAKENSIS}
+          -DNSI=${CMAKE_CURRENT_LIST_DIR}/windows-setup.nsi -DICON=${_icon} "-DNAME_SUFFIX=${_name_suffix}"
+          -P ${CMAKE_CURRENT_LIST_DIR}/windows-package.cmake
+  COMMENT "Building the Windows setup and the portable zip"
+  VERBATIM)
+add_dependencies(windows-package tavrin-installator tavrin-dfu)

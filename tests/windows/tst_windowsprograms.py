@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+"""The Windows programs as they are handed out, run under Wine on an X server
+of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
+
+  tst_windowsprograms.py wizard FOLDER [--pictures DIR]
+      The demo wizard from the installed FOLDER, walked with Return from the
+      welcome page through the write to the success page, whose Close button
+      ends it with status 0. Each page change is read from the wizard's log
+      (standard error). With --pictures, the welcome and success pages are
+      saved there as wizard-windows-welcome.png and wizard-windows-success.png.
+  tst_windowsprograms.py setup SETUP.exe
+      Per user and then for all users: the setup run silently, the files, the
+      Start-menu entry and the Add/Remove Programs entry checked, the
+      installed wizard started and closed as its close box would, then the
+      uninstaller run silently and everything it installed checked gone.
+"""
+import argparse
+import glob
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+TITLE = "TAVRIN Firmware Installator"
+PRODUCT = "TAVRIN firmware installator"
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\tavrin-installator"
+# The pages Return leads through, each announced in the log as it shows.
+WALK = ["changelogPage", "accessoriesPage", "howTo1Page", "howTo2Page", "howTo3Page",
+        "progressPage"]
+PAGE_TIMEOUT_S = 60
+WRITE_TIMEOUT_S = 180
+WINDOW_TIMEOUT_S = 90
+
+
+def fail(message):
+    print("FAIL: " + message, flush=True)
+    sys.exit(1)
+
+
+def wait_for(what, condition, timeout, step=0.25):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    fail("timed out waiting for " + what)
+
+
+def wine_env():
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    if "WINEPREFIX" not in env:
+        fail("WINEPREFIX is not set")
+    return env
+
+
+def wine(args, **kwargs):
+    return subprocess.run(["wine"] + args, env=wine_env(), stdin=subprocess.DEVNULL, **kwargs)
+
+
+def find_window():
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
+    match = re.search(r'^\s*(0x[0-9a-f]+) "' + re.escape(TITLE) + '"', tree, re.M)
+    return match.group(1) if match else None
+
+
+def snapshot(window, path):
+    subprocess.run(["import", "-window", window, "-strip", "-define",
+                    "png:exclude-chunks=date,time", path], check=True,
+                   stderr=subprocess.DEVNULL)
+    with open(path, "rb") as picture:
+        return hashlib.sha256(picture.read()).hexdigest()
+
+
+def settle(window, path):
+    """Waits until two pictures of the window half a second apart are the
+    same (pages fade in; the first frames load fonts and images)."""
+    previous = None
+
+    def still():
+        nonlocal previous
+        time.sleep(0.5)
+        digest = snapshot(window, path)
+        same = digest == previous
+        previous = digest
+        return same
+    wait_for("the window to stop changing", still, PAGE_TIMEOUT_S, step=0)
+
+
+def press_return(window):
+    # No window manager: the window gets the keyboard focus directly.
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=True)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+
+
+class Program:
+    """A Windows GUI program under Wine, its log in a file."""
+
+    def __init__(self, exe, folder):
+        self.log = tempfile.NamedTemporaryFile("w+", suffix=".log")
+        self.process = subprocess.Popen(["wine", exe], cwd=folder, env=wine_env(),
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log)
+        self.window = wait_for("the window titled " + TITLE, find_window, WINDOW_TIMEOUT_S)
+
+    def text(self):
+        with open(self.log.name, encoding="utf-8", errors="replace") as log:
+            return log.read()
+
+    def wait_for_line(self, line, timeout=PAGE_TIMEOUT_S):
+        wait_for('"' + line + '" in the log', lambda: line in self.text(), timeout)
+
+    def end(self, timeout=30):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            fail("the program did not end; its log:\n" + self.text())
+
+
+def walk_wizard(args):
+    folder = os.path.abspath(args.folder)
+    pictures = args.pictures or tempfile.mkdtemp()
+    os.makedirs(pictures, exist_ok=True)
+    program = Program("tavrin-installator-demo.exe", folder)
+    settle(program.window, os.path.join(pictures, "wizard-windows-welcome.png"))
+    for page in WALK:
+        press_return(program.window)
+        program.wait_for_line("Page %s is active." % page)
+    program.wait_for_line("Page successPage is active.", WRITE_TIMEOUT_S)
+    log = program.text()
+    for line in ["Upgrade status:  0", "Device reset succeeded"]:
+        if line not in log:
+            fail('"%s" missing from the log:\n%s' % (line, log))
+    settle(program.window, os.path.join(pictures, "wizard-windows-success.png"))
+    press_return(program.window)
+    status = program.end()
+    if status != 0:
+        fail("the wizard ended with %d after Close" % status)
+    print("PASS: welcome to success page under Wine; pictures in " + pictures)
+
+
+def registry_value(hive, name):
+    result = wine(["reg", "query", hive + "\\" + UNINSTALL_KEY, "/v", name],
+                  capture_output=True, text=True)
+    match = re.search(name + r"\s+REG_\w+\s+(.*?)\r?$", result.stdout, re.M)
+    return match.group(1) if match else None
+
+
+def unix_path(windows_path):
+    return wine(["winepath", "-u", windows_path], capture_output=True,
+                text=True).stdout.strip()
+
+
+def start_menu_entries():
+    drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+    return glob.glob(os.path.join(drive, "**", "Start Menu", "Programs", PRODUCT + ".lnk"),
+                     recursive=True)
+
+
+def check_setup(args):
+    setup = os.path.abspath(args.setup)
+    for mode, hive in [("CurrentUser", "HKCU"), ("AllUsers", "HKLM")]:
+        result = wine([setup, "/S", "/" + mode])
+        if result.returncode != 0:
+            fail("%s setup ended with %d" % (mode, result.returncode))
+        location = registry_value(hive, "InstallLocation")
+        if not location:
+            fail("%s setup left no %s entry in Add/Remove Programs" % (mode, hive))
+        folder = unix_path(location)
+        for name in ["tavrin-installator.exe", "tavrin-dfu.exe", "uninstall.exe",
+                     "tavrinFirmware.dfu", "Resources/text_copy.json", "qt.conf"]:
+            if not os.path.isfile(os.path.join(folder, name)):
+                fail("%s setup: %s missing in %s" % (mode, name, folder))
+        if os.path.exists(os.path.join(folder, "tavrin-installator-demo.exe")):
+            fail("the setup hands out the demo program")
+        if len(start_menu_entries()) != 1:
+            fail("%s setup: Start-menu entries %s" % (mode, start_menu_entries()))
+        uninstall = registry_value(hive, "QuietUninstallString")
+        if "/" + mode not in (uninstall or ""):
+            fail("%s setup: uninstaller not told the mode: %s" % (mode, uninstall))
+
+        program = Program(os.path.join(folder, "tavrin-installator.exe"), folder)
+        program.wait_for_line("Starting TAVRIN firmware installator")
+        # Without /f taskkill asks the window to close, as its close box does.
+        wine(["taskkill", "/im", "tavrin-installator.exe"], stdout=subprocess.DEVNULL,
+             stderr=subprocess.DEVNULL)
+        status = program.end()
+        if status != 0:
+            fail("%s: the installed wizard ended with %d:\n%s" % (mode, status, program.text()))
+
+        # The uninstaller copies itself away and returns at once; it is done
+        # when the folder is gone.
+        wine([os.path.join(folder, "uninstall.exe"), "/S", "/" + mode])
+        wait_for(mode + " uninstall to remove " + folder, lambda: not os.path.exists(folder), 60)
+        wait_for(mode + " uninstall to remove the Start-menu entry",
+                 lambda: not start_menu_entries(), 10)
+        if registry_value(hive, "InstallLocation"):
+            fail("%s uninstall left the Add/Remove Programs entry" % mode)
+        print("PASS: %s setup, start, close and uninstall under Wine" % mode, flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    commands = parser.add_subparsers(dest="command", required=True)
+    wizard = commands.add_parser("wizard")
+    wizard.add_argument("folder")
+    wizard.add_argument("--pictures")
+    setup = commands.add_parser("setup")
+    setup.add_argument("setup")
+    args = parser.parse_args()
+
+    if "DISPLAY" not in os.environ or args.command is None:
+        fail("run under an X server (xvfb-run)")
+    prefix = os.environ.get("WINEPREFIX", "")
+    if not os.path.isfile(os.path.join(prefix, "system.reg")):
+        wine(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        walk_wizard(args) if args.command == "wizard" else check_setup(args)
+    finally:
+        subprocess.run(["wineserver", "-k"], env=wine_env(), stderr=subprocess.DEVNULL)
+
+
+if __name__ == "__main__":
+    main()
