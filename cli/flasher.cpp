@@ -40,12 +40,12 @@ void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& t
     // Except why the accessory could not be opened, with the udev rule's name.
     if (verbose || type == QtCriticalMsg || type == QtFatalMsg ||
         text.startsWith(QLatin1String("Cannot open")))
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        system::writeText(stderr, text + QLatin1Char('\n'));
 }
 
 int usageError(const QString& text) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", qPrintable(Report::programName()),
-                 qPrintable(text), qPrintable(Report::programName()));
+    const QString program = Report::programName();
+    system::writeText(stderr, QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(program, text));
     return UsageError;
 }
 

@@ -5,7 +5,6 @@
 #include <QByteArray>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace cli {
 
@@ -85,7 +84,7 @@ QString hex(uint32_t value, int digits) {
 OutputMode Output::modeFor(bool json) {
     if (json)
         return OutputMode::Json;
-    return ::isatty(STDOUT_FILENO) ? OutputMode::Terminal : OutputMode::Plain;
+    return system::terminalOutput() ? OutputMode::Terminal : OutputMode::Plain;
 }
 
 void Output::beginTransfer(const QString& operation, qint64 total) {
@@ -164,7 +163,7 @@ void Output::printTerminalLine(int percent, bool done) {
     if (width > 0)
         line.truncate(width);
     // Back to the line's start and clear it: the line shrinks as well as grows.
-    writeOut("\r\033[K" + line.toLocal8Bit());
+    system::writeText(stdout, QStringLiteral("\r\033[K") + line);
     m_lineOpen = true;
 }
 
@@ -178,7 +177,7 @@ void Output::endTransfer(bool completed) {
 
 void Output::say(const QString& line) {
     if (!json())
-        writeOut(line.toLocal8Bit() + '\n');
+        system::writeText(stdout, line + QLatin1Char('\n'));
 }
 
 void Output::warn(const QString& line) {
@@ -186,8 +185,7 @@ void Output::warn(const QString& line) {
         writeOut("\n");
         m_lineOpen = false;
     }
-    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    system::writeText(stderr, line + QLatin1Char('\n'));
 }
 
 void Output::jsonLine(const QJsonObject& object) {

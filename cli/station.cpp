@@ -165,8 +165,7 @@ private:
             block +=
                 QStringLiteral("\r\033[K%1  %2\n").arg(child->label(), -16).arg(child->state());
         m_drawn = true;
-        std::fputs(block.toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
+        system::writeText(stdout, block);
     }
 
     int summarise() {

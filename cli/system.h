@@ -44,6 +44,16 @@ const char* stopStatusHelp();
 // events reach every process attached to it.
 void passStopRequest(qint64 processId, int number);
 
+// Whether standard output is a terminal that takes the progress line's
+// escape sequences: any terminal on POSIX systems; on Windows a console,
+// whose virtual-terminal processing this switches on (false where the
+// console has none, before Windows 10: the output is then plain lines).
+bool terminalOutput();
+// Writes text for people to file (stdout or stderr): the locale's bytes on
+// POSIX systems; on Windows UTF-16 to a console, whatever its code page,
+// and UTF-8 to a file or a pipe, so that no name is shown as "?".
+void writeText(std::FILE* file, const QString& text);
+
 // Columns of the terminal standard output writes to; 0 when unknown.
 int terminalColumns();
 

@@ -66,6 +66,16 @@ void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
 }
 
+bool terminalOutput() {
+    return ::isatty(STDOUT_FILENO);
+}
+
+void writeText(std::FILE* file, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file);
+    std::fflush(file);
+}
+
 int terminalColumns() {
     struct winsize size {};
     return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
