@@ -1,7 +1,7 @@
 #pragma once
 // The signals the flasher's stop rows send, one source per platform
-// (stopsignals_posix.cpp, stopsignals_windows.cpp). Windows has none of
-// them to send to one process: its rows skip themselves.
+// (stopsignals_posix.cpp, stopsignals_windows.cpp). Windows sends Ctrl+Break
+// to a process group of the test's console, and has no other.
 
 #include <QList>
 #include <QProcess>
@@ -15,13 +15,18 @@ struct StopSignal {
     QString text; // and its word
 };
 
-// SIGINT, SIGTERM, SIGHUP; none on Windows.
+// SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+Break.
 QList<StopSignal> stopSignals();
 // SIGPIPE; 0 on Windows.
 int brokenPipeSignal();
 
+enum class Interrupt {
+    Sent,
+    NotDelivered, // the system refused to send it (console events under Wine)
+    Failed,
+};
 // Starts program; once its first output is out, sends it signal, or for
 // brokenPipeSignal() has the reader of its standard output leave after the
-// first byte. False when that cannot be done.
-bool startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
-                       int signal);
+// first byte.
+Interrupt startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
+                            int signal);

@@ -18,11 +18,11 @@ int brokenPipeSignal() {
     return SIGPIPE;
 }
 
-bool startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
-                       int signal) {
+Interrupt startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
+                            int signal) {
     int pipe[2] = {-1, -1};
     if (::pipe2(pipe, O_CLOEXEC) != 0)
-        return false;
+        return Interrupt::Failed;
     if (signal == SIGPIPE)
         process.setStandardOutputFile(QString("/proc/self/fd/%1").arg(pipe[1]));
     process.start(program, arguments);
@@ -33,5 +33,5 @@ bool startAndInterrupt(QProcess& process, const QString& program, const QStringL
     ::close(pipe[0]);
     if (signal != SIGPIPE)
         ::kill(pid_t(process.processId()), signal);
-    return out;
+    return out ? Interrupt::Sent : Interrupt::Failed;
 }

@@ -405,27 +405,32 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
         << QStringList{R"j("serial":"SIM-0001","status":130,"text":"Interrupted"})j",
                        R"j("serial":"SIM-0002","status":5,)j",
                        R"j("event":"summary","failed":2,"status":130})j"};
-    QTest::newRow("standard output closed") << brokenPipeSignal() << one << 0 << QStringList{};
-    QTest::newRow("--all passes SIGTERM on")
-        << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
-        << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
-                       R"j("event":"summary","failed":2,"status":143})j"};
+    // Where the system has them: Windows has neither SIGPIPE nor a SIGTERM to send.
+    if (brokenPipeSignal() != 0)
+        QTest::newRow("standard output closed") << brokenPipeSignal() << one << 0 << QStringList{};
+    if (stopSignals().size() > 1)
+        QTest::newRow("--all passes SIGTERM on")
+            << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
+            << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
+                           R"j("event":"summary","failed":2,"status":143})j"};
 }
 
-// The signal arrives once the first progress line is out; the standard output
-// of the SIGPIPE row is a pipe whose reader leaves after one byte.
+// The signal (on Windows Ctrl+Break) arrives once the first progress line is
+// out; the standard output of the SIGPIPE row is a pipe whose reader leaves
+// after one byte.
 void tst_Cli::signalsLetTheWriteFinish() {
     QFETCH(int, signal);
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fragments);
-    if (!testplatform::isLinux())
-        QSKIP("a Linux row: signals sent to one process");
     QStringList arguments = line.replace("{dir}", m_dir.path()).split(' ');
     if (!line.contains("--all"))
         arguments << "--record" << path("signal.txt");
     QProcess process;
-    QVERIFY(startAndInterrupt(process, TAVRIN_DFU_DEMO, arguments, signal));
+    const Interrupt sent = startAndInterrupt(process, TAVRIN_DFU_DEMO, arguments, signal);
+    if (sent == Interrupt::NotDelivered)
+        QSKIP("the system sends no console events here (Wine)");
+    QVERIFY(sent == Interrupt::Sent);
     QVERIFY(process.waitForFinished(kRunMs));
     const QString out = process.readAllStandardOutput() + process.readAllStandardError();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
