@@ -134,6 +134,14 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
                                                                  " bytes, shorter than the " +
                                                                  std::to_string(kHeaderLength) +
                                                                  " bytes that carry it");
+                // No firmware file could carry more: the backup would fill
+                // the disk for hours before the device's count showed false.
+                constexpr uint64_t kMaxImage = kHidDfuMaxFirmwareFileBytes - dfu::kSuffixLength;
+                if (total > kMaxImage)
+                    return ReportMessage(Code::UnknownError,
+                                         "Device reports DFU length of " + std::to_string(total) +
+                                             " bytes, more than the " + std::to_string(kMaxImage) +
+                                             " bytes a firmware image can have");
             }
         }
         // A device that stops delivering, or delivers more than the image

@@ -105,6 +105,10 @@ void tst_Backup::backupFailuresKeepThePreviousBackup_data() {
     }) << image << -12 << "Failed to get feature information (HidReportIdBackup)";
     QTest::newRow("unplugged") << Setup([](sim::DeviceModel& d) { d.unplugAtReport(3); }) << image
                                << -12 << "Failed to get feature information (HidReportIdBackup)";
+    QTest::newRow("image length beyond any firmware")
+        << Setup([](sim::DeviceModel&) {}) << imageDeclaring(100, 1u << 30) << -20
+        << "Device reports DFU length of 1073741824 bytes, more than the 16777200 bytes a "
+           "firmware image can have";
     QTest::newRow("L 7, length field 5")
         << Setup([](sim::DeviceModel&) {}) << imageDeclaring(14, 5) << -20
         << "Device reports DFU length of 5 bytes, shorter than the 14 bytes that carry it";
