@@ -66,7 +66,8 @@ int checkCommand(Run& run, const QStringList& arguments) {
                         .arg(hex(dfu::le16(suffix + dfu::kSuffixBcdDevice), 4),
                              hex(dfu::le16(suffix + dfu::kSuffixIdProduct), 4),
                              hex(dfu::le16(suffix + dfu::kSuffixIdVendor), 4),
-                             hex(dfu::le16(suffix + dfu::kSuffixBcdDfu), 4), signature)
+                             hex(dfu::le16(suffix + dfu::kSuffixBcdDfu), 4),
+                             escapeControls(signature))
                         .arg(suffix[dfu::kSuffixBLength]));
         run.out.say(QStringLiteral("Image length field: %1 bytes").arg(field));
         run.out.say(QStringLiteral("Image bytes:        %1").arg(imageBytes));

@@ -142,7 +142,9 @@ void tst_Cli::initTestCase() {
          {std::tuple{"foreign.dfu", dfu::kSuffixIdProduct, 0x1234FFFEu},
           {"wildcard.dfu", dfu::kSuffixIdProduct, ~0u},
           {"v2.dfu", dfu::kSuffixBcdDevice, 0xFFFE0230u},
-          {"v3.dfu", dfu::kSuffixBcdDevice, 0xFFFE0300u}}) {
+          {"v3.dfu", dfu::kSuffixBcdDevice, 0xFFFE0300u},
+          // bLength 16 and "\x1bc\x07": a terminal reset and a bell.
+          {"controls.dfu", dfu::kSuffixSignature, 0x1007631Bu}}) {
         std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
         dfu::putLe32(f.data() + f.size() - 16 + at, ids);
         dfu::putLe32(f.data() + f.size() - 4, dfu::Crc32().update(f.data(), f.size() - 4));
@@ -203,6 +205,8 @@ void tst_Cli::commandLines_data() {
         {"A\\x1b[2J\\x9b"});
     row("list json escapes it too", "list --json --serial-numbers A\x1b[2J\x9b", 0,
         {"A\\u001b[2J\\u009b"});
+    row("check escapes the signature", "check {dir}/controls.dfu", 4,
+        {"signature \"\\x1bc\\x07\", bLength 16"});
     row("list nothing", "list --scenario no-accessory", 0, {"No HID interfaces found."});
     row("check", "check {dir}/small.dfu", 0,
         {"bcdDevice 0x0001, idProduct 0xfffe, idVendor 0x0a12, bcdDFU 0x0100, signature "
