@@ -57,7 +57,12 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "TAVRIN installator develope
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "TAVRIN installator developers"
 
 Function .onInit
+  ; A folder given with /D= is set before this runs; the mode's default
+  ; folder must not replace it.
+  StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
+  StrCmp $0 "" +2
+    StrCpy $INSTDIR $0
 FunctionEnd
 
 Function un.onInit

@@ -9,10 +9,11 @@ of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
       (standard error). With --pictures, the welcome and success pages are
       saved there as wizard-windows-welcome.png and wizard-windows-success.png.
   tst_windowsprograms.py setup SETUP.exe
-      Per user and then for all users: the setup run silently, the files, the
-      Start-menu entry and the Add/Remove Programs entry checked, the
-      installed wizard started and closed as its close box would, then the
-      uninstaller run silently and everything it installed checked gone.
+      Per user, for all users, and into a folder chosen that holds a file of
+      the person's: the setup run silently, the files, the Start-menu entry
+      and the Add/Remove Programs entry checked, the installed wizard started
+      and closed as its close box would, then the uninstaller run silently and
+      everything it installed checked gone, and nothing else.
 """
 import argparse
 import glob
@@ -163,13 +164,25 @@ def start_menu_entries():
 
 def check_setup(args):
     setup = os.path.abspath(args.setup)
-    for mode, hive in [("CurrentUser", "HKCU"), ("AllUsers", "HKLM")]:
-        result = wine([setup, "/S", "/" + mode])
+    # A folder the person chose that holds a file of theirs: the uninstaller
+    # must leave both.
+    chosen = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Chosen")
+    os.makedirs(chosen, exist_ok=True)
+    theirs = os.path.join(chosen, "notes.txt")
+    with open(theirs, "w") as notes:
+        notes.write("kept")
+    for mode, hive, folder_argument in [("CurrentUser", "HKCU", None), ("AllUsers", "HKLM", None),
+                                        ("CurrentUser", "HKCU", r"C:\Chosen")]:
+        # /D= comes last and unquoted, as NSIS wants it: no space in it here.
+        result = wine([setup, "/S", "/" + mode]
+                      + (["/D=" + folder_argument] if folder_argument else []))
         if result.returncode != 0:
             fail("%s setup ended with %d" % (mode, result.returncode))
         location = registry_value(hive, "InstallLocation")
         if not location:
             fail("%s setup left no %s entry in Add/Remove Programs" % (mode, hive))
+        if folder_argument and location != folder_argument:
+            fail("the setup installed into %s, not the folder chosen" % location)
         folder = unix_path(location)
         for name in ["tavrin-installator.exe", "tavrin-dfu.exe", "uninstall.exe",
                      "tavrinFirmware.dfu", "Resources/text_copy.json", "qt.conf"]:
@@ -195,12 +208,23 @@ def check_setup(args):
         # The uninstaller copies itself away and returns at once; it is done
         # when the folder is gone.
         wine([os.path.join(folder, "uninstall.exe"), "/S", "/" + mode])
-        wait_for(mode + " uninstall to remove " + folder, lambda: not os.path.exists(folder), 60)
+        program_file = os.path.join(folder, "tavrin-installator.exe")
+        wait_for(mode + " uninstall to remove " + program_file,
+                 lambda: not os.path.exists(program_file), 60)
+        if folder_argument:
+            # What the setup did not put there stays, and so does its folder.
+            leftover = sorted(os.listdir(folder))
+            if leftover != ["notes.txt"]:
+                fail("uninstall from a chosen folder left %s, not only notes.txt" % leftover)
+        else:
+            wait_for(mode + " uninstall to remove " + folder, lambda: not os.path.exists(folder),
+                     10)
         wait_for(mode + " uninstall to remove the Start-menu entry",
                  lambda: not start_menu_entries(), 10)
         if registry_value(hive, "InstallLocation"):
             fail("%s uninstall left the Add/Remove Programs entry" % mode)
-        print("PASS: %s setup, start, close and uninstall under Wine" % mode, flush=True)
+        print("PASS: %s setup into %s, start, close and uninstall under Wine" % (mode, location),
+              flush=True)
 
 
 def main():
