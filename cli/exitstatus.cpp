@@ -39,8 +39,7 @@ const char* exitStatusHelp() {
             "accessory's\n"
             "       firmware, or one of the two does not state its version\n") +
         system::stopStatusHelp() +
-        "With --all: the status of the first accessory (in list "
-        "order) that failed.\n";
+        "With --all: the status of the first accessory (in list order) that failed.\n";
     return text.c_str();
 }
 

@@ -11,6 +11,10 @@ foreach(_var STAGE OUT VERSION MAKENSIS NSI ICON)
   endif()
 endforeach()
 
+if(NOT MAKENSIS)
+  message(FATAL_ERROR "makensis not found: the setup needs NSIS (apt-get install nsis)")
+endif()
+
 set(_name tavrin-installator-${VERSION})
 file(MAKE_DIRECTORY ${OUT})
 
