@@ -181,8 +181,8 @@ void installator::lookForAccessory() {
     uint16_t release = 0;
     const int attached =
         std::max(0, hidDfuAttachedCount(kHidDfuVendorId, kHidDfuProductId, &release));
-    // A device whose release number is 0 states no version.
-    const QString version = attached > 0 && release != 0
+    // A device whose release number is 0, or not BCD, states no version.
+    const QString version = attached > 0 && dfu::deviceStatesVersion(release)
                                 ? QString::fromStdString(dfu::versionText(release))
                                 : QString();
     if (attached == m_attached && version == m_installedVersion)

@@ -4,6 +4,8 @@
 #include "flasher.h"
 #include "hid_interfaces.h"
 #include "hiddfu.h"
+#include "output.h"
+#include "system.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -73,11 +75,19 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
         Failure failure;
         const File opened = openFile(file, failure);
         if (opened) {
-            failure = checkDfuFile(opened.get());
-            run.facts.insert(QStringLiteral("fileVersion"), fileVersion(opened.get()));
+            failure = readImage(opened.get(), run.image);
+            run.imageFile.reset(failure.status == Success ? system::openBytes(run.image) : nullptr);
+            if (failure.status == Success && !run.imageFile)
+                failure = {FileInvalid, CHidDfuErrorState::OutOfMemory,
+                           codeText(CHidDfuErrorState::OutOfMemory), QString()};
         }
-        const QString ids =
-            opened && !run.parser.isSet(kForce) ? foreignIds(opened.get()) : QString();
+        if (run.imageFile) {
+            failure = checkDfuFile(run.imageFile.get());
+            run.facts.insert(QStringLiteral("fileVersion"), fileVersion(run.imageFile.get()));
+        }
+        const QString ids = run.imageFile && !run.parser.isSet(kForce)
+                                ? foreignIds(run.imageFile.get())
+                                : QString();
         if (failure.status == Success && !ids.isEmpty())
             failure = {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
                        QStringLiteral("File is for another product: %1 (the accessory is "
@@ -111,6 +121,15 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                          QStringLiteral("%1 accessories attached: choose one with --serial or "
                                         "--path (see list), or use --all")
                              .arg(chosen.size()),
+                         QString()});
+    // A serial number is the maker's to give, and clones share one: the
+    // station must not write whichever of them the bus lists first.
+    if (chosen.size() > 1 && run.parser.isSet(kSerial))
+        return run.fail({UsageError, 0,
+                         QStringLiteral("%1 accessories have serial number \"%2\": choose one "
+                                        "with --path (see list)")
+                             .arg(chosen.size())
+                             .arg(escapeControls(run.parser.value(kSerial))),
                          QString()});
 
     const HidInterface& accessory = chosen.first();

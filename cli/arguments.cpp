@@ -65,12 +65,19 @@ QByteArray nativeName(const QString& argument) {
 
 QString shownName(const QString& argument) {
     QString shown;
-    for (int i = 0; i < argument.size(); ++i)
-        shown += isKeptByte(argument, i)
-                     ? QStringLiteral("\\x%1").arg(argument.at(i).unicode() - 0xDC00, 2, 16,
-                                                   QLatin1Char('0'))
-                     : QString(argument.at(i));
+    for (int i = 0; i < argument.size(); ++i) {
+        const ushort c = argument.at(i).unicode();
+        const bool control = c < 0x20 || (c >= 0x7F && c < 0xA0);
+        shown +=
+            isKeptByte(argument, i) || control
+                ? QStringLiteral("\\x%1").arg(control ? c : c - 0xDC00, 2, 16, QLatin1Char('0'))
+                : QString(argument.at(i));
+    }
     return shown;
+}
+
+bool shownExactly(const QString& argument) {
+    return shownName(argument) == argument;
 }
 
 } // namespace cli

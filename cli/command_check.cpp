@@ -35,7 +35,7 @@ int checkCommand(Run& run, const QStringList& arguments) {
     if (!file)
         return run.fail(failure);
     const qint64 size = fileSize(file.get());
-    run.facts.insert(QStringLiteral("file"), shownName(path));
+    run.setFile(path);
     run.facts.insert(QStringLiteral("size"), size);
     run.out.say(QStringLiteral("File:               %1 (%2 bytes)").arg(shownName(path)).arg(size));
     if (size >= qint64(dfu::kSuffixLength)) {
@@ -45,7 +45,11 @@ int checkCommand(Run& run, const QStringList& arguments) {
             QString::fromLatin1(reinterpret_cast<const char*>(suffix + dfu::kSuffixSignature),
                                 int(dfu::kSuffixSignatureLength));
         const uint32_t found = dfu::le32(suffix + dfu::kSuffixCrc);
-        const uint32_t computed = crcOf(file.get(), size - qint64(dfu::kSuffixCrcLength));
+        // A file no upgrade takes is refused below; reading gigabytes for
+        // its CRC first would only keep the station waiting.
+        const bool accepted = dfu::checkFileSize(uint64_t(size)).code == 0;
+        const uint32_t computed =
+            accepted ? crcOf(file.get(), size - qint64(dfu::kSuffixCrcLength)) : 0;
         const qint64 imageBytes = size - qint64(dfu::kSuffixLength);
         const uint32_t field = imageLengthField(file.get());
         const QJsonObject fields{
@@ -57,10 +61,11 @@ int checkCommand(Run& run, const QStringList& arguments) {
             {QStringLiteral("bLength"), suffix[dfu::kSuffixBLength]},
             {QStringLiteral("imageLengthField"), qint64(field)},
             {QStringLiteral("imageBytes"), imageBytes},
-            {QStringLiteral("crcFound"), qint64(found)},
-            {QStringLiteral("crcComputed"), qint64(computed)}};
+            {QStringLiteral("crcFound"), qint64(found)}};
         for (auto it = fields.begin(); it != fields.end(); ++it)
             run.facts.insert(it.key(), it.value());
+        if (accepted)
+            run.facts.insert(QStringLiteral("crcComputed"), qint64(computed));
         run.out.say(QStringLiteral("Suffix:             bcdDevice %1, idProduct %2, idVendor %3, "
                                    "bcdDFU %4, signature \"%5\", bLength %6")
                         .arg(hex(dfu::le16(suffix + dfu::kSuffixBcdDevice), 4),
@@ -71,8 +76,11 @@ int checkCommand(Run& run, const QStringList& arguments) {
                         .arg(suffix[dfu::kSuffixBLength]));
         run.out.say(QStringLiteral("Image length field: %1 bytes").arg(field));
         run.out.say(QStringLiteral("Image bytes:        %1").arg(imageBytes));
-        run.out.say(QStringLiteral("CRC:                found %1, computed %2")
-                        .arg(hex(found, 8), hex(computed, 8)));
+        run.out.say(
+            accepted
+                ? QStringLiteral("CRC:                found %1, computed %2")
+                      .arg(hex(found, 8), hex(computed, 8))
+                : QStringLiteral("CRC:                found %1, not computed").arg(hex(found, 8)));
     }
     const QJsonValue version = fileVersion(file.get());
     run.facts.insert(QStringLiteral("fileVersion"), version);

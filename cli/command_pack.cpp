@@ -11,6 +11,19 @@
 
 namespace cli {
 
+namespace {
+// A file that an upgrade would refuse is not made: the same bound and text
+// as the check, for the file that imageBytes would make.
+Failure refuseLarge(qint64 imageBytes) {
+    const dfu::CheckResult large =
+        dfu::checkFileSize(uint64_t(imageBytes) + uint64_t(dfu::kSuffixLength));
+    if (large.code == 0)
+        return {};
+    return {FileInvalid, large.code, QString::fromStdString(large.message),
+            QStringLiteral("refused; an upgrade takes no larger file")};
+}
+} // namespace
+
 int packCommand(Run& run, const QStringList& arguments) {
     std::vector<uint8_t> generated;
     File image;
@@ -20,6 +33,8 @@ int packCommand(Run& run, const QStringList& arguments) {
         if (!ok)
             return run.fail(
                 {UsageError, 0, QStringLiteral("--test-image needs a byte count"), QString()});
+        if (const Failure large = refuseLarge(length); large.status != Success)
+            return run.fail(large);
         generated = dfu::makeImage(length);
         image.reset(system::openBytes(generated));
         if (!image)
@@ -31,6 +46,8 @@ int packCommand(Run& run, const QStringList& arguments) {
         if (!image)
             return run.fail(failure);
         const qint64 size = fileSize(image.get());
+        if (const Failure large = refuseLarge(size); large.status != Success)
+            return run.fail(large);
         const uint32_t field = imageLengthField(image.get());
         if (qint64(field) != size && !run.parser.isSet(kForce))
             return run.fail(
@@ -52,7 +69,7 @@ int packCommand(Run& run, const QStringList& arguments) {
     const Failure failure = writeDfuFile(outPath, image.get(), crc, imageBytes);
     if (failure.status != Success)
         return run.fail(failure);
-    run.facts.insert(QStringLiteral("file"), shownName(outPath));
+    run.setFile(outPath);
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     run.facts.insert(QStringLiteral("crc"), qint64(crc));
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")

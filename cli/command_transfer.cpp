@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 // None of these opens or closes the accessory: runOnAccessory does, around
@@ -27,14 +28,18 @@ constexpr unsigned long kProgressPollMs = 50;
 // Starts a transfer and reports its progress until the engine says it ended.
 // Ctrl+C does not stop it: the engine cannot stop mid-block without leaving
 // the accessory half-written, so the transfer runs to its end first.
-int32 transfer(Run& run, const QString& operation, int32 (*start)(const char*), const QString& path,
+// The start function calls the engine; writes says whether it writes.
+using Start = std::function<int32()>;
+enum class Writes { No, Yes };
+
+int32 transfer(Run& run, const QString& operation, const Start& start, Writes writes,
                qint64 total) {
     // Shutdown or sleep in the middle of a write would leave the accessory
     // half-written; the lock goes with this function's end.
     SessionInhibitor inhibitor(QCoreApplication::applicationName());
-    if (start == hidDfuUpgrade)
+    if (writes == Writes::Yes)
         inhibitor.acquire(SessionInhibitor::Wait::Yes);
-    const int32 started = start(nativeName(path).constData());
+    const int32 started = start();
     if (started != 0)
         return started;
     run.out.beginTransfer(operation, total);
@@ -75,9 +80,9 @@ QString leftAfterWrite(Run& run, const QString& completed, const QString& skippe
 // Runs a transfer to its end. False when it failed or a signal arrived
 // meanwhile, with the status of the failure it reported: the steps after it
 // are skipped, which leftIn tells.
-bool transferred(Run& run, const QString& operation, int32 (*start)(const char*),
-                 const QString& path, qint64 total, int& status, const QString& leftIn) {
-    const int32 code = transfer(run, operation, start, path, total);
+bool transferred(Run& run, const QString& operation, const Start& start, Writes writes,
+                 qint64 total, int& status, const QString& leftIn) {
+    const int32 code = transfer(run, operation, start, writes, total);
     if (interrupted()) {
         // --all counts an accessory written before the signal as written.
         if (run.writeCompleted)
@@ -115,30 +120,27 @@ qint64 firstDifference(std::FILE* file, qint64 length, const uint8_t* actual, qi
     return common;
 }
 
-// Reads the firmware back and compares it with the file's image.
+// Reads the firmware back and compares it with the image of the file's
+// bytes as read before anything else.
 int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     matched = false;
-    Failure failure;
-    const File file = openFile(path, failure);
-    if (!file)
-        return run.fail(failure);
+    std::FILE* const file = run.imageFile.get();
     // The bytes an upgrade sends; the file check has made sure it holds them.
-    const qint64 expected = imageLengthField(file.get());
+    const qint64 expected = imageLengthField(file);
     // Into memory, as much as the accessory sends back.
     int status = Success;
     const QString leftIn =
         run.writeCompleted ? leftAfterWrite(run, QStringLiteral("the write and the read-back"),
                                             QStringLiteral("the comparison and the reset were"))
                            : QStringLiteral("the read-back completed; the comparison was skipped");
-    if (!transferred(
-            run, QStringLiteral("read"), [](const char*) { return hidDfuReadBack(); }, QString(),
-            expected + qint64(dfu::kSuffixLength), status, leftIn))
+    if (!transferred(run, QStringLiteral("read"), hidDfuReadBack, Writes::No,
+                     expected + qint64(dfu::kSuffixLength), status, leftIn))
         return status;
     uint64_t length = 0;
     const uint8_t* back = hidDfuGetReadBack(&length);
     const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
     uint8_t fileByte = 0;
-    const qint64 offset = firstDifference(file.get(), expected, back, actual, fileByte);
+    const qint64 offset = firstDifference(file, expected, back, actual, fileByte);
     if (offset == expected && offset == actual) {
         matched = true;
         return Success;
@@ -161,18 +163,17 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
 
 int upgradeCommand(Run& run, const QStringList& arguments) {
     const QString path = arguments.value(0);
-    Failure failure;
-    const File file = openFile(path, failure);
-    if (!file)
-        return run.fail(failure);
+    std::FILE* const file = run.imageFile.get();
     uint16_t fileBcd = 0;
-    const bool fileStates = fileVersion(file.get(), &fileBcd).isString();
-    const QString versions = QStringLiteral("the file's firmware is %1, the accessory's %2")
-                                 .arg(versionShown(fileVersion(file.get())),
-                                      versionShown(deviceVersion(run.deviceRelease)));
-    // BCD digits compare as the number they make.
-    const bool notNewer = fileStates && run.deviceRelease != 0 && fileBcd <= run.deviceRelease;
-    if (run.parser.isSet(kNewerOnly) && (notNewer || !fileStates || run.deviceRelease == 0))
+    const bool fileStates = fileVersion(file, &fileBcd).isString();
+    const bool deviceStates = deviceVersion(run.deviceRelease).isString();
+    const QString versions =
+        QStringLiteral("the file's firmware is %1, the accessory's %2")
+            .arg(versionShown(fileVersion(file)), versionShown(deviceVersion(run.deviceRelease)));
+    // BCD digits compare as the number they make; a number that is not BCD
+    // states nothing to compare.
+    const bool notNewer = fileStates && deviceStates && fileBcd <= run.deviceRelease;
+    if (run.parser.isSet(kNewerOnly) && (notNewer || !fileStates || !deviceStates))
         return run.fail({NotNewer, 0, QStringLiteral("Not newer"),
                          versions + QStringLiteral("; --newer-only refuses it")});
     if (notNewer)
@@ -183,8 +184,11 @@ int upgradeCommand(Run& run, const QStringList& arguments) {
             ? leftAfterWrite(run, QStringLiteral("the write"),
                              QStringLiteral("the read-back and the reset were"))
             : leftAfterWrite(run, QStringLiteral("the write"), QStringLiteral("the reset was"));
-    if (!transferred(run, QStringLiteral("write"), hidDfuUpgrade, path,
-                     imageLengthField(file.get()), status, leftIn))
+    const Start write = [&run] {
+        return hidDfuUpgradeImage(run.image.data(), uint64_t(run.image.size()));
+    };
+    if (!transferred(run, QStringLiteral("write"), write, Writes::Yes, imageLengthField(file),
+                     status, leftIn))
         return status;
     run.writeCompleted = true;
     QString done = QStringLiteral("Upgraded with %1").arg(shownName(path));
@@ -214,13 +218,15 @@ int backupCommand(Run& run, const QStringList& arguments) {
             return run.fail(existing);
     }
     int status = Success;
-    if (!transferred(run, QStringLiteral("read"), hidDfuBackup, path, -1, status,
+    const QByteArray name = nativeName(path);
+    const Start read = [&name] { return hidDfuBackup(name.constData()); };
+    if (!transferred(run, QStringLiteral("read"), read, Writes::No, -1, status,
                      QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
     qint64 fileBytes = 0;
     system::regularFile(nativeName(path).toStdString(), &fileBytes);
     const qint64 imageBytes = fileBytes - qint64(dfu::kSuffixLength);
-    run.facts.insert(QStringLiteral("file"), shownName(path));
+    run.setFile(path);
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     return run.succeed(
         QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));

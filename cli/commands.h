@@ -3,6 +3,7 @@
 // each. A function gets the command line and the report of its Run and
 // returns the exit status (exitstatus.h).
 
+#include "dfufiles.h"
 #include "report.h"
 
 #include <QCommandLineOption>
@@ -11,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <vector>
 
 namespace cli {
 
@@ -67,6 +70,11 @@ public:
     uint16_t deviceRelease = 0;
     // The write ended well before any signal: what follows it may be cut.
     bool writeCompleted = false;
+    // A kFile command's file, read once before anything else: the bytes
+    // checked are the bytes written and compared, whatever happens to the
+    // file meanwhile (--wait gives it time to). imageFile reads image.
+    std::vector<uint8_t> image;
+    File imageFile;
 };
 
 // The rows' functions.

@@ -29,9 +29,27 @@ File openFile(const QString& path, Failure& failure) {
     return file;
 }
 
+namespace {
+Failure invalid(const dfu::CheckResult& result) {
+    return {FileInvalid, result.code,
+            result.message.empty() ? codeText(result.code) : QString::fromStdString(result.message),
+            QString()};
+}
+} // namespace
+
+Failure readImage(std::FILE* file, std::vector<uint8_t>& bytes) {
+    const dfu::CheckResult result = dfu::readWholeFile(file, dfu::kMaxFileBytes, bytes);
+    return result.code != 0 ? invalid(result) : Failure{};
+}
+
+// By seeking, so that a file over bytes in memory, which has no descriptor,
+// has its size too.
 qint64 fileSize(std::FILE* file) {
-    struct stat info {};
-    return ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
+    const off_t at = ::ftello(file);
+    const off_t end = ::fseeko(file, 0, SEEK_END) == 0 ? ::ftello(file) : -1;
+    if (at >= 0)
+        ::fseeko(file, at, SEEK_SET);
+    return end > 0 ? qint64(end) : 0;
 }
 
 bool readAt(std::FILE* file, qint64 offset, void* bytes, std::size_t count) {
@@ -63,12 +81,7 @@ uint32_t crcOf(std::FILE* file, qint64 count) {
 Failure checkDfuFile(std::FILE* file) {
     // The same check an upgrade makes before any device traffic.
     const dfu::CheckResult result = dfu::checkFile(file);
-    if (result.code != 0)
-        return {FileInvalid, result.code,
-                result.message.empty() ? codeText(result.code)
-                                       : QString::fromStdString(result.message),
-                QString()};
-    return {};
+    return result.code != 0 ? invalid(result) : Failure{};
 }
 
 QString foreignIds(std::FILE* file) {
@@ -100,7 +113,7 @@ QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
 }
 
 QJsonValue deviceVersion(uint16_t releaseNumber) {
-    if (releaseNumber == 0)
+    if (!dfu::deviceStatesVersion(releaseNumber))
         return QJsonValue::Null;
     return QString::fromStdString(dfu::versionText(releaseNumber));
 }
@@ -130,19 +143,15 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
                 QString::fromLocal8Bit(reason.c_str())};
     // Written beside the file it replaces and renamed over it: never a half
     // file, and never a file the upgrade would refuse.
-    std::string temporary;
-    File file(system::createBeside(target, temporary));
-    const int descriptor = file ? fileno(file.get()) : -1;
-    const auto failed = [&](int error) {
-        if (descriptor >= 0)
-            system::removeFile(temporary);
+    dfu::ReplacementFile file;
+    const auto failed = [&](const QString& reason) {
+        file.discard();
         return Failure{FileInvalid, CHidDfuErrorState::FailedToWriteFile,
                        codeText(CHidDfuErrorState::FailedToWriteFile),
-                       QStringLiteral("%1: %2").arg(shownName(out),
-                                                    QString::fromLocal8Bit(std::strerror(error)))};
+                       QStringLiteral("%1: %2").arg(shownName(out), reason)};
     };
-    if (!file)
-        return failed(errno);
+    if (!file.create(target))
+        return failed(QString::fromLocal8Bit(std::strerror(errno)));
     dfu::Crc32 crcRegister;
     std::vector<uint8_t> piece(kPiece);
     imageBytes = 0;
@@ -151,29 +160,28 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
     for (std::size_t got;
          written && (got = std::fread(piece.data(), 1, piece.size(), image)) > 0;) {
         crcRegister.update(piece.data(), got);
-        written = std::fwrite(piece.data(), 1, got, file.get()) == got;
+        written = std::fwrite(piece.data(), 1, got, file.file()) == got;
         imageBytes += qint64(got);
     }
     uint8_t suffix[dfu::kSuffixLength];
     dfu::buildBackupSuffix(suffix, crcRegister);
     if (std::ferror(image)) {
-        system::removeFile(temporary);
+        file.discard();
         return {FileInvalid, CHidDfuErrorState::FileReadFailed,
                 codeText(CHidDfuErrorState::FileReadFailed), QString()};
     }
-    written = written && std::fwrite(suffix, 1, sizeof suffix, file.get()) == sizeof suffix &&
-              system::syncFile(file.get(), descriptor);
+    written = written && std::fwrite(suffix, 1, sizeof suffix, file.file()) == sizeof suffix &&
+              std::fflush(file.file()) == 0;
     if (!written)
-        return failed(errno);
-    const Failure check = checkDfuFile(file.get());
+        return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    const Failure check = checkDfuFile(file.file());
     if (check.status != Success) {
-        system::removeFile(temporary);
+        file.discard();
         return check;
     }
-    // The permissions of the file it replaces, or those of a new file.
-    if (!system::takePermissions(descriptor, target) || std::fclose(file.release()) != 0 ||
-        !system::replaceFile(temporary, target))
-        return failed(errno);
+    reason.clear();
+    if (!file.commit(reason))
+        return failed(QString::fromLocal8Bit(reason.c_str()));
     crc = dfu::le32(suffix + dfu::kSuffixCrc);
     return {};
 }

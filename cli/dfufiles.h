@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace cli {
 
@@ -29,6 +30,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // FIFO cannot block and a device cannot be read for ever. Null with the
 // file-invalid failure (-3, the path and the reason) otherwise.
 File openFile(const QString& path, Failure& failure);
+
+// Reads the whole of an open file into bytes, refusing one larger than any
+// firmware file (-5) or that changed while it was read (-7), as an upgrade
+// does. Success, or the file-invalid failure with its code and text.
+Failure readImage(std::FILE* file, std::vector<uint8_t>& bytes);
 
 // The size of an open file, 64-bit: a file of 2 GiB or more is no exception.
 qint64 fileSize(std::FILE* file);
@@ -58,7 +64,8 @@ QString foreignIds(std::FILE* file);
 // The file's version ("2.4.0"), null when the suffix's bcdDevice states
 // none (any, or a backup's) or there is no suffix; in bcd the bcdDevice.
 QJsonValue fileVersion(std::FILE* file, uint16_t* bcd = nullptr);
-// The accessory's version from its USB release number; null for 0.
+// The accessory's version from its USB release number; null for 0 and for
+// a number that is not BCD.
 QJsonValue deviceVersion(uint16_t releaseNumber);
 // For people: the version, or "not stated".
 QString versionShown(const QJsonValue& version);

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "arguments.h"
 #include "chiddfuerrorstate.h"
 #include "flasher.h"
 #include "hiddfu.h"
@@ -19,6 +20,15 @@ QString Report::programName() {
     return QCoreApplication::applicationName();
 }
 
+void Report::setFile(const QString& path) {
+    facts.insert(QStringLiteral("file"), shownName(path));
+    if (shownExactly(path))
+        facts.remove(QStringLiteral("fileBytes"));
+    else
+        facts.insert(QStringLiteral("fileBytes"),
+                     QString::fromLatin1(nativeName(path).toPercentEncoding("/")));
+}
+
 int Report::succeed(const QString& line) {
     out.say(line);
     return finish({});
@@ -33,7 +43,8 @@ int Report::fail(const Failure& failure) {
             line += QStringLiteral(" (code %1)").arg(failure.code);
         if (!failure.detail.isEmpty())
             line += QStringLiteral(": ") + failure.detail;
-        out.warn(line);
+        // The engine's texts carry file names as given.
+        out.warn(escapeControls(line));
     }
     return finish(failure);
 }

@@ -30,6 +30,12 @@ public:
     // Added to the JSON result line.
     QJsonObject facts;
 
+    // The file a command read or wrote, as the result line's "file"; a
+    // name shown with escapes also as "fileBytes", its bytes
+    // percent-encoded, so that a name that is not UTF-8 stays apart from
+    // one that spells "\xe9".
+    void setFile(const QString& path);
+
     int succeed(const QString& line);
     int fail(const Failure& failure);
     // A failed engine call, with the engine's last error text and the

@@ -1,8 +1,8 @@
 #pragma once
 // What the flasher needs of the operating system where POSIX systems and
 // Windows differ, one source per platform (system_posix.cpp,
-// system_windows.cpp): requests to stop, a file over bytes in memory, and
-// the steps of writing a file that replaces another.
+// system_windows.cpp): requests to stop, text for people, file names and a
+// file over bytes in memory.
 
 #include <QByteArrayList>
 #include <QString>
@@ -63,22 +63,8 @@ bool sameFile(const std::string& a, const std::string& b);
 
 // Whether name is a regular file (links followed), and its size.
 bool regularFile(const std::string& name, qint64* size = nullptr);
-// A new file beside target (target's name and a unique ending), open for
-// reading and writing; its name in temporary. Null with errno set.
-std::FILE* createBeside(const std::string& target, std::string& temporary);
-bool removeFile(const std::string& name);
 
 // A file to read bytes from, which must outlive it; null when none can be had.
 std::FILE* openBytes(std::vector<uint8_t>& bytes);
-
-// Flushes a file written through descriptor and has it on the disk.
-bool syncFile(std::FILE* file, int descriptor);
-// Gives the file of descriptor the permissions of the file at target, or a
-// new file's when there is none (POSIX; Windows files inherit their
-// folder's). False with errno set.
-bool takePermissions(int descriptor, const std::string& target);
-// Puts the file at from in the place of the one at to in one step; false
-// with errno set. rename() does not replace an existing file on Windows.
-bool replaceFile(const std::string& from, const std::string& to);
 
 } // namespace cli::system

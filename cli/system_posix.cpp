@@ -90,25 +90,6 @@ bool regularFile(const std::string& name, qint64* size) {
     return true;
 }
 
-std::FILE* createBeside(const std::string& target, std::string& temporary) {
-    temporary = target + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor < 0)
-        return nullptr;
-    std::FILE* file = ::fdopen(descriptor, "w+b");
-    if (!file) {
-        const int error = errno;
-        ::close(descriptor);
-        ::unlink(temporary.c_str());
-        errno = error;
-    }
-    return file;
-}
-
-bool removeFile(const std::string& name) {
-    return ::unlink(name.c_str()) == 0;
-}
-
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat first {};
     struct stat second {};
@@ -118,22 +99,6 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 std::FILE* openBytes(std::vector<uint8_t>& bytes) {
     return ::fmemopen(bytes.data(), bytes.size(), "rb");
-}
-
-bool syncFile(std::FILE* file, int descriptor) {
-    return std::fflush(file) == 0 && ::fsync(descriptor) == 0;
-}
-
-bool takePermissions(int descriptor, const std::string& target) {
-    struct stat info {};
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 07777 : 0666 & ~mask;
-    return ::fchmod(descriptor, mode) == 0;
-}
-
-bool replaceFile(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 } // namespace cli::system

@@ -129,37 +129,6 @@ bool regularFile(const std::string& name, qint64* size) {
     return true;
 }
 
-std::FILE* createBeside(const std::string& target, std::string& temporary) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = target + "." + std::to_string(random() % 1000000);
-        int descriptor = -1;
-        const errno_t error =
-            _wsopen_s(&descriptor, dfu::widePath(temporary).c_str(),
-                      _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-        if (error == EEXIST)
-            continue;
-        if (error != 0) {
-            errno = error;
-            return nullptr;
-        }
-        std::FILE* file = _wfdopen(descriptor, L"w+b");
-        if (!file) {
-            const int failure = errno;
-            _close(descriptor);
-            removeFile(temporary);
-            errno = failure;
-        }
-        return file;
-    }
-    errno = EEXIST;
-    return nullptr;
-}
-
-bool removeFile(const std::string& name) {
-    return _wremove(dfu::widePath(name).c_str()) == 0;
-}
-
 bool sameFile(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION first{}, second{};
     return identity(a, first) && identity(b, second) &&
@@ -185,25 +154,6 @@ std::FILE* openBytes(std::vector<uint8_t>& bytes) {
         file = nullptr;
     }
     return file;
-}
-
-bool syncFile(std::FILE* file, int descriptor) {
-    return std::fflush(file) == 0 && _commit(descriptor) == 0;
-}
-
-bool takePermissions(int, const std::string&) {
-    return true;
-}
-
-bool replaceFile(const std::string& from, const std::string& to) {
-    if (MoveFileExW(dfu::widePath(from).c_str(), dfu::widePath(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    const DWORD error = GetLastError();
-    errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
-            : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
-                                                                             : EIO;
-    return false;
 }
 
 } // namespace cli::system

@@ -169,6 +169,8 @@ CheckResult checkImageLength(std::FILE* file) {
 
 CheckResult checkBytes(const std::vector<uint8_t>& bytes) {
     const uint64_t size = bytes.size();
+    if (CheckResult tooLarge = checkFileSize(size); tooLarge.code != 0)
+        return tooLarge;
     if (size < kSuffixLength)
         return {-5, "File too short"};
     const uint8_t* suffix = bytes.data() + size - kSuffixLength;
@@ -184,6 +186,13 @@ CheckResult checkBytes(const std::vector<uint8_t>& bytes) {
     return validateImageLength(bytes.data() + kImageLengthOffset, held);
 }
 
+CheckResult checkFileSize(uint64_t size, uint64_t limit) {
+    if (size > limit)
+        return {-5, "File is " + std::to_string(size) + " bytes; at most " + std::to_string(limit) +
+                        " bytes are accepted"};
+    return {};
+}
+
 CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>& bytes) {
     bytes.clear();
     if (std::fseek(file, 0, SEEK_END) != 0)
@@ -192,9 +201,8 @@ CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>&
     if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
         return {-7, ""};
     const uint64_t size = uint64_t(end);
-    if (size > limit)
-        return {-5, "File is " + std::to_string(size) + " bytes; at most " + std::to_string(limit) +
-                        " bytes are accepted"};
+    if (CheckResult tooLarge = checkFileSize(size, limit); tooLarge.code != 0)
+        return tooLarge;
     bytes.resize(std::size_t(size));
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     if (std::ferror(file))
@@ -217,8 +225,19 @@ std::string versionText(uint16_t bcd) {
     return major + "." + digit(4) + "." + digit(0);
 }
 
+bool isBcd(uint16_t bcd) {
+    for (int shift = 0; shift < 16; shift += 4)
+        if (((bcd >> shift) & 0xF) > 9)
+            return false;
+    return true;
+}
+
 bool suffixStatesVersion(uint16_t bcd) {
-    return bcd != 0xFFFF && bcd != kBackupBcdDevice;
+    return bcd != 0xFFFF && bcd != kBackupBcdDevice && isBcd(bcd);
+}
+
+bool deviceStatesVersion(uint16_t bcd) {
+    return bcd != 0 && isBcd(bcd);
 }
 
 uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes) {
@@ -228,7 +247,16 @@ uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes) {
 }
 
 CheckResult checkFile(std::FILE* file) {
-    CheckResult result = checkFileSuffix(file);
+    // What an upgrade refuses before it reads a byte, a check refuses too.
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return {-7, "Failed to read file suffix"};
+    const off_t end = ::ftello(file);
+    std::fseek(file, 0, SEEK_SET);
+    if (end < 0)
+        return {-7, "Failed to read file suffix"};
+    CheckResult result = checkFileSize(uint64_t(end));
+    if (result.code == 0)
+        result = checkFileSuffix(file);
     if (result.code == 0)
         result = checkImageLength(file);
     return result;

@@ -25,6 +25,11 @@ constexpr std::size_t kSuffixCrcLength = 4;
 constexpr uint16_t kBcdDfu = 0x0100;
 constexpr uint8_t kSignature[kSuffixSignatureLength] = {'U', 'F', 'D'};
 
+// The largest firmware file anything here accepts (-5 above it): an
+// accessory of this kind holds a few MiB, and an upgrade holds the whole file
+// in memory while it sends it.
+constexpr uint64_t kMaxFileBytes = 16u << 20;
+
 // The image carries its own length, little-endian, at these bytes.
 constexpr std::size_t kImageLengthOffset = 10;
 constexpr std::size_t kImageLengthSize = 4;
@@ -94,13 +99,17 @@ CheckResult checkFileSuffix(std::FILE* file);
 // firmware. Code -5 with a text naming the numbers; the file is left at 0.
 CheckResult checkImageLength(std::FILE* file);
 
-// checkFileSuffix, then checkImageLength: everything an upgrade needs to know
-// before any device traffic.
+// checkFileSize, checkFileSuffix, then checkImageLength: everything an
+// upgrade needs to know before any device traffic.
 CheckResult checkFile(std::FILE* file);
 
 // The same checks as checkFile, of a whole file held in memory: what passes
 // is exactly what a caller that keeps these bytes will send.
 CheckResult checkBytes(const std::vector<uint8_t>& bytes);
+
+// -5 with the text every check gives for a file of size bytes above limit;
+// success otherwise.
+CheckResult checkFileSize(uint64_t size, uint64_t limit = kMaxFileBytes);
 
 // Reads the whole of an open file into bytes. -5 naming the bound for a file
 // larger than limit (nothing is read), -7 for a read error or a size that
@@ -110,9 +119,17 @@ CheckResult readWholeFile(std::FILE* file, uint64_t limit, std::vector<uint8_t>&
 // Release numbers (a suffix's bcdDevice, a USB device's bcdDevice) are BCD:
 // 0xJJMN reads "J.M.N", JJ two digits.
 std::string versionText(uint16_t bcd);
+// Whether every nibble of a release number is a decimal digit. One that is
+// not (0x02A0) states no version: read as BCD it would show "2.10.0" and
+// compare as newer than 2.3.0.
+bool isBcd(uint16_t bcd);
 // Whether a suffix's bcdDevice says which firmware the file holds: 0xFFFF
-// means "any", and 0x0001 is what every backup carries, whatever it holds.
+// means "any", 0x0001 is what every backup carries, whatever it holds, and a
+// value that is not BCD says nothing.
 bool suffixStatesVersion(uint16_t bcd);
+// Whether a USB device's release number says which firmware it runs: 0 and
+// values that are not BCD do not.
+bool deviceStatesVersion(uint16_t bcd);
 // The bcdDevice of a whole file's suffix; 0xFFFF for a file too short for one.
 uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes);
 
@@ -125,11 +142,47 @@ constexpr const char* kNotRegularFile = "not a regular file";
 
 // The file that a write to path must replace, by a new file renamed over it:
 // path itself when it is a regular file or does not exist yet; through a
-// symbolic link, the file the link leads to (or would create), as editors
-// save, so that the link stays. Anything else that exists (a device node, a
-// FIFO, a socket, a folder) is refused: the rename would replace the node
-// rather than write where it leads. Empty with a reason in error ("not a
-// regular file", or the system's text) when refused.
+// symbolic link, the file the link leads to, as editors save, so that the
+// link stays. Anything else that exists (a device node, a FIFO, a socket, a
+// folder) is refused: the rename would replace the node rather than write
+// where it leads. So is a link to nothing, which would create a file
+// wherever the link points, past any check of what exists. Empty with a
+// reason in error ("not a regular file", "a symbolic link to nothing", or
+// the system's text) when refused.
 std::string resolveWriteTarget(const std::string& path, std::string& error);
+// The reason resolveWriteTarget gives for a link that leads nowhere.
+constexpr const char* kDanglingLink = "a symbolic link to nothing";
+
+// A file written beside the one it replaces and put in its place only once
+// complete, so that a failed write never destroys the previous file. Its
+// name is the target's with ".partial-" and a unique ending, made with an
+// exclusive create that follows no link: whatever already stands at such a
+// name (a link to another file, a FIFO, another writer's file) is never
+// opened. What is not committed is removed; the backup and pack both write
+// through this.
+class ReplacementFile {
+public:
+    ReplacementFile() = default;
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+    ~ReplacementFile() { discard(); }
+
+    // Creates the new, empty file beside target (a name resolveWriteTarget
+    // gave), open for reading and writing. False with errno set.
+    bool create(const std::string& target);
+    std::FILE* file() const { return m_file; }
+    // Flushes the file, has its bytes on the disk, gives it the permissions
+    // of the file it replaces (a new file's when there is none), closes it
+    // and renames it over the target in one step. False with the system's
+    // reason in error; the new file is then gone and the target untouched.
+    bool commit(std::string& error);
+    // Closes and removes the new file; the target stays as it was.
+    void discard();
+
+private:
+    std::FILE* m_file = nullptr;
+    std::string m_target;
+    std::string m_temporary;
+};
 
 } // namespace dfu

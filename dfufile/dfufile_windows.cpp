@@ -1,6 +1,6 @@
 // The file functions that depend on the operating system, for Windows:
 // opening a firmware file without ever waiting and only when it is a file on
-// a disk, and resolving a write target.
+// a disk, resolving a write target and replacing a file.
 #include "dfufile.h"
 #include "wintext.h"
 
@@ -8,6 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <random>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace dfu {
@@ -101,9 +104,16 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        // A new file; a missing folder shows when the file is made.
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        // A new file; a missing folder shows when the file is made. A link
+        // that leads nowhere is the name's own reparse point.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            const DWORD own = GetFileAttributesW(wide.c_str());
+            if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                error = kDanglingLink;
+                return {};
+            }
             return path;
+        }
         error = systemMessage(code);
         return {};
     }
@@ -134,6 +144,77 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
     }
     CloseHandle(handle);
     return target;
+}
+
+bool ReplacementFile::create(const std::string& target) {
+    discard();
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> letter(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = target + ".partial-";
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[letter(random)];
+        // _O_EXCL fails on anything at the name, a link included.
+        int fd = -1;
+        const errno_t failure = _wsopen_s(&fd, widePath(name).c_str(),
+                                          _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT,
+                                          _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        if (failure == EEXIST)
+            continue;
+        if (failure != 0) {
+            errno = failure;
+            return false;
+        }
+        m_file = _wfdopen(fd, L"w+b");
+        if (!m_file) {
+            const int error = errno;
+            _close(fd);
+            DeleteFileW(widePath(name).c_str());
+            errno = error;
+            return false;
+        }
+        m_target = target;
+        m_temporary = std::move(name);
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+// Permissions come from the folder's inherited rules on Windows; rename()
+// would not replace an existing file there.
+bool ReplacementFile::commit(std::string& error) {
+    if (!m_file) {
+        error = std::strerror(EBADF);
+        return false;
+    }
+    bool done = std::fflush(m_file) == 0 && _commit(_fileno(m_file)) == 0;
+    if (!done)
+        error = std::strerror(errno);
+    if (std::fclose(m_file) != 0 && done) {
+        done = false;
+        error = std::strerror(errno);
+    }
+    m_file = nullptr;
+    if (done && !MoveFileExW(widePath(m_temporary).c_str(), widePath(m_target).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        done = false;
+        error = systemMessage(GetLastError());
+    }
+    if (!done)
+        DeleteFileW(widePath(m_temporary).c_str());
+    m_temporary.clear();
+    return done;
+}
+
+void ReplacementFile::discard() {
+    if (m_file)
+        std::fclose(m_file);
+    m_file = nullptr;
+    if (!m_temporary.empty())
+        DeleteFileW(widePath(m_temporary).c_str());
+    m_temporary.clear();
 }
 
 } // namespace dfu

@@ -4,9 +4,10 @@
 
 #include <QThread>
 
-AsyncWorker::AsyncWorker(hid_device* handle, std::string name, int32 reportLength)
+AsyncWorker::AsyncWorker(hid_device* handle, std::string name, int32 reportLength,
+                         std::vector<uint8_t> bytes)
     : QObject(nullptr), deviceHandle(handle), fileName(std::move(name)),
-      featureReportLength(reportLength) {}
+      featureReportLength(reportLength), image(std::move(bytes)) {}
 
 AsyncWorker::~AsyncWorker() = default;
 

@@ -21,7 +21,9 @@ class AsyncWorker : public QObject {
     Q_OBJECT
 
 public:
-    AsyncWorker(hid_device* deviceHandle, std::string fileName, int32 featureReportLength);
+    // An upgrade with an empty file name sends image, the file's bytes.
+    AsyncWorker(hid_device* deviceHandle, std::string fileName, int32 featureReportLength,
+                std::vector<uint8_t> image = {});
     ~AsyncWorker() override;
 
 signals:
@@ -69,4 +71,5 @@ private:
     hid_device* deviceHandle;
     std::string fileName;
     int32 featureReportLength;
+    std::vector<uint8_t> image;
 };

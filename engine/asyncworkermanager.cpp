@@ -15,8 +15,9 @@ void AsyncWorkerManager::startWorker() {
     // The previous worker has delivered its exit code but its thread may still
     // be winding down; QThread::start would ignore a thread that still runs.
     workerThread.wait();
-    auto* worker =
-        new AsyncWorker(engine->deviceHandle, engine->fileName, int32(engine->featureReportLength));
+    auto* worker = new AsyncWorker(engine->deviceHandle, engine->fileName,
+                                   int32(engine->featureReportLength), std::move(engine->image));
+    engine->image.clear();
     worker->moveToThread(&workerThread);
 
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);

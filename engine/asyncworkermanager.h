@@ -16,8 +16,9 @@ public:
     explicit AsyncWorkerManager(CHidDfuEngine* engine);
     ~AsyncWorkerManager() override;
 
-    // Creates a worker from the engine's device, file name and report length,
-    // wires it and starts the thread. Only called when the thread is idle.
+    // Creates a worker from the engine's device, file name, report length and
+    // the file bytes an upgrade was given (moved out of the engine), wires it
+    // and starts the thread. Only called when the thread is idle.
     void startWorker();
 
     QThread& thread() { return workerThread; }

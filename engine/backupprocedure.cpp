@@ -49,8 +49,8 @@ void AsyncWorker::DoBackup() {
     }
 
     // Through a link the backup replaces the file the link leads to: renamed
-    // over the link itself it would replace the link. A device node, FIFO or
-    // folder is never replaced by a file.
+    // over the link itself it would replace the link. A device node, FIFO,
+    // folder or a link to nothing is never replaced by a file.
     std::string why;
     const std::string target = dfu::resolveWriteTarget(fileName, why);
     if (target.empty()) {
@@ -60,13 +60,14 @@ void AsyncWorker::DoBackup() {
     }
     fileName = target;
 
-    // The backup goes to a file beside the target and replaces it only once
-    // complete, so that a failed backup never destroys the previous good one.
-    const std::string partialName = fileName + ".partial";
-    std::FILE* file = platform::createFile(partialName);
+    // The backup goes to a new file beside the target and replaces it only
+    // once complete, so that a failed backup never destroys the previous
+    // good one.
+    dfu::ReplacementFile partial;
+    const bool created = partial.create(fileName);
     const int openError = errno;
     qWarning() << "File to write to: " << fileName.c_str();
-    if (!file) {
+    if (!created) {
         // The file opened is a new one in the target's folder: when that
         // folder is what refuses, say so rather than blame the file.
         const std::string folder = platform::folderOf(fileName);
@@ -78,16 +79,12 @@ void AsyncWorker::DoBackup() {
         return;
     }
 
-    int32 result = runBackup(file);
-    if (std::fclose(file) != 0 && result == 0) {
-        emit setDefaultMessage(Code::FailedToWriteFile);
-        result = Code::FailedToWriteFile;
-    }
-    if (result == 0 && !platform::replaceFile(partialName, fileName, why))
+    int32 result = runBackup(partial.file());
+    if (result == 0 && !partial.commit(why))
         result = ReportMessage(Code::FailedToWriteFile,
                                "Failed to write to file " + quoted(fileName) + ": " + why);
-    if (result != 0)
-        platform::removeFile(partialName);
+    // Gone before the exit code says the backup ended.
+    partial.discard();
     finish(result);
 }
 
@@ -170,8 +167,8 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
         emit setDefaultMessage(Code::FailedToWriteFile);
         return Code::FailedToWriteFile;
     }
-    // Flushed and synced before it may replace the previous backup.
-    if (!platform::syncFile(file)) {
+    // A write the buffer still holds fails here rather than unnoticed.
+    if (std::fflush(file) != 0) {
         emit setDefaultMessage(Code::FailedToWriteFile);
         return Code::FailedToWriteFile;
     }

@@ -146,14 +146,31 @@ int32 CHidDfuEngine::startReading(const char* path) {
     return startOperation(path, &AsyncWorkerManager::doBackup);
 }
 
-int32 CHidDfuEngine::Upgrade(const char* path) {
-    if (!path || !*path)
-        return state.setCode(CHidDfuErrorState::InvalidParameter);
+int32 CHidDfuEngine::refuseUpgrade() {
     if (!deviceHandle)
         return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (isRunning())
         return state.setCode(CHidDfuErrorState::Busy);
+    return 0;
+}
+
+int32 CHidDfuEngine::Upgrade(const char* path) {
+    if (!path || !*path)
+        return state.setCode(CHidDfuErrorState::InvalidParameter);
+    if (int32 refused = refuseUpgrade())
+        return refused;
+    image.clear();
     return startOperation(path, &AsyncWorkerManager::doUpgrade);
+}
+
+// The worker takes an empty file name with bytes as the file's contents.
+int32 CHidDfuEngine::UpgradeImage(const uint8_t* bytes, uint64_t length) {
+    if (!bytes || length == 0)
+        return state.setCode(CHidDfuErrorState::InvalidParameter);
+    if (int32 refused = refuseUpgrade())
+        return refused;
+    image.assign(bytes, bytes + length);
+    return startOperation("", &AsyncWorkerManager::doUpgrade);
 }
 
 std::string CHidDfuEngine::LastError() const {
@@ -247,6 +264,10 @@ const uint8_t* hidDfuGetReadBack(uint64_t* length) {
 }
 int32 hidDfuUpgrade(const char* path) {
     return theEngine.Upgrade(path);
+}
+
+int32 hidDfuUpgradeImage(const uint8_t* bytes, uint64_t length) {
+    return theEngine.UpgradeImage(bytes, length);
 }
 uint8 hidDfuGetProgress() {
     return theEngine.Progress();

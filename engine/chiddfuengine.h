@@ -43,6 +43,7 @@ public:
     int32 ReadBack();
     const std::vector<uint8_t>& readBackBytes() const { return readBack; }
     int32 Upgrade(const char* path);
+    int32 UpgradeImage(const uint8_t* bytes, uint64_t length);
     std::string LastError() const;
     uint8 Progress() const;
     int32 Result();
@@ -70,12 +71,17 @@ private:
     // reads into memory.
     int32 startReading(const char* path);
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
+    // The checks an upgrade from a file and from bytes share.
+    int32 refuseUpgrade();
 
     hid_device* deviceHandle = nullptr;
     // Held while deviceHandle is open.
     DeviceLock deviceLock;
     uint16_t featureReportLength = 0;
     std::string fileName;
+    // An upgrade's file bytes when a caller gave them instead of a name;
+    // handed to its worker.
+    std::vector<uint8_t> image;
     // Written by the worker of a read-back before its exit code, read once
     // the engine is idle: EngineState's mutex orders the two.
     std::vector<uint8_t> readBack;

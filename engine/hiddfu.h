@@ -94,6 +94,10 @@ const uint8_t* hidDfuGetReadBack(uint64_t* length);
 // worker runs, or a refusal (-11, -1, -14) with the last error set. The
 // outcome arrives through hidDfuGetResult.
 int32 hidDfuUpgrade(const char* path);
+// As hidDfuUpgrade, of a DFU file's bytes already in memory: the bytes a
+// caller has checked are the bytes sent, whatever happens to the file
+// meanwhile. The engine keeps its own copy. -11 for null bytes or length 0.
+int32 hidDfuUpgradeImage(const uint8_t* bytes, uint64_t length);
 // Text of the most recent failure, empty until the first one. The pointer is
 // private to the calling thread and stays valid until that thread calls this
 // function again, whatever the engine does meanwhile.

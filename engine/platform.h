@@ -26,16 +26,6 @@ void warnOpenFailed(const char* path, int error);
 // the system's reason in error.
 std::FILE* memoryFile(std::string& error);
 
-// The backup's file steps. path is a file name as the engine takes it (see
-// hiddfu.h). createFile opens a new file for writing, null with errno set;
-// syncFile flushes the file and has its bytes on the disk; replaceFile puts
-// the file at from in the place of the one at to, in one step, false with
-// the system's reason in error; removeFile deletes a file.
-std::FILE* createFile(const std::string& path);
-bool syncFile(std::FILE* file);
-bool replaceFile(const std::string& from, const std::string& to, std::string& error);
-void removeFile(const std::string& path);
-
 // The folder that holds the file at path ("." for a bare name), and whether
 // this user may make files in folder.
 std::string folderOf(const std::string& path);

@@ -1,8 +1,8 @@
 // The engine's routes that depend on the operating system, for Linux: the
 // feature report length from the report descriptor (hidapi's call where the
 // linked library has it, the hidraw node's sysfs file otherwise), the advice
-// when a node cannot be opened, a file kept in memory and the backup's file
-// steps.
+// when a node cannot be opened, a file kept in memory and the backup's
+// folder checks.
 #include "platform.h"
 
 #include "reportdescriptor.h"
@@ -99,25 +99,6 @@ std::FILE* memoryFile(std::string& error) {
             ::close(descriptor);
     }
     return memory;
-}
-
-std::FILE* createFile(const std::string& path) {
-    return std::fopen(path.c_str(), "wb");
-}
-
-bool syncFile(std::FILE* file) {
-    return std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
-}
-
-bool replaceFile(const std::string& from, const std::string& to, std::string& error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    error = std::strerror(errno);
-    return false;
-}
-
-void removeFile(const std::string& path) {
-    std::remove(path.c_str());
 }
 
 std::string folderOf(const std::string& path) {

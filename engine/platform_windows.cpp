@@ -2,7 +2,7 @@
 // feature report length as the system's HID parser reports it (hidapi 0.13
 // keeps its own copy private), hidapi's descriptor call where the system's
 // route is closed, the words when an interface cannot be opened, a file kept
-// in memory as far as the system allows, and the backup's file steps.
+// in memory as far as the system allows, and the backup's folder checks.
 #include "platform.h"
 
 #include "reportdescriptor.h"
@@ -142,27 +142,6 @@ std::FILE* memoryFile(std::string& error) {
             CloseHandle(handle);
     }
     return memory;
-}
-
-std::FILE* createFile(const std::string& path) {
-    return _wfopen(dfu::widePath(path).c_str(), L"wb");
-}
-
-bool syncFile(std::FILE* file) {
-    return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
-}
-
-bool replaceFile(const std::string& from, const std::string& to, std::string& error) {
-    // rename() does not replace an existing file on Windows.
-    if (MoveFileExW(dfu::widePath(from).c_str(), dfu::widePath(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    error = dfu::systemMessage(GetLastError());
-    return false;
-}
-
-void removeFile(const std::string& path) {
-    DeleteFileW(dfu::widePath(path).c_str());
 }
 
 std::string folderOf(const std::string& path) {

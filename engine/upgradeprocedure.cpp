@@ -19,6 +19,9 @@ using Code = CHidDfuErrorState::Code;
 using worker::progressOf;
 using worker::quoted;
 
+static_assert(kHidDfuMaxFirmwareFileBytes == dfu::kMaxFileBytes,
+              "the engine and the file checks accept the same files");
+
 namespace {
 
 // The whole write may take ten times what the device's own pace (the poll
@@ -106,22 +109,25 @@ int32 AsyncWorker::CompleteUpgrade(uint8_t* report, uint16_t blockNumber) {
 void AsyncWorker::DoUpgrade() {
     emit progressChanged(0);
 
-    std::string why;
-    std::FILE* file = dfu::openRegularFile(fileName.c_str(), why);
-    if (!file) {
-        // A FIFO or device node would block the worker, and with it the
-        // program's exit, until something writes to it.
-        const bool special = why == dfu::kNotRegularFile;
-        finish(ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
-                                                         (special ? ": " + why : std::string())));
-        return;
-    }
-
     // The whole file is kept in memory for the write, so that what is sent is
     // exactly what was checked, whatever happens to the file meanwhile.
-    std::vector<uint8_t> bytes;
-    int32 result = ReportCheck(dfu::readWholeFile(file, kHidDfuMaxFirmwareFileBytes, bytes));
-    std::fclose(file);
+    std::vector<uint8_t> bytes = std::move(image);
+    int32 result = 0;
+    if (!fileName.empty()) {
+        std::string why;
+        std::FILE* file = dfu::openRegularFile(fileName.c_str(), why);
+        if (!file) {
+            // A FIFO or device node would block the worker, and with it the
+            // program's exit, until something writes to it.
+            const bool special = why == dfu::kNotRegularFile;
+            finish(
+                ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
+                                                          (special ? ": " + why : std::string())));
+            return;
+        }
+        result = ReportCheck(dfu::readWholeFile(file, kHidDfuMaxFirmwareFileBytes, bytes));
+        std::fclose(file);
+    }
     if (result == 0)
         result = ReportCheck(dfu::checkBytes(bytes));
     const int64_t capacity = int64_t(featureReportLength) - int64_t(kDataHeaderLength);

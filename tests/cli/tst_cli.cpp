@@ -54,6 +54,7 @@ private slots:
     void signalsLetTheWriteFinish_data();
     void signalsLetTheWriteFinish();
     void upgradeSendsTheFileAndResets();
+    void theFileCheckedIsTheFileWritten();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -143,6 +144,7 @@ void tst_Cli::initTestCase() {
           {"wildcard.dfu", dfu::kSuffixIdProduct, ~0u},
           {"v2.dfu", dfu::kSuffixBcdDevice, 0xFFFE0230u},
           {"v3.dfu", dfu::kSuffixBcdDevice, 0xFFFE0300u},
+          {"v2a0.dfu", dfu::kSuffixBcdDevice, 0xFFFE02A0u}, // not BCD
           // bLength 16 and "\x1bc\x07": a terminal reset and a bell.
           {"controls.dfu", dfu::kSuffixSignature, 0x1007631Bu}}) {
         std::vector<uint8_t> f = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
@@ -153,9 +155,15 @@ void tst_Cli::initTestCase() {
     QVERIFY(!testplatform::isLinux() ||
             testplatform::makeLink(
                 "small.dfu", (QFile::encodeName(m_dir.path()) + "/caf\xe9.dfu").toStdString()));
-    QFile big(path("big.dfu")); // 2 GiB of holes but the last bytes: no disk space, no time
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.seek((qint64(1) << 31) - 16));
-    QCOMPARE(big.write(QByteArray(16, 'x')), 16);
+    // Holes but the last bytes: no disk space, no time. 2 GiB; one byte more
+    // than an upgrade takes, as a DFU file and as the image that packs into it.
+    for (const auto& [name, size] : {std::pair{"big.dfu", qint64(1) << 31},
+                                     {"huge.dfu", qint64(16 << 20) + 1},
+                                     {"huge.bin", qint64(16 << 20) + 1 - 16}}) {
+        QFile big(path(name));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.seek(size - 16));
+        QCOMPARE(big.write(QByteArray(16, 'x')), 16);
+    }
 }
 
 // QTemporaryDir removes by decoded names, which miss the ones that are not UTF-8.
@@ -235,7 +243,16 @@ void tst_Cli::commandLines_data() {
     row("check refuses a device", "check /dev/zero", 4, {"(code -3): not a regular file"},
         linuxOnly);
     row("check of 2 GiB", "check {dir}/big.dfu", 4,
-        {"big.dfu (2147483648 bytes)", "File suffix is invalid (code -5)"});
+        {"big.dfu (2147483648 bytes)",
+         "check: File is 2147483648 bytes; at most 16777216 bytes are accepted (code -5)"});
+    row("check: one byte more than an upgrade takes", "check {dir}/huge.dfu", 4,
+        {"check: File is 16777217 bytes; at most 16777216 bytes are accepted (code -5)"});
+    row("pack: one byte more than an upgrade takes", "pack {dir}/huge.bin {dir}/huge-packed.dfu", 4,
+        {"pack: File is 16777217 bytes; at most 16777216 bytes are accepted (code -5)"});
+    row("pack: a test image too large", "pack --test-image 16777201 {dir}/huge-test.dfu", 4,
+        {"pack: File is 16777217 bytes; at most 16777216 bytes are accepted (code -5)"});
+    row("a name with control characters is shown escaped", "check {dir}/n\\0033[2J\\0007.dfu", 4,
+        {"Failed to open file \"{dir}/n\\x1b[2J\\x07.dfu\" (code -3)"}, linuxOnly);
     row("pack", "pack {dir}/image.bin {dir}/packed.dfu", 0, {"Packed 100 image bytes into"});
     row("pack over itself", "pack {dir}/image.bin {dir}/image.bin", 4,
         {"pack: File \"{dir}/image.bin\" exists and is the image itself (code -4): refused; "
@@ -261,6 +278,9 @@ void tst_Cli::commandLines_data() {
     row("a name that is not UTF-8, UTF-8 locale",
         "LC_ALL=C.UTF-8 upgrade --verify --no-reset {dir}/caf\\0351.dfu", 0,
         {"Upgraded with {dir}/caf\\xe9.dfu, verified"}, linuxOnly);
+    row("json: a name that is not UTF-8 apart from one spelling \\xe9",
+        "LC_ALL=C check --json {dir}/caf\\0351.dfu", 0,
+        {R"j("file":"{dir}/caf\\xe9.dfu","fileBytes":"{dir}/caf%E9.dfu",)j"}, linuxOnly);
     row("a backup into a name that is not UTF-8", "LC_ALL=C backup {dir}/b\\0352.dfu", 0,
         {"into {dir}/b\\xea.dfu"}, linuxOnly);
     row("upgrade refuses another product's file", "upgrade {dir}/foreign.dfu", 4,
@@ -279,6 +299,11 @@ void tst_Cli::commandLines_data() {
     row("newer-only: file states none", "upgrade --newer-only --json {dir}/small.dfu", 7,
         {R"j("deviceVersion":"2.3.0",)j", R"j("fileVersion":null,)j"});
     row("newer-only: device states none", "upgrade --newer-only --release-number 0 {dir}/v3.dfu", 7,
+        {"the file's firmware is 3.0.0, the accessory's not stated"});
+    row("newer-only: a file version that is not BCD", "upgrade --newer-only {dir}/v2a0.dfu", 7,
+        {"Not newer: the file's firmware is not stated, the accessory's 2.3.0"});
+    row("newer-only: a device version that is not BCD",
+        "upgrade --newer-only --release-number 02A0 {dir}/v3.dfu", 7,
         {"the file's firmware is 3.0.0, the accessory's not stated"});
     row("newer-only takes a newer file", "upgrade --newer-only --no-reset {dir}/v3.dfu", 0,
         {"Upgraded with"});
@@ -320,6 +345,8 @@ void tst_Cli::commandLines_data() {
         {"Waiting up to 1 s", "(code -2): no accessory found"});
     row("serial picks the second", "reset --json --scenario healthy,healthy --serial SIM-0002", 0,
         {R"j(/dev/hidraw1","serial":"SIM-0002","status":0)j"});
+    row("serial shared by two", "reset --scenario healthy,healthy --serial-numbers D,D --serial D",
+        2, {"reset: 2 accessories have serial number \"D\": choose one with --path (see list)\n"});
     row("serial not there", "reset --scenario healthy,healthy --serial SIM-0003", 3,
         {"no accessory with serial number \"SIM-0003\""});
     row("path picks the second",
@@ -450,6 +477,23 @@ void tst_Cli::upgradeSendsTheFileAndResets() {
     const Ran ran = run({"upgrade", "--verify", "--record", path("record.txt"), path("small.dfu")});
     QCOMPARE(ran.status, 0);
     QCOMPARE(sentReports(path("record.txt")), expectedUpgrade(path("small.dfu"), true));
+}
+
+// Replaced by another product's image while the flasher waits for the
+// accessory: what was checked is what is written and compared.
+void tst_Cli::theFileCheckedIsTheFileWritten() {
+    QVERIFY(QFile::copy(path("small.dfu"), path("swapped.dfu")));
+    QProcess process;
+    process.start(TAVRIN_DFU_DEMO, {"upgrade", "--verify", "--appear-after", "3000", "--wait", "60",
+                                    "--record", path("swap.txt"), path("swapped.dfu")});
+    QVERIFY(process.waitForStarted());
+    QByteArray said;
+    QTRY_VERIFY2_WITH_TIMEOUT((said += process.readAll()).contains("Waiting up to"), said, 10000);
+    QVERIFY(QFile::remove(path("swapped.dfu")) &&
+            QFile::copy(path("foreign.dfu"), path("swapped.dfu")));
+    QVERIFY(process.waitForFinished(kRunMs));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(sentReports(path("swap.txt")), expectedUpgrade(path("small.dfu"), true));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

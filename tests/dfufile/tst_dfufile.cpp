@@ -247,7 +247,7 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
         {plain + "x", "No such file or directory", plain + "x", true},
         {plain, "", plain, true},
         {link, "", folder + "/plain", links},
-        {dangling, "No such file or directory", folder + "/new", links},
+        {dangling, "No such file or directory", dfu::kDanglingLink, links},
         {loop, loops, loops, links},
         {testplatform::nullDevice(), odd, odd, true}};
     for (const auto& [path, reason, target, runs] : rows) {

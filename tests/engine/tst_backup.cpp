@@ -5,9 +5,13 @@
 // matrix.
 
 #include "enginetest.h"
+#include "testplatform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QList>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -16,6 +20,11 @@ using namespace traffic;
 
 class tst_Backup : public QObject, private TestFolder {
     Q_OBJECT
+
+    // The new files a backup writes before they replace their target.
+    QStringList partialFiles() const {
+        return QDir(m_dir.path()).entryList({"*.partial-*"}, QDir::AllEntries | QDir::System);
+    }
 
 private slots:
     void initTestCase();
@@ -28,6 +37,8 @@ private slots:
     void backupWithSmallReports_data();
     void backupWithSmallReports();
     void backupToAnUnwritableFolder();
+    void hostileTargets_data();
+    void hostileTargets();
     void progressValues_data();
     void progressValues();
     void faultMatrix_data();
@@ -70,7 +81,7 @@ void tst_Backup::backupOfAHundredBytes() {
 
     const Bytes written = readFile(path);
     QCOMPARE(written, dfu::makeDfuFile(image));
-    QVERIFY(!QFile::exists(path + ".partial"));
+    QVERIFY(partialFiles().isEmpty());
 
     // The backup restores exactly the image it holds.
     device.clearRecords();
@@ -133,7 +144,7 @@ void tst_Backup::backupFailuresKeepThePreviousBackup() {
     QCOMPARE(hidDfuGetResult(), code);
     QCOMPARE(QString::fromStdString(lastError()), text);
     QCOMPARE(readFile(path), previous);
-    QVERIFY(!QFile::exists(path + ".partial"));
+    QVERIFY(partialFiles().isEmpty());
 }
 
 // A report too small to carry the image's length field in one reply: the
@@ -172,6 +183,70 @@ void tst_Backup::backupToAnUnwritableFolder() {
              "Failed to open file \"" + path + "\": cannot create a file in folder \"" +
                  m_dir.filePath("no such folder") + "\" (No such file or directory)");
     QVERIFY(device.records().empty());
+}
+
+// What stands at the target's name, or at the names a backup used to write
+// through, must neither be written through nor stop the backup.
+void tst_Backup::hostileTargets_data() {
+    QTest::addColumn<QString>("setup"); // shell-free: "link A B", "fifo A", "mode 600 A"
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow(".partial is a link to another file") << "link victim.txt b1.dfu.partial"
+                                                        << "b1.dfu" << 0 << "";
+    QTest::newRow(".partial is a FIFO") << "fifo b2.dfu.partial"
+                                        << "b2.dfu" << 0 << "";
+    QTest::newRow("target is a link to nothing")
+        << "link elsewhere/x dang.dfu"
+        << "dang.dfu" << -3 << "Failed to open file \"{dir}/dang.dfu\": a symbolic link to nothing";
+    QTest::newRow("target's mode 600 is kept") << "mode 600 private.dfu"
+                                               << "private.dfu" << 0 << "";
+}
+
+void tst_Backup::hostileTargets() {
+    QFETCH(QString, setup);
+    QFETCH(QString, target);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    if (!testplatform::isLinux())
+        QSKIP("links, FIFOs and modes are Linux rows");
+    const QStringList step = setup.split(' ');
+    const QByteArray victimBytes = "the person's own file";
+    {
+        QFile victim(m_dir.filePath("victim.txt"));
+        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write(victimBytes) > 0);
+    }
+    const QByteArray last = QFile::encodeName(m_dir.filePath(step.last()));
+    if (step[0] == "link")
+        QVERIFY(testplatform::makeLink(step[1].toStdString(), last.toStdString()));
+    else if (step[0] == "fifo")
+        QVERIFY(!testplatform::makeFifo(last.toStdString()).empty());
+    else
+        QVERIFY(writeFile(step.last(), {1, 2, 3}).size() > 0 &&
+                ::chmod(last.constData(), mode_t(step[1].toUInt(nullptr, 8))) == 0);
+
+    const Bytes image = dfu::makeImage(100, 5);
+    sim::AccessoryConfig config;
+    config.storedImage = image;
+    sim::Bus::addAccessory(config);
+    const QString path = m_dir.filePath(target);
+    QCOMPARE(connectAccessory(), 0);
+    QCOMPARE(hidDfuBackup(QFile::encodeName(path).constData()), 0);
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), code);
+    if (code == 0) {
+        QCOMPARE(readFile(path), dfu::makeDfuFile(image));
+    } else {
+        QCOMPARE(QString::fromStdString(lastError()), QString(text).replace("{dir}", m_dir.path()));
+        QVERIFY(!QFile::exists(m_dir.filePath("elsewhere")));
+    }
+    QCOMPARE(readFile(m_dir.filePath("victim.txt")), Bytes(victimBytes.begin(), victimBytes.end()));
+    if (step[0] == "mode") {
+        struct stat info {};
+        QVERIFY(::stat(last.constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    }
+    QVERIFY(partialFiles().isEmpty());
 }
 
 void tst_Backup::progressValues_data() {
