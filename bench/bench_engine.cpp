@@ -12,6 +12,11 @@
 //                                     image written by the engine and by the
 //                                     reference host to the demo accessory,
 //                                     fastest of ROUNDS each
+// bench_engine sleep                  "sleep-ms <wait> median-us <n> p99-us <n>"
+//                                     a line per wait of 1, 2, 5 and 20 ms: how
+//                                     far past its deadline the worker's sleep
+//                                     wakes (Windows rounds sleeps up to its
+//                                     timer's period unless asked otherwise)
 // Measurements only; nothing is asserted.
 
 #include "chiddfuengine.h"
@@ -20,6 +25,7 @@
 #include "hiddfu.h"
 #include "referencehost.h"
 #include "simbus.h"
+#include "workersleep.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -34,6 +40,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -200,6 +207,23 @@ int pacing(const std::string& dir, unsigned kibibytes, unsigned rounds) {
     return ok ? 0 : 1;
 }
 
+int sleepOvershoot() {
+    constexpr int kWaits = 200;
+    for (const int ms : {1, 2, 5, 20}) {
+        std::vector<double> late;
+        for (int i = 0; i < (ms >= 20 ? kWaits / 4 : kWaits); ++i) {
+            const auto deadline = workerNow() + std::chrono::milliseconds(ms);
+            workerSleepUntil(deadline);
+            late.push_back(
+                std::chrono::duration<double, std::micro>(workerNow() - deadline).count());
+        }
+        std::sort(late.begin(), late.end());
+        std::printf("sleep-ms %d median-us %.0f p99-us %.0f\n", ms, late[late.size() / 2],
+                    late[late.size() * 99 / 100]);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -210,6 +234,8 @@ int main(int argc, char** argv) {
         return check(argv[2]);
     if (mode == "check-memory" && argc == 3)
         return checkMemory(argv[2]);
+    if (mode == "sleep" && argc == 2)
+        return sleepOvershoot();
 
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
