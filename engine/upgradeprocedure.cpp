@@ -30,6 +30,12 @@ constexpr std::chrono::milliseconds kShortestDeadline{60000};
 // Keeps the sum within the clock's range for any pace a device may state.
 constexpr std::chrono::milliseconds kLongestDeadline = std::chrono::hours(24 * 7);
 
+// A device may refuse a status read while it programs, so a failed read is
+// read again until the poll timeout has passed, at most this many times,
+// evenly across it: an unplugged device fails every read at once, and reading
+// again at once ran a core for the whole poll timeout.
+constexpr int kStatusRereads = 10;
+
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
 }
@@ -51,11 +57,18 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
     uint8 status = 0;
     for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
         uint8 state = 0;
-        // A failed read is retried at once until the device's poll timeout
-        // has passed; GetStatus has reported each failure.
-        for (int32 read; (read = GetStatus(status, state)) != 0;) {
-            if (read != Code::DriverOperationFailed || sleepFirst || workerNow() >= pollDeadline())
+        // GetStatus has reported each failure; the last one stands. A reread
+        // never sleeps past the whole write's bound.
+        for (int reread = 1;; ++reread) {
+            const int32 read = GetStatus(status, state);
+            if (read == 0)
+                break;
+            const auto at = start + std::chrono::microseconds(int64_t(pollTimeout) * 1000 * reread /
+                                                              kStatusRereads);
+            if (read != Code::DriverOperationFailed || sleepFirst || reread > kStatusRereads ||
+                workerNow() >= pollDeadline() || (deadlineSet && at > deadline))
                 return read;
+            workerSleepUntil(at);
         }
         if (!deadlineSet) {
             deadlineSet = true;

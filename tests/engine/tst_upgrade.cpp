@@ -173,6 +173,21 @@ void tst_Upgrade::upgradeFailures_data() {
            })
         << good << -17
         << "Device did not complete the write within 60 s, the time allowed for 200 bytes" << 6;
+    // Eleven reads across the minute, not one after another until it ends.
+    const Setup unplugInLongPoll = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(60000);
+        d.unplugAtReport(3);
+    };
+    QTest::newRow("status reads fail through a 60 s poll")
+        << unplugInLongPoll << good << statusRead.code << statusRead.text << 2 + 11;
+    const Setup oneFailedRead = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(40);
+        d.failReport(sim::Direction::DeviceToHost, 2, 2);
+    };
+    QTest::newRow("a status read that fails once is read again")
+        << oneFailedRead << good << 0 << statusRead.text << 11 + 1;
     QTest::newRow("poll timeout of 4.66 hours")
         << Setup([](sim::DeviceModel& d) { d.announcePollTimeout(0xFFFFFF); }) << good << -8
         << "Device asked to wait 16777215 ms; at most 60000 ms is accepted" << 1;
