@@ -6,8 +6,11 @@
 #include "enginetest.h"
 #include "testplatform.h"
 
+#include "workersleep.h"
+
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 
 using namespace enginetest;
 using namespace traffic;
@@ -173,6 +176,15 @@ void tst_Upgrade::upgradeFailures_data() {
            })
         << good << -17
         << "Device did not complete the write within 60 s, the time allowed for 200 bytes" << 6;
+    // The bound comes from the image, whatever the first status asks for.
+    QTest::newRow("first status asks 59 s, busy after every block")
+        << Setup([](sim::DeviceModel& d) {
+               skipWorkerWaits(true);
+               d.announcePollTimeout(59000);
+               d.answerBusyAfterEachBlock(1);
+           })
+        << dfu::makeDfuFile(dfu::makeImage(4096)) << -17
+        << "Device did not complete the write within 67 s, the time allowed for 4096 bytes" << 6;
     // Eleven reads across the minute, not one after another until it ends.
     const Setup unplugInLongPoll = [](sim::DeviceModel& d) {
         skipWorkerWaits(true);
@@ -219,11 +231,17 @@ void tst_Upgrade::upgradeFailures() {
     } else {
         path = writeFile("failure.dfu", file);
     }
+    const auto begun = workerNow();
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), code);
     QCOMPARE(QString::fromStdString(lastError()), text.replace("%1", path));
     QCOMPARE(int(device.records().size()), reports);
+    // A write cut off by its time bound has not run past the bound it states.
+    const QRegularExpressionMatch bound = QRegularExpression("within (\\d+) s,").match(text);
+    if (bound.hasMatch())
+        QVERIFY(std::chrono::duration_cast<std::chrono::seconds>(workerNow() - begun).count() <=
+                bound.captured(1).toInt());
     // nothing is sent after a failure
     QCOMPARE(device.resetCount(), 0);
     // the device stays connected
