@@ -62,12 +62,11 @@ private:
     void finish(int32 result);
 
     uint32_t pollTimeout = 0;
-    // The whole write's bound, set at the first status read of an upgrade.
-    int64_t reportsToSend = 0;
+    // The whole write's bound, set from the image before an upgrade's first
+    // report; the device has no say in it.
     uint64_t imageLength = 0;
     std::chrono::steady_clock::time_point startTime;
-    std::chrono::steady_clock::time_point deadline;
-    bool deadlineSet = false;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     hid_device* deviceHandle;
     std::string fileName;
     int32 featureReportLength;

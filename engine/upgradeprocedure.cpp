@@ -24,14 +24,42 @@ static_assert(kHidDfuMaxFirmwareFileBytes == dfu::kMaxFileBytes,
 
 namespace {
 
-// The whole write may take ten times what the device's own pace (the poll
-// timeout of its first status, once per report) adds up to, and at least a
-// minute: a device that keeps asking for long waits must not hold the worker,
-// and the window, for hours.
-constexpr int64_t kDeadlineFactor = 10;
-constexpr std::chrono::milliseconds kShortestDeadline{60000};
-// Keeps the sum within the clock's range for any pace a device may state.
-constexpr std::chrono::milliseconds kLongestDeadline = std::chrono::hours(24 * 7);
+using std::chrono::milliseconds;
+
+// The whole write's time bound comes from the image alone. A device states
+// its own poll timeouts, so a bound built from them is one the device sets:
+// asking for 59 s after every block kept a 64 KiB write going for 18 hours.
+//
+// Each report is allowed what a slow but working full-speed device needs: its
+// control transfers at one 1 ms frame per stage (setup, each packet of up to
+// 64 bytes, status), for the report itself and for the two status reads of a
+// busy wait, and kProgrammingTime to write a block into flash, which covers
+// a page erase at every block. kMargin covers one wait of the longest poll
+// timeout a device may ask for (60 s), such as an erase of its whole flash
+// before the first block. At 64-byte reports that is 60 s and 109 ms a
+// report: 67 s for 4 KiB, 183 s for 64 KiB. kLongestBound caps it for the
+// largest files (above about 7.3 MiB at 64-byte reports).
+constexpr milliseconds kFrame{1};
+constexpr int64_t kPacketBytes = 64;
+constexpr milliseconds kProgrammingTime{100};
+constexpr milliseconds kMargin{60000};
+constexpr milliseconds kLongestBound = std::chrono::hours(4);
+
+constexpr milliseconds transferTime(int64_t reportBytes) {
+    return kFrame * (2 + (reportBytes + kPacketBytes - 1) / kPacketBytes);
+}
+
+milliseconds writeBound(int64_t reports, int64_t reportLength) {
+    const milliseconds perReport =
+        transferTime(reportLength) + 2 * transferTime(int64_t(kStatusLength)) + kProgrammingTime;
+    return std::min(kMargin + perReport * reports, kLongestBound);
+}
+
+// A device may refuse a status read while it programs, so a failed read is
+// read again until the poll timeout has passed, at most this many times,
+// evenly across it: an unplugged device fails every read at once, and reading
+// again at once ran a core for the whole poll timeout.
+constexpr int kStatusRereads = 10;
 
 bool isReadyState(uint8 state) {
     return state == kStateAppIdle || state == kStateDfuIdle || state == kStateDfuDnloadIdle;
@@ -54,17 +82,18 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
     uint8 status = 0;
     for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
         uint8 state = 0;
-        // A failed read is retried at once until the device's poll timeout
-        // has passed; GetStatus has reported each failure.
-        for (int32 read; (read = GetStatus(status, state)) != 0;) {
-            if (read != Code::DriverOperationFailed || sleepFirst || workerNow() >= pollDeadline())
+        // GetStatus has reported each failure; the last one stands. A reread
+        // never sleeps past the whole write's bound.
+        for (int reread = 1;; ++reread) {
+            const int32 read = GetStatus(status, state);
+            if (read == 0)
+                break;
+            const auto at = start + std::chrono::microseconds(int64_t(pollTimeout) * 1000 * reread /
+                                                              kStatusRereads);
+            if (read != Code::DriverOperationFailed || sleepFirst || reread > kStatusRereads ||
+                workerNow() >= pollDeadline() || at > deadline)
                 return read;
-        }
-        if (!deadlineSet) {
-            deadlineSet = true;
-            const std::chrono::milliseconds pace(kDeadlineFactor * int64_t(pollTimeout) *
-                                                 int64_t(reportsToSend));
-            deadline = startTime + std::clamp(pace, kShortestDeadline, kLongestDeadline);
+            workerSleepUntil(at);
         }
         if (status == kStatusErrFirmware) {
             emit setDefaultMessage(Code::FirmwareCorrupt);
@@ -86,7 +115,7 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
 }
 
 int32 AsyncWorker::CheckDeadline(std::chrono::steady_clock::time_point until) {
-    if (!deadlineSet || until <= deadline)
+    if (until <= deadline)
         return 0;
     const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(deadline - startTime);
     return ReportMessage(Code::TimedOut, "Device did not complete the write within " +
@@ -159,8 +188,10 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
     int64_t remaining = total;
     uint16_t blockNumber = 0;
     imageLength = uint64_t(total);
-    reportsToSend = (total + capacity - 1) / capacity + 1;
+    // Every data report and the end of the download.
+    const int64_t reports = (total + capacity - 1) / capacity + 1;
     startTime = workerNow();
+    deadline = startTime + writeBound(reports, featureReportLength);
     takePiece();
     int32 result = WaitForStatus(false);
     if (result == Code::FirmwareCorrupt) {

@@ -6,8 +6,11 @@
 #include "enginetest.h"
 #include "testplatform.h"
 
+#include "workersleep.h"
+
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 
 using namespace enginetest;
 using namespace traffic;
@@ -173,6 +176,30 @@ void tst_Upgrade::upgradeFailures_data() {
            })
         << good << -17
         << "Device did not complete the write within 60 s, the time allowed for 200 bytes" << 6;
+    // The bound comes from the image, whatever the first status asks for.
+    QTest::newRow("first status asks 59 s, busy after every block")
+        << Setup([](sim::DeviceModel& d) {
+               skipWorkerWaits(true);
+               d.announcePollTimeout(59000);
+               d.answerBusyAfterEachBlock(1);
+           })
+        << dfu::makeDfuFile(dfu::makeImage(4096)) << -17
+        << "Device did not complete the write within 67 s, the time allowed for 4096 bytes" << 6;
+    // Eleven reads across the minute, not one after another until it ends.
+    const Setup unplugInLongPoll = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(60000);
+        d.unplugAtReport(3);
+    };
+    QTest::newRow("status reads fail through a 60 s poll")
+        << unplugInLongPoll << good << statusRead.code << statusRead.text << 2 + 11;
+    const Setup oneFailedRead = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(40);
+        d.failReport(sim::Direction::DeviceToHost, 2, 2);
+    };
+    QTest::newRow("a status read that fails once is read again")
+        << oneFailedRead << good << 0 << statusRead.text << 11 + 1;
     QTest::newRow("poll timeout of 4.66 hours")
         << Setup([](sim::DeviceModel& d) { d.announcePollTimeout(0xFFFFFF); }) << good << -8
         << "Device asked to wait 16777215 ms; at most 60000 ms is accepted" << 1;
@@ -204,11 +231,17 @@ void tst_Upgrade::upgradeFailures() {
     } else {
         path = writeFile("failure.dfu", file);
     }
+    const auto begun = workerNow();
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), code);
     QCOMPARE(QString::fromStdString(lastError()), text.replace("%1", path));
     QCOMPARE(int(device.records().size()), reports);
+    // A write cut off by its time bound has not run past the bound it states.
+    const QRegularExpressionMatch bound = QRegularExpression("within (\\d+) s,").match(text);
+    if (bound.hasMatch())
+        QVERIFY(std::chrono::duration_cast<std::chrono::seconds>(workerNow() - begun).count() <=
+                bound.captured(1).toInt());
     // nothing is sent after a failure
     QCOMPARE(device.resetCount(), 0);
     // the device stays connected
