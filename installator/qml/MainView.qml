@@ -64,49 +64,50 @@ Rectangle {
         }
 
         // Declaration order fixes each page's index (and so what nextPage()
-        // shows); the wizard's own flow goes by name.
+        // shows); the wizard's own flow goes by name. Each page is built
+        // when it is first shown.
         PageView {
             id: pageView
             objectName: "pageView"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            initialPage: welcomePage
+            initialPage: "welcomePage"
 
-            WelcomePage {
-                id: welcomePage
+            LazyPage {
                 name: "welcomePage"
+                sourceComponent: Component { WelcomePage {} }
             }
-            ChangelogPage {
-                id: changelogPage
+            LazyPage {
                 name: "changelogPage"
+                sourceComponent: Component { ChangelogPage {} }
             }
-            AccessoriesPage {
-                id: accessoriesPage
+            LazyPage {
                 name: "accessoriesPage"
+                sourceComponent: Component { AccessoriesPage {} }
             }
-            HowTo1Page {
-                id: howTo1Page
+            LazyPage {
                 name: "howTo1Page"
+                sourceComponent: Component { HowTo1Page {} }
             }
-            HowTo2Page {
-                id: howTo2Page
+            LazyPage {
                 name: "howTo2Page"
+                sourceComponent: Component { HowTo2Page {} }
             }
-            HowTo3Page {
-                id: howTo3Page
+            LazyPage {
                 name: "howTo3Page"
+                sourceComponent: Component { HowTo3Page {} }
             }
-            ErrorPage {
-                id: errorPage
+            LazyPage {
                 name: "errorPage"
+                sourceComponent: Component { ErrorPage {} }
             }
-            ProgressPage {
-                id: progressPage
+            LazyPage {
                 name: "progressPage"
+                sourceComponent: Component { ProgressPage {} }
             }
-            SuccessPage {
-                id: successPage
+            LazyPage {
                 name: "successPage"
+                sourceComponent: Component { SuccessPage {} }
             }
         }
     }

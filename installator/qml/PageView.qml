@@ -1,12 +1,14 @@
 import QtQuick 2.5
 
-// Shows exactly one of its child pages at a time. Every page lives for the
-// whole run; switching only hides and disables the others, so a page keeps
-// its state between visits.
+// Shows exactly one of its child pages at a time. The children are
+// LazyPages: a page is created when it is first shown (the start builds the
+// first page alone) and then lives for the rest of the run; switching only
+// hides and disables the others, so a page keeps its state between visits.
 Item {
     id: pageViewRoot
 
-    property var initialPage
+    // The name of the page shown first.
+    property string initialPage
     property var currentPage
 
     default property alias content: pages.children
@@ -18,26 +20,22 @@ Item {
     // Properties are copied onto the matching page before it becomes
     // visible, so its bindings are current when it is first drawn.
     function showPageByName(name, properties) {
-        internal.iterate(function (page, i) {
-            if (page.name === name) {
-                internal.enablePage(page, true, properties);
-            } else {
-                internal.enablePage(page, false);
-            }
+        internal.iterate(function (slot, i) {
+            internal.enablePage(slot, i, slot.name === name, properties);
         });
     }
 
     function showPage(newPage) {
-        internal.iterate(function (page, i) {
-            internal.enablePage(page, page === newPage);
+        internal.iterate(function (slot, i) {
+            internal.enablePage(slot, i, slot.item !== null && slot.item === newPage);
         });
     }
 
     // Follows declaration order, not the wizard's flow, and wraps around.
     function nextPage() {
         var nextIndex = (currentPage.index + 1) % pages.children.length;
-        internal.iterate(function (page, i) {
-            internal.enablePage(page, page.index === nextIndex);
+        internal.iterate(function (slot, i) {
+            internal.enablePage(slot, i, i === nextIndex);
         });
     }
 
@@ -55,32 +53,47 @@ Item {
             }
         }
 
-        function enablePage(page, isEnabled, properties) {
+        // A page is visible whenever its slot is: showing the slot is what a
+        // page sees as becoming visible (it logs and takes the focus).
+        function enablePage(slot, index, isEnabled, properties) {
+            if (!isEnabled) {
+                // A hidden page must not take input either.
+                slot.visible = false;
+                if (slot.item) {
+                    slot.item.enabled = false;
+                }
+                return;
+            }
+            if (!slot.active) {
+                slot.active = true;
+                slot.item.pageView = pageViewRoot;
+                slot.item.index = index;
+            }
+            var page = slot.item;
             if (typeof properties === "object") {
                 for (var prop in properties) {
                     page[prop] = properties[prop];
                 }
             }
-            // A hidden page must not take input either.
-            page.enabled = isEnabled;
-            page.visible = isEnabled;
-            if (isEnabled) {
+            page.enabled = true;
+            slot.visible = true;
+            if (pageViewRoot.currentPage !== page) {
                 pageViewRoot.currentPage = page;
-            }
-        }
-
-        function init(initialPage) {
-            iterate(function (page, i) {
-                page.pageView = pageViewRoot;
-                page.index = i;
-                enablePage(page, page === initialPage);
-            });
-            // Visible from the start, it sees no change of visibility.
-            if (initialPage) {
-                initialPage.takeFocus();
             }
         }
     }
 
-    Component.onCompleted: internal.init(initialPage)
+    Component.onCompleted: {
+        // Created in a visible slot, the first page sees no change of
+        // visibility, as it never did: it takes the focus here.
+        internal.iterate(function (slot, i) {
+            if (slot.name === initialPage) {
+                slot.visible = true;
+            }
+        });
+        showPageByName(initialPage);
+        if (currentPage) {
+            currentPage.takeFocus();
+        }
+    }
 }

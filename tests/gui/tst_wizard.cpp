@@ -99,26 +99,29 @@ void tst_wizard::upgradeToSuccess() {
     QImage startImage;
     // Ends the watchers below with this function.
     QObject watching;
-    QQuickItem* progressPage = item("progressPage");
-    connect(progressPage, &QQuickItem::visibleChanged, &watching, [&] {
-        if (!progressPage->isVisible())
+    // The page is built when it is first shown.
+    connect(this, &WizardTest::pageShown, &watching, [&](const QString& name) {
+        if (name != "progressPage")
             return;
         startLabel = progressRingText("percentLabel");
         startSign = progressRingText("percentSign");
         startSignVisible = findItem(item("progressRing"), "percentSign")->isVisible();
         startImage = m_window->grabWindow();
     });
-    // The ring's label after each progress value: the page's handler runs
-    // first, having connected when the scene was created.
+    // The ring's label after each progress value, once the page's own
+    // handler has run: the page connects when it is built, after this.
     QSignalSpy progress(m_controller, &installator::progressChanged);
     QSignalSpy results(m_controller, &installator::resultReady);
     QStringList labels;
     QImage halfImage;
-    connect(m_controller, &installator::progressChanged, &watching, [&](int value) {
-        labels << progressRingText("percentLabel");
-        if (value >= kAboutHalf && halfImage.isNull())
-            halfImage = m_window->grabWindow();
-    });
+    connect(
+        m_controller, &installator::progressChanged, &watching,
+        [&](int value) {
+            labels << progressRingText("percentLabel");
+            if (value >= kAboutHalf && halfImage.isNull())
+                halfImage = m_window->grabWindow();
+        },
+        Qt::QueuedConnection);
 
     STEP(screenshot("01-welcomePage"));
     STEP(go("welcomePageForward", "changelogPage"));

@@ -94,6 +94,14 @@ private slots:
     void init();
     void cleanup();
 
+signals:
+    // A page has been shown; pages are built when first shown.
+    void pageShown(const QString& name);
+
+protected slots:
+    // The page view's current page has changed.
+    void recordShownPage();
+
 protected:
     QString text(const QString& key) const;
     QQuickItem* item(const QString& name) const;
