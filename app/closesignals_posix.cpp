@@ -19,9 +19,12 @@ int signalPipe[2] = {-1, -1};
 QPointer<QWindow> target;
 
 void onSignal(int number) {
+    // The interrupted code may be about to read errno, which write() can set.
+    const int interruptedErrno = errno;
     const char byte = char(number);
     const ssize_t written = ::write(signalPipe[0], &byte, 1);
     (void)written; // a full pipe already holds a request to close
+    errno = interruptedErrno;
 }
 
 } // namespace
@@ -48,7 +51,13 @@ void closeWindowOnSignals(QWindow* window) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int number : {SIGINT, SIGTERM, SIGHUP})
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        // Ignored from the start (nohup) is the caller's wish that it not
+        // close the window: it stays ignored.
+        struct sigaction inherited {};
+        if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         sigaction(number, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
 }

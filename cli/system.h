@@ -32,7 +32,8 @@ QStringList programArguments(const QByteArrayList& given);
 // and SIGHUP on POSIX systems, where SIGPIPE is ignored as well (a reader
 // that went away is no reason to stop writing firmware); on Windows the
 // console's Ctrl+C and Ctrl+Break as SIGINT, and its closing, a logoff or a
-// shutdown as SIGTERM. The exit status is then 128 + number.
+// shutdown as SIGTERM. The exit status is then 128 + number. A signal that
+// was ignored when the program started (nohup) stays ignored.
 void onStopRequests(void (*record)(int number));
 // What people read for a stop request: "Interrupted", "Terminated",
 // "Hung up".

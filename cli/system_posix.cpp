@@ -40,8 +40,14 @@ void onStopRequests(void (*record)(int number)) {
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&action.sa_mask, signal);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // Ignored from the start (nohup, a shell's background job) is the
+        // caller's wish that it not stop the program: it stays ignored.
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         sigaction(signal, &action, nullptr);
+    }
     // A reader that went away (| head -1) is no reason to stop writing
     // firmware: writes to it fail instead, and the run goes on.
     action.sa_handler = SIG_IGN;

@@ -8,7 +8,8 @@
 // Holds off shutdown, logout and sleep while firmware is written: a machine
 // that powers off or suspends mid-write leaves the accessory half-written.
 // On Linux a systemd-logind "block" inhibitor lock; where there is no system
-// bus or no logind, nothing is held, and that is said once in the message log.
+// bus or no logind, or the bus does not answer within 2 s, nothing is held, the
+// write goes on, and that is said once in the message log.
 // On Windows the system is kept awake (SetThreadExecutionState).
 class SessionInhibitor : public QObject {
     Q_OBJECT

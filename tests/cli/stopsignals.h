@@ -19,6 +19,8 @@ struct StopSignal {
 QList<StopSignal> stopSignals();
 // SIGPIPE; 0 on Windows.
 int brokenPipeSignal();
+// SIGHUP; 0 on Windows.
+int hangUpSignal();
 
 enum class Interrupt {
     Sent,

@@ -18,6 +18,10 @@ int brokenPipeSignal() {
     return SIGPIPE;
 }
 
+int hangUpSignal() {
+    return SIGHUP;
+}
+
 Interrupt startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
                             int signal) {
     int pipe[2] = {-1, -1};

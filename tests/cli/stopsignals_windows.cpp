@@ -14,6 +14,10 @@ int brokenPipeSignal() {
     return 0;
 }
 
+int hangUpSignal() {
+    return 0;
+}
+
 Interrupt startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
                             int signal) {
     // Console events reach the processes of one console only. A test whose

@@ -439,6 +439,11 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
     // Where the system has them: Windows has neither SIGPIPE nor a SIGTERM to send.
     if (brokenPipeSignal() != 0)
         QTest::newRow("standard output closed") << brokenPipeSignal() << one << 0 << QStringList{};
+    // As nohup starts it: the hang-up was ignored from the start and stays so.
+    if (hangUpSignal() != 0)
+        QTest::newRow("SIGHUP ignored from the start (nohup)")
+            << hangUpSignal() << "nohup upgrade --verify {dir}/full.dfu" << 0
+            << QStringList{"full.dfu, verified, reset\n"};
     if (stopSignals().size() > 1)
         QTest::newRow("--all passes SIGTERM on")
             << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
@@ -448,7 +453,7 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
 
 // The signal (on Windows Ctrl+Break) arrives once the first progress line is
 // out; the standard output of the SIGPIPE row is a pipe whose reader leaves
-// after one byte.
+// after one byte. A line that begins with nohup is run under nohup.
 void tst_Cli::signalsLetTheWriteFinish() {
     QFETCH(int, signal);
     QFETCH(QString, line);
@@ -457,8 +462,11 @@ void tst_Cli::signalsLetTheWriteFinish() {
     QStringList arguments = line.replace("{dir}", m_dir.path()).split(' ');
     if (!line.contains("--all"))
         arguments << "--record" << path("signal.txt");
+    QString program = TAVRIN_DFU_DEMO;
+    if (arguments.first() == "nohup")
+        std::swap(program, arguments.first());
     QProcess process;
-    const Interrupt sent = startAndInterrupt(process, TAVRIN_DFU_DEMO, arguments, signal);
+    const Interrupt sent = startAndInterrupt(process, program, arguments, signal);
     if (sent == Interrupt::NotDelivered)
         QSKIP("the system sends no console events here (Wine)");
     QVERIFY(sent == Interrupt::Sent);

@@ -6,6 +6,7 @@ result is in, after a success and after a failure alike.
 Runs logind's mock (python3-dbusmock) on a private system bus; the program
 under test is the demo flasher, given as the only argument."""
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -65,6 +66,32 @@ class SessionInhibitor(dbusmock.DBusTestCase):
 
     def test_held_through_a_failed_write(self):
         self.write('write-fails', 5)
+
+    def test_a_bus_that_never_answers_holds_up_nothing(self):
+        """A "system bus" that accepts the connection and never says a word:
+        the write goes on without the lock, after about 2 s, and says so."""
+        small = os.path.join(self.folder.name, 'small.dfu')
+        subprocess.run([PROGRAM, 'pack', '--test-image', '4096', small], check=True,
+                       stdout=subprocess.DEVNULL)
+        path = os.path.join(self.folder.name, 'silent')
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS='unix:path=' + path, TAVRIN_DFU_VERBOSE='1')
+        with socket.socket(socket.AF_UNIX) as bus:
+            bus.bind(path)
+            bus.listen()
+            bus.settimeout(10)
+            with subprocess.Popen([PROGRAM, 'upgrade', '--no-reset', small], env=env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  text=True) as program:
+                connection, _ = bus.accept()
+                try:
+                    _, errors = program.communicate(timeout=10)
+                except subprocess.TimeoutExpired:
+                    program.kill()
+                    self.fail('still waiting for the system bus after 10 s')
+                finally:
+                    connection.close()
+        self.assertEqual(program.returncode, 0, errors)
+        self.assertIn('Shutdown and sleep are not held off during the write', errors)
 
 
 if __name__ == '__main__':
