@@ -1,6 +1,7 @@
 #include "installator.h"
 
 #include "enginepath.h"
+#include "language.h"
 #include "sessioninhibitor.h"
 
 #include "dfufile.h"
@@ -14,10 +15,13 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QTextStream>
 #include <QTimer>
 #include <QVersionNumber>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +35,9 @@ const char kTextCopyMember[] = "copy";
 const char kFirmwareKey[] = "dfuUpdateUrl";
 // A version for the file that its suffix does not state.
 const char kFirmwareVersionKey[] = "firmwareVersion";
+// Keys that name files or a version rather than texts: a translation never
+// changes which firmware is written, or which logo and version are shown.
+const char* const kUntranslatedKeys[] = {kFirmwareKey, kFirmwareVersionKey, "productLogoUrl"};
 // How often the ready page looks for the accessory.
 constexpr int kAccessoryPollMs = 1000;
 const char kBackupFileName[] = "tavrinFirmware.backup";
@@ -54,15 +61,25 @@ bool openBounded(QFile& file, bool& tooLarge) {
     return false;
 }
 
+// The file of a translation: "/Resources/text_copy.json" and "de" give
+// "/Resources/text_copy.de.json".
+QString translatedFile(const char* file, const QString& code) {
+    QString path = QString::fromLatin1(file);
+    return path.insert(path.lastIndexOf(QLatin1Char('.')), QLatin1Char('.') + code);
+}
+
 } // namespace
 
-installator::installator() : QObject(nullptr) {
+installator::installator() : installator(QLocale::system().uiLanguages()) {}
+
+installator::installator(const QStringList& uiLanguages) : QObject(nullptr) {
     m_progressManager = new ProgressManager(this);
     m_inhibitor = new SessionInhibitor(QCoreApplication::applicationName(), this);
     // Made before QML can connect anything, so the device is restarted and
     // released before the pages react to the same result.
     QObject::connect(this, &installator::resultReady, this, &installator::restartAndDisconnect);
     loadTextCopy();
+    loadTranslation(uiLanguages);
     loadChangelog();
     checkFirmwareFile();
 }
@@ -121,6 +138,11 @@ QString installator::getLastError() {
 }
 
 QString installator::getText(QString key) {
+    // A key the translation lacks, or holds no string under, reads as in
+    // English: texts added later show in English until translated.
+    const QJsonValue translated = m_translation.value(key);
+    if (translated.isString())
+        return translated.toString();
     // The inserting lookup is deliberate: a missing key becomes a null entry,
     // so it reads as null on every later lookup too.
     const QJsonValue value = m_textCopy[key];
@@ -260,8 +282,48 @@ void installator::loadTextCopy() {
     m_textCopy = document.object().value(kTextCopyMember).toObject();
 }
 
+void installator::loadTranslation(const QStringList& uiLanguages) {
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QStringList languages = language::preferred(uiLanguages);
+    m_language = language::choose(languages, [&folder](const QString& code) {
+        return QFileInfo(folder + translatedFile(kTextCopyFile, code)).isFile();
+    });
+    language::useFallbackFamilies(m_language);
+    if (m_language.isEmpty()) {
+        // A tester who asked for a language must not take English for it.
+        const bool englishAsked =
+            std::any_of(languages.begin(), languages.end(), [](const QString& tag) {
+                return language::fileCodes(tag).contains(QStringLiteral("en"));
+            });
+        if (!qEnvironmentVariableIsEmpty(language::kOverrideVariable) && !englishAsked)
+            qWarning() << language::kOverrideVariable << "asks for" << languages.join(':')
+                       << "but there is no text copy file for it; the texts are English";
+        return;
+    }
+    const QString path = folder + translatedFile(kTextCopyFile, m_language);
+    QFile file(path);
+    bool tooLarge = false;
+    if (!openBounded(file, tooLarge))
+        return;
+    m_translation =
+        QJsonDocument::fromJson(file.readAll()).object().value(kTextCopyMember).toObject();
+    for (const char* key : kUntranslatedKeys)
+        m_translation.remove(key);
+    if (m_translation.isEmpty())
+        qWarning() << "No texts under \"copy\" in" << path << "- the texts are English";
+    else
+        qInfo() << "Texts in" << m_language << "from" << path;
+}
+
 void installator::loadChangelog() {
-    const QString path = QCoreApplication::applicationDirPath() + kChangelogFile;
+    // The translation's own changelog when there is one, else the English.
+    QString path = QCoreApplication::applicationDirPath() + kChangelogFile;
+    if (!m_language.isEmpty()) {
+        const QString translated =
+            QCoreApplication::applicationDirPath() + translatedFile(kChangelogFile, m_language);
+        if (QFileInfo(translated).isFile())
+            path = translated;
+    }
     QFile file(path);
     bool tooLarge = false;
     if (!openBounded(file, tooLarge)) {

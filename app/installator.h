@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QTimer;
 class SessionInhibitor;
@@ -17,14 +18,22 @@ class installator : public QObject {
 
 public:
     // Starts the progress relay's thread and reads the text copy file and the
-    // changelog beside the executable, once.
+    // changelog beside the executable, once, with the translation of the
+    // system's first preferred language that has one.
     installator();
+    // The same for the preferred languages given, most preferred first
+    // ("de-AT", "en"); the variable TAVRIN_LANGUAGE overrides them as it
+    // does the system's.
+    explicit installator(const QStringList& uiLanguages);
     // Stops the relay. A polling run that is active finishes first, which
     // means the engine's running operation ends first; its result is not
     // delivered any more.
     ~installator() override;
 
     QString changelog() const { return m_changelog; }
+    // The translation shown, as in its file name ("de", "zh_CN"); "" for
+    // English.
+    QString language() const { return m_language; }
 
     // The method order below is the class's QML interface; keep it.
 signals:
@@ -51,8 +60,8 @@ public:
     // arrives through resultReady.
     Q_INVOKABLE int upgrade();
     Q_INVOKABLE QString getLastError();
-    // The text under the given key in the text copy; the key itself when
-    // there is no string under it.
+    // The text under the given key in the translation, else in the English
+    // text copy; the key itself when neither has a string under it.
     Q_INVOKABLE QString getText(QString);
     Q_INVOKABLE QString applicationPath();
     // True from a backup() or upgrade() call until its resultReady has been
@@ -61,7 +70,9 @@ public:
     Q_INVOKABLE bool resultPending() const { return m_pendingResults > 0; }
     // Whether the text copy has a string under the key; asks quietly, for
     // texts that only some cases have.
-    Q_INVOKABLE bool hasText(const QString& key) const { return m_textCopy.value(key).isString(); }
+    Q_INVOKABLE bool hasText(const QString& key) const {
+        return m_translation.value(key).isString() || m_textCopy.value(key).isString();
+    }
     // The firmware file beside the program, checked once at start as an
     // upgrade would check it: 0 or the code an upgrade would end with, and
     // that failure's text.
@@ -82,6 +93,7 @@ private:
     int reset();
     int disconnect();
     void loadTextCopy();
+    void loadTranslation(const QStringList& uiLanguages);
     void loadChangelog();
     void checkFirmwareFile();
     void lookForAccessory();
@@ -89,6 +101,9 @@ private:
     ProgressManager* m_progressManager = nullptr;
     QString m_changelog;
     QJsonObject m_textCopy;
+    // The translation's "copy" object: consulted first, and only for texts.
+    QJsonObject m_translation;
+    QString m_language;
     // One per backup() or upgrade() call whose resultReady has not arrived.
     int m_pendingResults = 0;
     // Held from the start of an upgrade to its result.

@@ -106,6 +106,9 @@ else()
     libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5qml5 libhidapi-hidraw0)
 endif()
 string(JOIN ", " CPACK_DEBIAN_PACKAGE_DEPENDS ${_runtime_packages})
+# Roboto has no Japanese or Chinese characters: the wizard draws them in the
+# system's fonts, which a desktop set up for either language already has.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
 # The new udev rule applies to an accessory already plugged in: rules are
 # reloaded and its nodes triggered after install and after removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging_source}/postinst ${_packaging_source}/postrm)

@@ -13,6 +13,8 @@ TAVRIN_RUN_PACKAGES=(
 # Building and running the tests, on top of the above.
 TAVRIN_TEST_PACKAGES=(
   qml-module-qttest googletest libgtest-dev
+  # The Japanese and Chinese wizard pages: Roboto has none of their characters.
+  fonts-noto-cjk
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes;
   # the format check.

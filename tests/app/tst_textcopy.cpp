@@ -2,8 +2,12 @@
 // constructor from the files beside the executable.
 #include "appfolder.h"
 #include "installator.h"
+#include "language.h"
 #include "logcapture.h"
 
+#include <QDir>
+#include <QJsonDocument>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -20,6 +24,19 @@ QString notAStringWarning(const QString& key, int type) {
                                                            "string, it is  %2")
                                                 .arg(key)
                                                 .arg(type));
+}
+
+// The translations a test writes, and their titles.
+const QHash<QString, QString> kTitles = {
+    {"de", "Titel"}, {"fr", "Titre"}, {"ja", "タイトル"}, {"zh_CN", "标题"}, {"es", ""}};
+QString translation(const char* file, const QString& code) {
+    return QString::fromLatin1(file).replace(".", "." + code + ".");
+}
+QStringList matches(const QString& text, const char* pattern) {
+    QStringList found;
+    for (auto it = QRegularExpression(pattern).globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    return found;
 }
 
 } // namespace
@@ -40,9 +57,17 @@ private slots:
     void missingChangelog();
     void oversizedFilesAreIgnored_data();
     void oversizedFilesAreIgnored();
+    void language_data();
+    void language();
+    void shippedTranslations_data();
+    void shippedTranslations();
 
 private:
     LogCapture m_log;
+    const QJsonObject m_englishCopy = {{"applicationTitle", "Title"},
+                                       {"welcomePageTitle", "Welcome"},
+                                       {"howTo1PageTitle", "Charge"},
+                                       {"dfuUpdateUrl", "tavrinFirmware.dfu"}};
 };
 
 void tst_textcopy::initTestCase() {
@@ -52,6 +77,11 @@ void tst_textcopy::initTestCase() {
 void tst_textcopy::init() {
     appfolder::remove(appfolder::textCopyFile());
     appfolder::remove(appfolder::changelogFile());
+    for (const QString& code : kTitles.keys()) {
+        appfolder::remove(translation(appfolder::textCopyFile(), code));
+        appfolder::remove(translation(appfolder::changelogFile(), code));
+    }
+    qunsetenv(language::kOverrideVariable);
     m_log.clear();
 }
 
@@ -210,6 +240,108 @@ void tst_textcopy::oversizedFilesAreIgnored() {
     QCOMPARE(controller.changelog(), changelogTooLarge ? QString() : QString(copy));
     QCOMPARE(controller.getText("k"),
              changelogTooLarge ? QStringLiteral("v") : QStringLiteral("k"));
+}
+
+void tst_textcopy::language_data() {
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<QByteArray>("forced"); // TAVRIN_LANGUAGE; empty: unset
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("warning");
+    const auto row = [](const char* name, const QStringList& languages, const QByteArray& forced,
+                        const char* chosen, const char* warning = "") {
+        QTest::newRow(name) << languages << forced << QString(chosen) << QString(warning);
+    };
+    row("de-AT, en", {"de-AT", "en"}, "", "de");
+    row("pt-BR, fr", {"pt-BR", "fr"}, "", "fr");
+    row("ja-JP", {"ja-JP"}, "", "ja");
+    for (const char* tag : {"zh-Hans-CN", "zh-CN", "zh_SG", "zh"})
+        row(tag, {tag}, "", "zh_CN");
+    row("no traditional Chinese", {"zh-TW", "zh-Hant"}, "", "");
+    row("pt", {"pt"}, "", "");
+    row("en-US before de", {"en-US", "de"}, "", "");
+    row("C locale", {"C"}, "", "");
+    row("invalid translation", {"es"}, "", "es",
+        R"(No texts under "copy" in "%1" - the texts are English)");
+    row("forced de over fr", {"fr"}, "de", "de");
+    row("forced zh_CN", {"de"}, "zh_CN", "zh_CN");
+    row("forced en over de", {"de"}, "en", "");
+    row("forced pt", {"de"}, "pt", "",
+        R"(TAVRIN_LANGUAGE asks for "pt" but there is no text copy file for it; the texts are English)");
+}
+
+void tst_textcopy::language() {
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(QByteArray, forced);
+    QFETCH(QString, chosen);
+    QFETCH(QString, warning);
+    QVERIFY(appfolder::writeTextCopy(m_englishCopy));
+    QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
+    for (const QString& code : kTitles.keys()) {
+        const QJsonObject copy = {{"applicationTitle", kTitles[code]},
+                                  {"howTo1PageTitle", 42},
+                                  {"dfuUpdateUrl", "x.dfu"}};
+        QVERIFY(appfolder::write(
+            translation(appfolder::textCopyFile(), code),
+            code == "es" ? "{" : QJsonDocument(QJsonObject{{"copy", copy}}).toJson()));
+    }
+    QVERIFY(appfolder::write(translation(appfolder::changelogFile(), "de"),
+                             "\xef\xbb\xbf<p>Änderungen</p>"));
+    if (!forced.isEmpty())
+        qputenv(language::kOverrideVariable, forced);
+
+    installator controller(uiLanguages);
+    QCOMPARE(controller.language(), chosen);
+    const QString title = kTitles.value(chosen);
+    QCOMPARE(controller.getText("applicationTitle"), title.isEmpty() ? "Title" : title);
+    // A text the translation lacks or holds no string under, and the
+    // firmware file's name, read as in English.
+    for (const char* key : {"welcomePageTitle", "howTo1PageTitle", "dfuUpdateUrl"})
+        QCOMPARE(controller.getText(key), m_englishCopy.value(key).toString());
+    QCOMPARE(controller.changelog(),
+             QString::fromUtf8(chosen == "de" ? "<p>Änderungen</p>" : "<p>notes</p>"));
+    warning.replace("%1", appfolder::path(translation(appfolder::textCopyFile(), chosen)));
+    QCOMPARE(m_log.texts([](const LogLine& line) { return line.type == QtWarningMsg; }),
+             warning.isEmpty() ? QStringList()
+                               : QStringList{LogCapture::format(QtWarningMsg, warning)});
+}
+
+void tst_textcopy::shippedTranslations_data() {
+    QTest::addColumn<QString>("code");
+    // The shipped files, which the build copies beside the test.
+    for (const QString& file : QDir(appfolder::path("shipped")).entryList({"text_copy.*.json"}))
+        QTest::newRow(qPrintable(file)) << file.section('.', 1, 1);
+}
+
+// Every text of the English file and nothing else, none empty, each with the
+// English text's placeholders; the changelog with its markup, and a
+// byte-order mark so that it is not read in the system's 8-bit encoding.
+void tst_textcopy::shippedTranslations() {
+    QFETCH(QString, code);
+    const auto read = [](const QString& name) {
+        QFile file(appfolder::path("shipped/" + name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto copyOf = [&](const QString& name) {
+        return QJsonDocument::fromJson(read(name)).object().value("copy").toObject();
+    };
+    const QJsonObject english = copyOf("text_copy.json");
+    const QJsonObject translated = copyOf(translation("text_copy.json", code));
+    QStringList expected = english.keys();
+    // Names of files and of the product, not texts.
+    for (const char* name : {"dfuUpdateUrl", "productLogoUrl", "productName", "firmwareVersion"})
+        expected.removeAll(name);
+    QCOMPARE(translated.keys(), expected);
+    for (const QString& key : expected) {
+        const QString text = translated.value(key).toString();
+        const char* placeholder = "%[0-9]+";
+        QVERIFY2(!text.trimmed().isEmpty() &&
+                     matches(text, placeholder) ==
+                         matches(english.value(key).toString(), placeholder),
+                 qPrintable(key));
+    }
+    const QByteArray changelog = read(translation("changelog.html", code));
+    QVERIFY(changelog.startsWith("\xef\xbb\xbf"));
+    QCOMPARE(matches(changelog, "</?[a-z0-9]+"), matches(read("changelog.html"), "</?[a-z0-9]+"));
 }
 
 QTEST_GUILESS_MAIN(tst_textcopy)

@@ -1,9 +1,11 @@
 // How the wizard's pages are built and laid out: the page view's order and
 // properties, the button band, the content on the window's axis, margins in
 // a larger window, image sizes, button backgrounds and the progress page's
-// test slider. Each test function shows a page directly rather than walking
-// to it.
+// test slider, and every page in each language. Each test function shows a
+// page directly rather than walking to it.
 #include "wizardtest.h"
+
+#include "demoaccessory.h"
 
 #include <QColor>
 
@@ -32,6 +34,9 @@ const QColor kSolidButtonColour(0x51, 0x4e, 0x53);
 constexpr int kColourTolerance = 3;
 // A point inside a button's pill, left of its label.
 constexpr qreal kPillSampleX = 14;
+// A button's width, and how far its label keeps from the pill's rounded ends.
+constexpr qreal kButtonWidth = 164;
+constexpr qreal kLabelInset = 14;
 
 // How far a drawn image's aspect ratio may stray from its artwork's: whole-
 // pixel decoding moves the smallest images' by up to about 1 %.
@@ -64,6 +69,8 @@ private slots:
     void imagesFitTheirSourceSize();
     void errorPageButtonBackgrounds();
     void progressReplacesTestSlider();
+    void translatedPagesFit_data();
+    void translatedPagesFit();
 };
 
 void tst_wizardlayout::nextPageFollowsDeclarationOrder_data() {
@@ -367,6 +374,54 @@ void tst_wizardlayout::progressReplacesTestSlider() {
     QVERIFY(slider->setProperty("value", kSliderLater));
     QCOMPARE(ring->property("value").toDouble(), kSomeProgress / 100.0);
     QCOMPARE(progressRingText("percentLabel"), QString::number(kSomeProgress));
+}
+
+void tst_wizardlayout::translatedPagesFit_data() {
+    QTest::addColumn<QString>("language");
+    for (const char* language : {"en", "de", "fr", "es", "ja", "zh_CN"})
+        QTest::newRow(language) << QString::fromLatin1(language);
+}
+
+// Every page in each language: the window shows the translation, and every
+// text is drawn whole, within the window's margins and above the button band,
+// every label within its button's pill. The pages are saved as pictures.
+void tst_wizardlayout::translatedPagesFit() {
+    QFETCH(QString, language);
+    // The ready page then says which firmware the accessory runs.
+    sim::Bus::addAccessory(demo::accessoryConfig());
+    STEP(loadScene(language));
+    const bool english = language == QLatin1String("en");
+    QCOMPARE(m_controller->language(), english ? QString() : language);
+    QCOMPARE(m_window->title() == text("applicationTitle"), english);
+    for (const QString& page : kPages) {
+        // The error page with its longest texts, a failed connection's.
+        const QString failure = m_controller->getText("failedConnectionText");
+        STEP(
+            showPage(page, page != QLatin1String("errorPage")
+                               ? QVariantMap()
+                               : QVariantMap{{"error", kFailedToConnect}, {"errorText", failure}}));
+        QTRY_VERIFY(page != QLatin1String("howTo3Page") ||
+                    !itemText("howTo3PageAccessory").isEmpty());
+        STEP(screenshot(QStringLiteral("%1-%2").arg(language, page)));
+        // The same rounding as on the axis: the error text's block sits off
+        // the pixel grid. Without buttons the page reaches the bottom edge.
+        QRectF content = sceneRect(page).adjusted(-kAxisTolerance, 0, kAxisTolerance, 0);
+        if (page != QLatin1String("progressPage"))
+            content.setBottom(kWindowHeight - kBandHeight);
+        for (QQuickItem* text : visibleTexts(item(page))) {
+            const QString what = page + ": " + text->property("text").toString();
+            QVERIFY2(drawsEveryCharacter(text), qPrintable(what));
+            // A title is as wide as its text; a wrapped text as its column
+            // unless a word is wider.
+            const QSizeF drawn(qMax(text->width(), text->property("contentWidth").toReal()),
+                               qMax(text->height(), text->property("contentHeight").toReal()));
+            if (text->objectName() == QLatin1String("buttonLabel"))
+                QVERIFY2(drawn.width() <= kButtonWidth - 2 * kLabelInset, qPrintable(what));
+            else
+                QVERIFY2(content.contains(text->mapRectToScene(QRectF(QPointF(), drawn))),
+                         qPrintable(what));
+        }
+    }
 }
 
 int main(int argc, char* argv[]) {

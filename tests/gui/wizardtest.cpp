@@ -1,14 +1,18 @@
 #include "wizardtest.h"
 
 #include "appfolder.h"
+#include "language.h"
 #include "startup.h"
 
 #include <QDir>
 #include <QFile>
+#include <QGlyphRun>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QSignalSpy>
+#include <QTextLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace wizardtest {
@@ -69,6 +73,29 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QList<QQuickItem*> visibleTexts(QQuickItem* root) {
+    QList<QQuickItem*> texts;
+    for (QQuickItem* child : root->childItems()) {
+        if (child->isVisible() && child->inherits("QQuickText") &&
+            !child->property("text").toString().isEmpty())
+            texts << child;
+        if (child->isVisible())
+            texts << visibleTexts(child);
+    }
+    return texts;
+}
+
+bool drawsEveryCharacter(QQuickItem* text) {
+    QTextLayout layout(text->property("text").toString().replace('\n', ' '),
+                       text->property("font").value<QFont>());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    return std::none_of(runs.begin(), runs.end(),
+                        [](const QGlyphRun& run) { return run.glyphIndexes().contains(0); });
+}
+
 enginesupport::Bytes toBytes(const QByteArray& bytes) {
     return enginesupport::Bytes(bytes.begin(), bytes.end());
 }
@@ -108,8 +135,18 @@ void WizardTest::initTestCase() {
 
 void WizardTest::init() {
     sim::Bus::reset();
+    loadScene();
+}
+
+void WizardTest::loadScene(const QString& language) {
+    m_controller = nullptr;
+    m_window = nullptr;
+    m_qml.reset();
     m_shownPages.clear();
     m_log.clear();
+    // Also English where the person running the tests prefers another
+    // language.
+    qputenv(language::kOverrideVariable, language.toUtf8());
 
     m_qml = std::make_unique<QQmlApplicationEngine>();
     m_qml->load(QUrl(QString::fromLatin1(kMainQml)));

@@ -56,6 +56,11 @@ QString debug(const QString& text);
 QString warning(const QString& text);
 QStringList activationLines(const QStringList& pages);
 QByteArray readFile(const QString& path);
+// The visible texts under root that show something, button labels included.
+QList<QQuickItem*> visibleTexts(QQuickItem* root);
+// Whether the item's font, with every fallback the system adds, has a glyph
+// for each of its characters: one it lacks is drawn as an empty box.
+bool drawsEveryCharacter(QQuickItem* text);
 enginesupport::Bytes toBytes(const QByteArray& bytes);
 
 // Starts the private X server and points Qt at it, before the application
@@ -103,6 +108,9 @@ protected slots:
     void recordShownPage();
 
 protected:
+    // Loads the window afresh, its texts in the translation of the language
+    // given ("de") or in English.
+    void loadScene(const QString& language = QStringLiteral("en"));
     QString text(const QString& key) const;
     QQuickItem* item(const QString& name) const;
     QStringList visiblePages() const;

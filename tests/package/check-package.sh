@@ -40,6 +40,12 @@ program_dir="$root/usr/lib/tavrin-installator"
 check "program in usr/lib/tavrin-installator" test -x "$program_dir/tavrin-installator"
 check "text copy beside it" test -s "$program_dir/Resources/text_copy.json"
 check "changelog beside it" test -s "$program_dir/Resources/changelog.html"
+for code in de es fr ja zh_CN; do
+    check "$code translation beside it" test -s "$program_dir/Resources/text_copy.$code.json" -a \
+        -s "$program_dir/Resources/changelog.$code.html"
+done
+check "recommends the fonts for Japanese and Chinese" bash -c \
+    'dpkg-deb -f "$1" Recommends | grep -qx fonts-noto-cjk' _ "$deb"
 check "product logo beside it" test -s "$program_dir/productLogo.png"
 check "firmware beside it" test -s "$program_dir/tavrinFirmware.dfu"
 check "relative link in usr/bin" test "$(readlink "$root/usr/bin/tavrin-installator")" = \
@@ -90,7 +96,8 @@ output="$root/../run.log"
 screenshot="$root/../screen.png"
 windows="$root/../windows.txt"
 rm -f "$output" "$screenshot" "$windows"
-XDG_RUNTIME_DIR="$runtime" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+# The window title checked is the English one, whatever the machine prefers.
+XDG_RUNTIME_DIR="$runtime" TAVRIN_LANGUAGE=en xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     "$1" >"$2" 2>&1 &
     pid=$!
     sleep "$3"
