@@ -87,7 +87,9 @@ private:
                              if (e == QProcess::FailedToStart)
                                  finish(child, DeviceFailed);
                          });
-        process->start(QCoreApplication::applicationFilePath(), child.job.arguments);
+        system::holdingStopRequests([process, &child] {
+            process->start(QCoreApplication::applicationFilePath(), child.job.arguments);
+        });
     }
 
     void readLines(Child& child) {

@@ -444,6 +444,13 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
             << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
             << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
                            R"j("event":"summary","failed":2,"status":143})j"};
+    // As a terminal sends Ctrl+C: to the parent and its children at once.
+    if (stopSignals().size() > 1)
+        QTest::newRow("--all: Ctrl+C to the process group")
+            << -SIGINT << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 130
+            << QStringList{R"j("serial":"SIM-0001","status":130,)j",
+                           R"j("serial":"SIM-0002","status":130,)j",
+                           R"j("event":"summary","failed":2,"status":130})j"};
 }
 
 // The signal (on Windows Ctrl+Break) arrives once the first progress line is
@@ -468,6 +475,8 @@ void tst_Cli::signalsLetTheWriteFinish() {
     QCOMPARE(process.exitCode(), status);
     for (const QString& fragment : fragments)
         QVERIFY2(out.contains(fragment), qPrintable(fragment + "\n--- not in:\n" + out));
+    // Each row sends one signal, which is one request wherever it arrives.
+    QVERIFY2(!out.contains(" again: "), qPrintable(out));
     // The accessory received the whole write; a reset only when nothing stopped the run.
     if (!line.contains("--all"))
         QCOMPARE(sentReports(path("signal.txt")), expectedUpgrade(path("full.dfu"), status == 0));
