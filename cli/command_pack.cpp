@@ -70,6 +70,7 @@ int packCommand(Run& run, const QStringList& arguments) {
     if (failure.status != Success)
         return run.fail(failure);
     run.setFile(outPath);
+    run.facts.insert(QStringLiteral("size"), imageBytes + qint64(dfu::kSuffixLength));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
     run.facts.insert(QStringLiteral("crc"), qint64(crc));
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3)")

@@ -48,6 +48,10 @@ const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
+const QCommandLineOption
+    kNoProgress(QStringLiteral("no-progress"),
+                QStringLiteral("Print no progress while a transfer runs (no updating line, no "
+                               "progress lines, no JSON progress events)."));
 const QCommandLineOption kFileBytes = fileBytesOption();
 const QCommandLineOption
     kNewerOnly(QStringLiteral("newer-only"),
@@ -71,19 +75,19 @@ const Command kCommands[] = {
     {"upgrade",
      "FILE",
      "Write a DFU file to the accessory, then reset it.",
-     {kVerify, kNoReset, kNewerOnly},
+     {kVerify, kNoReset, kNewerOnly, kNoProgress},
      kDevice | kFile | kAllowAll | kBackend,
      upgradeCommand},
     {"backup",
      "FILE",
      "Read the accessory's firmware into a DFU file.",
-     {kForce},
+     {kForce, kNoProgress},
      kDevice | kBackend,
      backupCommand},
     {"verify",
      "FILE",
      "Read the firmware back and compare it with a DFU file.",
-     {},
+     {kNoProgress},
      kDevice | kFile | kAllowAll | kBackend,
      verifyCommand},
     {"reset", "", "Restart the accessory.", {}, kDevice | kBackend, resetCommand},
@@ -115,8 +119,9 @@ QString generalHelp(const QString& program) {
 }
 
 QList<QCommandLineOption> everyOption() {
-    QList<QCommandLineOption> every{kJson,    kPath,  kSerial,    kWait,      kAll,      kVerify,
-                                    kNoReset, kForce, kTestImage, kFileBytes, kNewerOnly};
+    QList<QCommandLineOption> every{kJson,      kPath,      kSerial,    kWait,
+                                    kAll,       kVerify,    kNoReset,   kForce,
+                                    kTestImage, kFileBytes, kNewerOnly, kNoProgress};
     return every << backendOptions();
 }
 

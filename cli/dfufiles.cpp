@@ -16,6 +16,8 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
+// Beyond this a file is no test image anyone generated, and is not compared.
+constexpr uint32_t kLargestTestImage = 64 * 1024 * 1024;
 
 } // namespace
 
@@ -97,6 +99,15 @@ QString foreignIds(std::FILE* file) {
     return QStringLiteral("idVendor 0x%1, idProduct 0x%2")
         .arg(vendor, 4, 16, QLatin1Char('0'))
         .arg(product, 4, 16, QLatin1Char('0'));
+}
+
+bool isTestImage(std::FILE* file) {
+    const uint32_t length = imageLengthField(file);
+    if (length > kLargestTestImage)
+        return false;
+    const std::vector<uint8_t> generated = dfu::makeImage(length);
+    std::vector<uint8_t> image(generated.size());
+    return readAt(file, 0, image.data(), image.size()) && image == generated;
 }
 
 QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {

@@ -61,6 +61,11 @@ Failure checkDfuFile(std::FILE* file);
 // file handed to the flasher may be meant for another device.
 QString foreignIds(std::FILE* file);
 
+// Whether the file's image is byte for byte the generated test image of
+// `pack --test-image`: such a file flashes a pattern, not firmware, and a
+// station must not mistake it for a release.
+bool isTestImage(std::FILE* file);
+
 // The file's version ("2.4.0"), null when the suffix's bcdDevice states
 // none (any, or a backup's) or there is no suffix; in bcd the bcdDevice.
 QJsonValue fileVersion(std::FILE* file, uint16_t* bcd = nullptr);
