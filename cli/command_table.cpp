@@ -48,6 +48,11 @@ const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
+const QCommandLineOption kRelease(QStringLiteral("release"),
+                                  QStringLiteral("The version the packed firmware states in its "
+                                                 "suffix (bcdDevice), MAJOR.MINOR.PATCH: MAJOR "
+                                                 "0-99, MINOR and PATCH 0-9."),
+                                  QStringLiteral("version"));
 const QCommandLineOption
     kNoProgress(QStringLiteral("no-progress"),
                 QStringLiteral("Print no progress while a transfer runs (no updating line, no "
@@ -69,7 +74,7 @@ const Command kCommands[] = {
     {"pack",
      "IMAGE OUT",
      "Wrap a raw firmware image into a DFU file.",
-     {kForce, kTestImage},
+     {kForce, kTestImage, kRelease},
      kNone,
      packCommand},
     {"upgrade",
@@ -119,9 +124,9 @@ QString generalHelp(const QString& program) {
 }
 
 QList<QCommandLineOption> everyOption() {
-    QList<QCommandLineOption> every{kJson,      kPath,      kSerial,    kWait,
-                                    kAll,       kVerify,    kNoReset,   kForce,
-                                    kTestImage, kFileBytes, kNewerOnly, kNoProgress};
+    QList<QCommandLineOption> every{kJson,      kPath,      kSerial,    kWait,      kAll,
+                                    kVerify,    kNoReset,   kForce,     kTestImage, kRelease,
+                                    kFileBytes, kNewerOnly, kNoProgress};
     return every << backendOptions();
 }
 

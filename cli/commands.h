@@ -27,6 +27,7 @@ extern const QCommandLineOption kVerify;
 extern const QCommandLineOption kNoReset;
 extern const QCommandLineOption kForce;
 extern const QCommandLineOption kTestImage;
+extern const QCommandLineOption kRelease;
 extern const QCommandLineOption kNoProgress;
 extern const QCommandLineOption kFileBytes;
 extern const QCommandLineOption kNewerOnly;

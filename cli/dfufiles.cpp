@@ -118,9 +118,13 @@ QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
     const uint16_t value = read ? dfu::le16(suffix + dfu::kSuffixBcdDevice) : uint16_t(0xFFFF);
     if (bcd)
         *bcd = value;
-    if (!read || !dfu::suffixStatesVersion(value))
+    return suffixVersion(value);
+}
+
+QJsonValue suffixVersion(uint16_t bcd) {
+    if (!dfu::suffixStatesVersion(bcd))
         return QJsonValue::Null;
-    return QString::fromStdString(dfu::versionText(value));
+    return QString::fromStdString(dfu::versionText(bcd));
 }
 
 QJsonValue deviceVersion(uint16_t releaseNumber) {
@@ -145,7 +149,8 @@ Failure refuseExisting(const QString& out, const QString& image) {
         QStringLiteral("refused; --force replaces it")};
 }
 
-Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
+Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, uint32_t& crc,
+                     qint64& imageBytes) {
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
     if (target.empty())
@@ -175,7 +180,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
         imageBytes += qint64(got);
     }
     uint8_t suffix[dfu::kSuffixLength];
-    dfu::buildBackupSuffix(suffix, crcRegister);
+    dfu::buildBackupSuffix(suffix, crcRegister, bcdDevice);
     if (std::ferror(image)) {
         file.discard();
         return {FileInvalid, CHidDfuErrorState::FileReadFailed,

@@ -272,6 +272,16 @@ void tst_Cli::commandLines_data() {
         {"Image length field (100) does not match the image size (104) (code -5): refused"});
     row("pack --force", "pack --force --json {dir}/wronglength.bin {dir}/forced.dfu", 0,
         {R"j("imageBytes":104,"size":120,"status":0)j"});
+    row("pack --release", "pack --release 2.4.0 --test-image 4096 {dir}/release.dfu", 0,
+        {"Packed 4096 image bytes into {dir}/release.dfu (CRC 0x", ", version 2.4.0)\n"});
+    row("check shows the release", "check {dir}/release.dfu", 0,
+        {"bcdDevice 0x0240,", "Version:            2.4.0\n"});
+    row("pack --release: a MINOR that BCD cannot hold",
+        "pack --release 2.10.0 --test-image 4096 {dir}/minor.dfu", 2,
+        {"pack: --release 2.10.0: MINOR is at most 9 (the suffix's bcdDevice holds MAJOR 0-99, "
+         "MINOR 0-9 and PATCH 0-9)\n"});
+    row("pack --release: 0.0.1 is a backup's", "pack --release 0.0.1 {dir}/image.bin {dir}/b.dfu",
+        2, {"bcdDevice 0x0001 is what every backup carries"});
     row("upgrade", "upgrade {dir}/small.dfu", 0,
         {"write: 0 % (0 of 4096 bytes)", "Upgraded with", ", reset"});
     row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
