@@ -14,6 +14,8 @@ TAVRIN_RUN_PACKAGES=(
 TAVRIN_TEST_PACKAGES=(
   qml-module-qttest googletest libgtest-dev
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
+  # Debian's check of the package (tst_package).
+  lintian
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes;
   # the format check.
   clang libclang-rt-14-dev clang-format git
