@@ -1,5 +1,6 @@
 #include "chiddfuerrorstate.h"
 #include "commands.h"
+#include "dfufile.h"
 #include "dfufiles.h"
 #include "flasher.h"
 #include "hid_interfaces.h"
@@ -67,11 +68,25 @@ QString openFailureDetail(const QString& path) {
            (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
+// What a station log keeps of the checked file, from the bytes read once:
+// which file it was, what its image sends, and whether it is a release.
+void recordImage(Run& run) {
+    const uint8_t* crc = run.image.data() + run.image.size() - dfu::kSuffixCrcLength;
+    run.facts.insert(QStringLiteral("size"), qint64(run.image.size()));
+    run.facts.insert(QStringLiteral("crc"), qint64(dfu::le32(crc)));
+    run.facts.insert(QStringLiteral("imageLengthField"),
+                     qint64(imageLengthField(run.imageFile.get())));
+    run.facts.insert(QStringLiteral("testImage"), isTestImage(run.imageFile.get()));
+    // Until a read-back starts (readBackAndCompare).
+    run.facts.insert(QStringLiteral("verify"), QStringLiteral("not run"));
+}
+
 } // namespace
 
 int runOnAccessory(Run& run, const QStringList& arguments) {
     const QString file = arguments.value(0);
     if (run.command.needs & kFile) {
+        run.setFile(file);
         Failure failure;
         const File opened = openFile(file, failure);
         if (opened) {
@@ -96,6 +111,7 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                        QStringLiteral("refused; --force uses it anyway")};
         if (failure.status != Success)
             return run.fail(failure);
+        recordImage(run);
     }
     double waitSeconds = 0;
     if (run.parser.isSet(kWait)) {

@@ -19,7 +19,8 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
     QVector<StationJob> jobs;
     for (const HidInterface& h : accessories) {
         QStringList arguments{QLatin1String(run.command.name), QStringLiteral("--json")};
-        for (const QCommandLineOption* flag : {&kVerify, &kNoReset, &kForce, &kNewerOnly}) {
+        for (const QCommandLineOption* flag :
+             {&kVerify, &kNoReset, &kForce, &kNewerOnly, &kNoProgress}) {
             if (run.parser.isSet(*flag))
                 arguments << QStringLiteral("--") + flag->names().first();
         }
@@ -29,7 +30,7 @@ int allCommand(Run& run, const QVector<HidInterface>& accessories, const QString
                   << QString::fromLatin1(nativeName(file).toPercentEncoding("/"));
         jobs.push_back({h.path, h.serialNumber, arguments});
     }
-    return runStation(run.out, QLatin1String(run.command.name), jobs);
+    return runStation(run, QLatin1String(run.command.name), jobs);
 }
 
 } // namespace cli

@@ -6,27 +6,7 @@
 
 #include <QJsonObject>
 
-#include <vector>
-
 namespace cli {
-
-namespace {
-
-// Beyond this a file is no test image anyone generated, and is not compared.
-constexpr uint32_t kLargestTestImage = 64 * 1024 * 1024;
-
-// A file packed from `pack --test-image` would flash a pattern, not firmware:
-// the station must not mistake it for a release.
-bool isTestImage(std::FILE* file) {
-    const uint32_t length = imageLengthField(file);
-    if (length > kLargestTestImage)
-        return false;
-    const std::vector<uint8_t> generated = dfu::makeImage(length);
-    std::vector<uint8_t> image(generated.size());
-    return readAt(file, 0, image.data(), image.size()) && image == generated;
-}
-
-} // namespace
 
 int checkCommand(Run& run, const QStringList& arguments) {
     const QString path = arguments.first();

@@ -29,7 +29,7 @@ int listCommand(Run& run, const QStringList&) {
                         {QStringLiteral("product"), h.product},
                         {QStringLiteral("featureReportLength"), length},
                         {QStringLiteral("accessory"), h.isAccessory()},
-                        {QStringLiteral("firmwareVersion"), deviceVersion(h.releaseNumber)}});
+                        {QStringLiteral("deviceVersion"), deviceVersion(h.releaseNumber)}});
         rows << QStringLiteral("%1 %2:%3  %4:%5  %6  %7  %8  %9")
                     .arg(h.isAccessory() ? QLatin1Char('*') : QLatin1Char(' '))
                     .arg(h.vendorId, 4, 16, QLatin1Char('0'))

@@ -48,6 +48,15 @@ const QCommandLineOption kTestImage(QStringLiteral("test-image"),
                                     QStringLiteral("Pack a generated test image of this many "
                                                    "bytes instead of reading IMAGE."),
                                     QStringLiteral("length"));
+const QCommandLineOption kRelease(QStringLiteral("release"),
+                                  QStringLiteral("The version the packed firmware states in its "
+                                                 "suffix (bcdDevice), MAJOR.MINOR.PATCH: MAJOR "
+                                                 "0-99, MINOR and PATCH 0-9."),
+                                  QStringLiteral("version"));
+const QCommandLineOption
+    kNoProgress(QStringLiteral("no-progress"),
+                QStringLiteral("Print no progress while a transfer runs (no updating line, no "
+                               "progress lines, no JSON progress events)."));
 const QCommandLineOption kFileBytes = fileBytesOption();
 const QCommandLineOption
     kNewerOnly(QStringLiteral("newer-only"),
@@ -65,25 +74,25 @@ const Command kCommands[] = {
     {"pack",
      "IMAGE OUT",
      "Wrap a raw firmware image into a DFU file.",
-     {kForce, kTestImage},
+     {kForce, kTestImage, kRelease},
      kNone,
      packCommand},
     {"upgrade",
      "FILE",
      "Write a DFU file to the accessory, then reset it.",
-     {kVerify, kNoReset, kNewerOnly},
+     {kVerify, kNoReset, kNewerOnly, kNoProgress},
      kDevice | kFile | kAllowAll | kBackend,
      upgradeCommand},
     {"backup",
      "FILE",
      "Read the accessory's firmware into a DFU file.",
-     {kForce},
+     {kForce, kNoProgress},
      kDevice | kBackend,
      backupCommand},
     {"verify",
      "FILE",
      "Read the firmware back and compare it with a DFU file.",
-     {},
+     {kNoProgress},
      kDevice | kFile | kAllowAll | kBackend,
      verifyCommand},
     {"reset", "", "Restart the accessory.", {}, kDevice | kBackend, resetCommand},
@@ -115,8 +124,9 @@ QString generalHelp(const QString& program) {
 }
 
 QList<QCommandLineOption> everyOption() {
-    QList<QCommandLineOption> every{kJson,    kPath,  kSerial,    kWait,      kAll,      kVerify,
-                                    kNoReset, kForce, kTestImage, kFileBytes, kNewerOnly};
+    QList<QCommandLineOption> every{kJson,      kPath,      kSerial,    kWait,      kAll,
+                                    kVerify,    kNoReset,   kForce,     kTestImage, kRelease,
+                                    kFileBytes, kNewerOnly, kNoProgress};
     return every << backendOptions();
 }
 

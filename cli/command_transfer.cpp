@@ -127,6 +127,8 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     std::FILE* const file = run.imageFile.get();
     // The bytes an upgrade sends; the file check has made sure it holds them.
     const qint64 expected = imageLengthField(file);
+    // Stays so unless the comparison is reached.
+    run.facts.insert(QStringLiteral("verify"), QStringLiteral("incomplete"));
     // Into memory, as much as the accessory sends back.
     int status = Success;
     const QString leftIn =
@@ -141,10 +143,11 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
     const qint64 actual = std::max<qint64>(qint64(length) - qint64(dfu::kSuffixLength), 0);
     uint8_t fileByte = 0;
     const qint64 offset = firstDifference(file, expected, back, actual, fileByte);
-    if (offset == expected && offset == actual) {
-        matched = true;
+    matched = offset == expected && offset == actual;
+    run.facts.insert(QStringLiteral("verify"),
+                     matched ? QStringLiteral("matched") : QStringLiteral("mismatch"));
+    if (matched)
         return Success;
-    }
     run.facts.insert(QStringLiteral("offset"), offset);
     QString detail = QStringLiteral("the firmware read back differs from %1 at offset %2 (%3)")
                          .arg(shownName(path))

@@ -27,6 +27,8 @@ extern const QCommandLineOption kVerify;
 extern const QCommandLineOption kNoReset;
 extern const QCommandLineOption kForce;
 extern const QCommandLineOption kTestImage;
+extern const QCommandLineOption kRelease;
+extern const QCommandLineOption kNoProgress;
 extern const QCommandLineOption kFileBytes;
 extern const QCommandLineOption kNewerOnly;
 
@@ -62,7 +64,12 @@ class Run : public Report {
 public:
     Run(const Command& command, QCommandLineParser& parser)
         : Report(QLatin1String(command.name), Output::modeFor(parser.isSet(kJson))),
-          command(command), parser(parser) {}
+          command(command), parser(parser) {
+        // By name: isSet on a command without the option would log that
+        // the option is not defined.
+        if (parser.optionNames().contains(kNoProgress.names().constFirst()))
+            out.hideProgress();
+    }
 
     const Command& command;
     QCommandLineParser& parser;

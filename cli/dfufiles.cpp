@@ -16,6 +16,8 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
+// Beyond this a file is no test image anyone generated, and is not compared.
+constexpr uint32_t kLargestTestImage = 64 * 1024 * 1024;
 
 } // namespace
 
@@ -99,6 +101,15 @@ QString foreignIds(std::FILE* file) {
         .arg(product, 4, 16, QLatin1Char('0'));
 }
 
+bool isTestImage(std::FILE* file) {
+    const uint32_t length = imageLengthField(file);
+    if (length > kLargestTestImage)
+        return false;
+    const std::vector<uint8_t> generated = dfu::makeImage(length);
+    std::vector<uint8_t> image(generated.size());
+    return readAt(file, 0, image.data(), image.size()) && image == generated;
+}
+
 QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
     uint8_t suffix[dfu::kSuffixLength] = {};
     const qint64 size = fileSize(file);
@@ -107,9 +118,13 @@ QJsonValue fileVersion(std::FILE* file, uint16_t* bcd) {
     const uint16_t value = read ? dfu::le16(suffix + dfu::kSuffixBcdDevice) : uint16_t(0xFFFF);
     if (bcd)
         *bcd = value;
-    if (!read || !dfu::suffixStatesVersion(value))
+    return suffixVersion(value);
+}
+
+QJsonValue suffixVersion(uint16_t bcd) {
+    if (!dfu::suffixStatesVersion(bcd))
         return QJsonValue::Null;
-    return QString::fromStdString(dfu::versionText(value));
+    return QString::fromStdString(dfu::versionText(bcd));
 }
 
 QJsonValue deviceVersion(uint16_t releaseNumber) {
@@ -134,7 +149,8 @@ Failure refuseExisting(const QString& out, const QString& image) {
         QStringLiteral("refused; --force replaces it")};
 }
 
-Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes) {
+Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, uint32_t& crc,
+                     qint64& imageBytes) {
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
     if (target.empty())
@@ -164,7 +180,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64
         imageBytes += qint64(got);
     }
     uint8_t suffix[dfu::kSuffixLength];
-    dfu::buildBackupSuffix(suffix, crcRegister);
+    dfu::buildBackupSuffix(suffix, crcRegister, bcdDevice);
     if (std::ferror(image)) {
         file.discard();
         return {FileInvalid, CHidDfuErrorState::FileReadFailed,

@@ -61,9 +61,16 @@ Failure checkDfuFile(std::FILE* file);
 // file handed to the flasher may be meant for another device.
 QString foreignIds(std::FILE* file);
 
+// Whether the file's image is byte for byte the generated test image of
+// `pack --test-image`: such a file flashes a pattern, not firmware, and a
+// station must not mistake it for a release.
+bool isTestImage(std::FILE* file);
+
 // The file's version ("2.4.0"), null when the suffix's bcdDevice states
 // none (any, or a backup's) or there is no suffix; in bcd the bcdDevice.
 QJsonValue fileVersion(std::FILE* file, uint16_t* bcd = nullptr);
+// The version a suffix's bcdDevice states, null when it states none.
+QJsonValue suffixVersion(uint16_t bcd);
 // The accessory's version from its USB release number; null for 0 and for
 // a number that is not BCD.
 QJsonValue deviceVersion(uint16_t releaseNumber);
@@ -75,11 +82,12 @@ QString versionShown(const QJsonValue& version);
 // as image (its path) is named as such.
 Failure refuseExisting(const QString& out, const QString& image = QString());
 
-// Writes image (all of it, from its start) and this product's suffix as a
-// DFU file to out: into a new file beside the file out names, which replaces
-// it only once written, synced and passed by checkDfuFile. A link is followed
-// to the file it names; a target that is not a regular file is refused.
-// Gives the CRC and the image's length.
-Failure writeDfuFile(const QString& out, std::FILE* image, uint32_t& crc, qint64& imageBytes);
+// Writes image (all of it, from its start) and this product's suffix, with
+// bcdDevice, as a DFU file to out: into a new file beside the file out names,
+// which replaces it only once written, synced and passed by checkDfuFile. A
+// link is followed to the file it names; a target that is not a regular file
+// is refused. Gives the CRC and the image's length.
+Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, uint32_t& crc,
+                     qint64& imageBytes);
 
 } // namespace cli

@@ -20,9 +20,15 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 volatile std::sig_atomic_t g_signals = 0;
 
-void onInterrupt(int signal) {
+// A request passed on by the parent process is one this process may have had
+// already: a terminal's Ctrl+C reaches the whole foreground process group,
+// and the --all parent (or a shell that hangs up) passes it on as well. It
+// counts only when nothing came before it, so that one key is one request.
+void onInterrupt(int signal, bool passedOn) {
     if (!g_interrupted)
         g_interrupted = signal;
+    if (passedOn && g_signals > 0)
+        return;
     if (g_signals < 2)
         g_signals = g_signals + 1;
 }

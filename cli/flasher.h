@@ -16,7 +16,8 @@ int run(const QStringList& arguments);
 // True once SIGINT, SIGTERM or SIGHUP has arrived (after
 // installInterruptHandler); each ends a run as Ctrl+C does.
 bool interrupted();
-// True once a second one has arrived: someone wants the write cut short.
+// True once a second one has arrived: someone wants the write cut short. One
+// that the parent process passes on after another came is not a second.
 bool interruptedAgain();
 // The first of them that arrived, 0 before.
 int interruptSignal();

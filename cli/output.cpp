@@ -95,7 +95,7 @@ void Output::beginTransfer(const QString& operation, qint64 total) {
 }
 
 void Output::progress(int percent) {
-    if (percent == m_lastPercent)
+    if (percent == m_lastPercent || !m_showProgress)
         return;
     const bool plainStep =
         m_lastPercent < 0 || percent / kPlainStepPercent != m_lastPercent / kPlainStepPercent;
@@ -128,8 +128,9 @@ void Output::progress(int percent) {
             if (seconds > 0 && bytes > 0)
                 line.insert(QStringLiteral("bytesPerSecond"), qint64(double(bytes) / seconds));
         }
+        // Whole seconds: the estimate is no finer, and a log stays short.
         if (percent > 0)
-            line.insert(QStringLiteral("secondsLeft"), secondsLeft(percent, seconds));
+            line.insert(QStringLiteral("secondsLeft"), qint64(secondsLeft(percent, seconds) + 0.5));
         jsonLine(line);
         break;
     }
@@ -168,7 +169,7 @@ void Output::printTerminalLine(int percent, bool done) {
 }
 
 void Output::endTransfer(bool completed) {
-    if (completed && m_mode == OutputMode::Terminal)
+    if (completed && m_mode == OutputMode::Terminal && m_showProgress)
         printTerminalLine(100, true);
     if (m_lineOpen)
         writeOut("\n");

@@ -23,6 +23,9 @@ public:
 
     OutputMode mode() const { return m_mode; }
     bool json() const { return m_mode == OutputMode::Json; }
+    // --no-progress: transfers print nothing while they run, in every mode.
+    void hideProgress() { m_showProgress = false; }
+    bool showsProgress() const { return m_showProgress; }
 
     // One transfer ("write" or "read"); total is its byte count, -1 when the
     // accessory alone knows it.
@@ -43,6 +46,7 @@ private:
     void printTerminalLine(int percent, bool done = false);
 
     OutputMode m_mode;
+    bool m_showProgress = true;
     QString m_operation;
     qint64 m_total = -1;
     int m_lastPercent = -1;

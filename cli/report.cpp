@@ -6,6 +6,7 @@
 #include "hiddfu.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 namespace cli {
 
@@ -27,6 +28,12 @@ void Report::setFile(const QString& path) {
     else
         facts.insert(QStringLiteral("fileBytes"),
                      QString::fromLatin1(nativeName(path).toPercentEncoding("/")));
+}
+
+void Report::stamp(QJsonObject& line) const {
+    line.insert(QStringLiteral("time"),
+                QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    line.insert(QStringLiteral("durationSeconds"), double(m_started.elapsed()) / 1000.0);
 }
 
 int Report::succeed(const QString& line) {
@@ -71,6 +78,7 @@ int Report::finish(const Failure& failure) {
             line.insert(QStringLiteral("detail"), failure.detail);
         for (auto it = facts.begin(); it != facts.end(); ++it)
             line.insert(it.key(), it.value());
+        stamp(line);
         out.jsonLine(line);
     }
     return failure.status;

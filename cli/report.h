@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "output.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 
@@ -24,7 +25,9 @@ QString codeText(int32_t code);
 
 class Report {
 public:
-    Report(const QString& command, OutputMode mode) : out(mode), m_command(command) {}
+    Report(const QString& command, OutputMode mode) : out(mode), m_command(command) {
+        m_started.start();
+    }
 
     Output out;
     // Added to the JSON result line.
@@ -47,12 +50,18 @@ public:
     // leftIn says what completed and in which state the accessory is left.
     int failInterrupted(int32_t code, const QString& leftIn);
 
+    // Adds "time", when the line is written (UTC, ISO 8601 with
+    // milliseconds), and "durationSeconds", how long the run had taken by
+    // then: a station log orders and times its runs by them.
+    void stamp(QJsonObject& line) const;
+
     static QString programName();
 
 private:
     int finish(const Failure& failure);
 
     QString m_command;
+    QElapsedTimer m_started;
 };
 
 } // namespace cli

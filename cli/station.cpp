@@ -42,7 +42,8 @@ struct Child {
 
 class Station {
 public:
-    Station(Output& out, const QString& command) : m_out(out), m_command(command) {}
+    Station(Report& report, const QString& command)
+        : m_report(report), m_out(report.out), m_command(command) {}
 
     int run(const QVector<StationJob>& jobs) {
         for (const StationJob& job : jobs) {
@@ -87,7 +88,9 @@ private:
                              if (e == QProcess::FailedToStart)
                                  finish(child, DeviceFailed);
                          });
-        process->start(QCoreApplication::applicationFilePath(), child.job.arguments);
+        system::holdingStopRequests([process, &child] {
+            process->start(QCoreApplication::applicationFilePath(), child.job.arguments);
+        });
     }
 
     void readLines(Child& child) {
@@ -113,7 +116,7 @@ private:
     }
 
     void printPlainStep(Child& child) {
-        if (m_out.mode() != OutputMode::Plain)
+        if (m_out.mode() != OutputMode::Plain || !m_out.showsProgress())
             return;
         const int step = child.percent / kPlainStepPercent;
         if (step == child.printedStep && !child.done)
@@ -156,7 +159,7 @@ private:
     // Terminal only: the block of live lines, one per accessory, redrawn in
     // place.
     void redraw() {
-        if (m_out.mode() != OutputMode::Terminal)
+        if (m_out.mode() != OutputMode::Terminal || !m_out.showsProgress())
             return;
         QString block;
         if (m_drawn)
@@ -205,15 +208,19 @@ private:
         m_out.say(QStringLiteral("%1 of %2 accessories succeeded")
                       .arg(m_children.size() - failed)
                       .arg(m_children.size()));
-        if (m_out.json())
-            m_out.jsonLine({{QStringLiteral("event"), QStringLiteral("summary")},
-                            {QStringLiteral("command"), m_command},
-                            {QStringLiteral("status"), status},
-                            {QStringLiteral("accessories"), int(m_children.size())},
-                            {QStringLiteral("failed"), failed}});
+        if (m_out.json()) {
+            QJsonObject summary{{QStringLiteral("event"), QStringLiteral("summary")},
+                                {QStringLiteral("command"), m_command},
+                                {QStringLiteral("status"), status},
+                                {QStringLiteral("accessories"), int(m_children.size())},
+                                {QStringLiteral("failed"), failed}};
+            m_report.stamp(summary);
+            m_out.jsonLine(summary);
+        }
         return status;
     }
 
+    Report& m_report;
     Output& m_out;
     QString m_command;
     std::vector<std::unique_ptr<Child>> m_children;
@@ -224,8 +231,8 @@ private:
 
 } // namespace
 
-int runStation(Output& out, const QString& command, const QVector<StationJob>& jobs) {
-    Station station(out, command);
+int runStation(Report& report, const QString& command, const QVector<StationJob>& jobs) {
+    Station station(report, command);
     return station.run(jobs);
 }
 

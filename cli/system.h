@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,21 @@ QString fileNameText(const QByteArray& bytes);
 // arguments keep whole (main's bytes are the ANSI code page's).
 QStringList programArguments(const QByteArrayList& given);
 
-// Has record(number) called, from a signal handler or a thread of the
-// system's, whenever the program is asked to stop: SIGINT (Ctrl+C), SIGTERM
-// and SIGHUP on POSIX systems, where SIGPIPE is ignored as well (a reader
-// that went away is no reason to stop writing firmware); on Windows the
-// console's Ctrl+C and Ctrl+Break as SIGINT, and its closing, a logoff or a
-// shutdown as SIGTERM. The exit status is then 128 + number. A signal that
-// was ignored when the program started (nohup) stays ignored.
-void onStopRequests(void (*record)(int number));
+// Has record(number, passedOn) called, from a signal handler or a thread of
+// the system's, whenever the program is asked to stop: SIGINT (Ctrl+C),
+// SIGTERM and SIGHUP on POSIX systems, where SIGPIPE is ignored as well (a
+// reader that went away is no reason to stop writing firmware); on Windows
+// the console's Ctrl+C and Ctrl+Break as SIGINT, and its closing, a logoff or
+// a shutdown as SIGTERM. The exit status is then 128 + number. passedOn: the
+// parent process sent it (POSIX only), which may be a request passed on that
+// reached this process by itself as well. A signal that was ignored when the
+// program started (nohup) stays ignored.
+void onStopRequests(void (*record)(int number, bool passedOn));
+// Calls start, which starts child processes, with stop requests held back:
+// a child starts with them blocked, so that one arriving before it has set
+// its handler (onStopRequests, which lets them through) waits for it instead
+// of ending the child without a result. Windows: calls start.
+void holdingStopRequests(const std::function<void()>& start);
 // What people read for a stop request: "Interrupted", "Terminated",
 // "Hung up".
 QString stopText(int number);

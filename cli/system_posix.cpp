@@ -12,10 +12,19 @@
 namespace cli::system {
 
 namespace {
-void (*g_record)(int) = nullptr;
+void (*g_record)(int, bool) = nullptr;
 
-void onSignal(int number) {
-    g_record(number);
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, signal);
+    return set;
+}
+
+void onSignal(int number, siginfo_t* info, void*) {
+    // si_code <= 0: sent by a process (kill, sigqueue), not by the terminal.
+    g_record(number, info && info->si_code <= 0 && info->si_pid == ::getppid());
 }
 } // namespace
 
@@ -31,15 +40,14 @@ QStringList programArguments(const QByteArrayList& given) {
     return decodeArguments(given);
 }
 
-void onStopRequests(void (*record)(int number)) {
+void onStopRequests(void (*record)(int number, bool passedOn)) {
     g_record = record;
     // A logout or a service manager stops a program this way: a transfer cut
     // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
     struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&action.sa_mask, signal);
+    action.sa_sigaction = onSignal;
+    action.sa_flags = SA_SIGINFO;
+    action.sa_mask = stopSignals();
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // Ignored from the start (nohup, a shell's background job) is the
         // caller's wish that it not stop the program: it stays ignored.
@@ -48,10 +56,23 @@ void onStopRequests(void (*record)(int number)) {
             continue;
         sigaction(signal, &action, nullptr);
     }
+    // A --all parent starts its children with them blocked
+    // (holdingStopRequests); one that came meanwhile arrives now.
+    const sigset_t held = stopSignals();
+    sigprocmask(SIG_UNBLOCK, &held, nullptr);
     // A reader that went away (| head -1) is no reason to stop writing
     // firmware: writes to it fail instead, and the run goes on.
+    action.sa_flags = 0;
     action.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &action, nullptr);
+}
+
+void holdingStopRequests(const std::function<void()>& start) {
+    const sigset_t held = stopSignals();
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &held, &before);
+    start();
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 QString stopText(int number) {
@@ -67,7 +88,8 @@ const char* stopStatusHelp() {
 }
 
 // From a terminal the children have the signal already; from kill they
-// would not.
+// would not. They take one from their parent as the same request
+// (onStopRequests' passedOn), so it never counts twice.
 void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
 }

@@ -18,7 +18,7 @@ namespace cli::system {
 
 namespace {
 
-void (*g_record)(int) = nullptr;
+void (*g_record)(int, bool) = nullptr;
 // Set as the program ends, so that a closing console waits for it.
 HANDLE g_ended = nullptr;
 
@@ -27,12 +27,12 @@ BOOL WINAPI onControlEvent(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        g_record(SIGINT);
+        g_record(SIGINT, false);
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        g_record(SIGTERM);
+        g_record(SIGTERM, false);
         // The process ends when this returns (or after the system's few
         // seconds): until then a running block may finish.
         WaitForSingleObject(g_ended, INFINITE);
@@ -56,11 +56,15 @@ QStringList programArguments(const QByteArrayList&) {
     return QCoreApplication::arguments();
 }
 
-void onStopRequests(void (*record)(int number)) {
+void onStopRequests(void (*record)(int number, bool passedOn)) {
     g_record = record;
     g_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atexit([] { SetEvent(g_ended); });
     SetConsoleCtrlHandler(onControlEvent, TRUE);
+}
+
+void holdingStopRequests(const std::function<void()>& start) {
+    start();
 }
 
 QString stopText(int number) {

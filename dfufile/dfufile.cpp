@@ -34,10 +34,10 @@ uint32_t Crc32::update(const void* bytes, std::size_t count) {
     return m_register;
 }
 
-void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc) {
+void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc, uint16_t bcdDevice) {
     for (auto& b : suffix)
         b = 0;
-    putLe16(suffix + kSuffixBcdDevice, kBackupBcdDevice);
+    putLe16(suffix + kSuffixBcdDevice, bcdDevice);
     putLe16(suffix + kSuffixIdProduct, kBackupIdProduct);
     putLe16(suffix + kSuffixIdVendor, kBackupIdVendor);
     putLe16(suffix + kSuffixBcdDfu, kBcdDfu);

@@ -70,8 +70,10 @@ inline uint32_t le32(const uint8_t* at) {
 
 // Fills suffix with the fixed backup identity and the CRC. crc must hold the
 // register over every byte that precedes the suffix in the file; it is
-// advanced over the suffix's first 12 bytes.
-void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc);
+// advanced over the suffix's first 12 bytes. A packed release states its
+// version in bcdDevice instead of the backup's.
+void buildBackupSuffix(uint8_t (&suffix)[kSuffixLength], Crc32& crc,
+                       uint16_t bcdDevice = kBackupBcdDevice);
 
 // A whole DFU file for image, with the backup identity in its suffix.
 std::vector<uint8_t> makeDfuFile(const std::vector<uint8_t>& image);

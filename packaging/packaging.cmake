@@ -60,35 +60,54 @@ install(FILES ${_icon} DESTINATION share/icons/hicolor/${_icon_size}x${_icon_siz
 install(FILES ${_packaging_source}/70-tavrin-accessory.rules DESTINATION lib/udev/rules.d)
 
 # What every Debian package carries under /usr/share/doc/<package>/: the
-# copyright file and the changelog, compressed as policy asks (-n: no name or
-# time stamp, so that the same sources give the same package).
+# copyright file and the package's changelog, in Debian's format (a package
+# without a Debian revision is its own upstream, and its changelog.gz is the
+# Debian one: packaging/changelog, an entry per version of the package), and
+# the wizard's man page; compressed as policy asks (-n: no name or time
+# stamp, so that the same sources give the same package).
 set(_changelog ${_packaging_binary}/changelog.gz)
+set(_installer_man_page ${_packaging_binary}/tavrin-installator.1.gz)
 add_custom_command(OUTPUT ${_changelog}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${_packaging_binary}
-  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${_changelog}
-  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-  COMMENT "Compressing the changelog"
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${_packaging_source}/changelog ${_changelog}
+  DEPENDS ${_packaging_source}/changelog
+  COMMENT "Compressing the Debian changelog"
   VERBATIM)
-add_custom_target(tavrin_changelog ALL DEPENDS ${_changelog})
+add_custom_command(OUTPUT ${_installer_man_page}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${_packaging_binary}
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${_packaging_source}/tavrin-installator.1
+          ${_installer_man_page}
+  DEPENDS ${_packaging_source}/tavrin-installator.1
+  COMMENT "Compressing the tavrin-installator man page"
+  VERBATIM)
+add_custom_target(tavrin_changelog ALL DEPENDS ${_changelog} ${_installer_man_page})
 install(FILES ${_packaging_source}/copyright ${_changelog}
         DESTINATION share/doc/tavrin-installator)
+install(FILES ${_installer_man_page} DESTINATION share/man/man1)
 
 # --- Debian package ---------------------------------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavrin-installator)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware installer for the TAVRIN USB accessory")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Leads the user through a short wizard and writes the firmware to the TAVRIN accessory; tavrin-dfu does the same from the command line, for scripts and flashing stations.")
+# Lines of at most 80 characters, as Debian's tools show them; CPack puts
+# each line of the description on a line of its own.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Leads the user through a short wizard and writes the firmware to the TAVRIN"
+  "accessory; tavrin-dfu does the same from the command line, for scripts and"
+  "flashing stations.")
 # A package built without a release firmware must not pass for one.
 if(NOT TAVRIN_FIRMWARE)
   string(APPEND CPACK_PACKAGE_DESCRIPTION_SUMMARY " (with a test firmware image)")
   string(APPEND CPACK_PACKAGE_DESCRIPTION
-         " This build ships a generated test firmware image, not a firmware release.")
+         "\nThis build ships a generated test firmware image, not a firmware release.")
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TAVRIN installator developers")
+# A name and an address, as Debian's tools parse the field; the same as in
+# packaging/changelog.
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER
+    "TAVRIN installator developers <tavrin-installator@example.com>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_STRIP_FILES ON)
 # The libraries the program links (Qt, hidapi, the C and C++ runtimes) come

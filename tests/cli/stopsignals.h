@@ -29,6 +29,8 @@ enum class Interrupt {
 };
 // Starts program; once its first output is out, sends it signal, or for
 // brokenPipeSignal() has the reader of its standard output leave after the
-// first byte.
+// first byte. A negative signal (POSIX only) goes to the program's whole
+// process group, its children too, as a terminal sends Ctrl+C to its
+// foreground job: the program then leads a group of its own.
 Interrupt startAndInterrupt(QProcess& process, const QString& program, const QStringList& arguments,
                             int signal);

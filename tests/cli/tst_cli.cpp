@@ -11,6 +11,7 @@
 #include "stopsignals.h"
 #include "testplatform.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <utility>
@@ -184,6 +186,8 @@ void tst_Cli::commandLines_data() {
     // Rows that need symbolic links, /dev, /proc or names that are not UTF-8.
     constexpr bool linuxOnly = true;
     const QString stored = QString::number(demo::kStoredImageLength);
+    const std::vector<uint8_t> small = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
+    const QString smallCrc = QString::number(dfu::le32(small.data() + small.size() - 4));
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130  interrupted (Ctrl+C", "143  "});
     row("help lists SIGHUP", "--help", 0, {"129  hung up", "143  terminated (SIGTERM)"}, linuxOnly);
@@ -205,7 +209,7 @@ void tst_Cli::commandLines_data() {
     row("list", "list --scenario healthy,healthy", 0,
         {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
     row("list json", "list --json --bus-root {dir}/bus", 0,
-        {R"j([{"accessory":true,"featureReportLength":64,"firmwareVersion":"2.3.0",)j"
+        {R"j([{"accessory":true,"deviceVersion":"2.3.0","featureReportLength":64,)j"
          R"j("manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
          R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
@@ -267,12 +271,37 @@ void tst_Cli::commandLines_data() {
     row("pack refuses a wrong length field", "pack {dir}/wronglength.bin {dir}/x.dfu", 4,
         {"Image length field (100) does not match the image size (104) (code -5): refused"});
     row("pack --force", "pack --force --json {dir}/wronglength.bin {dir}/forced.dfu", 0,
-        {R"j("imageBytes":104,"status":0)j"});
+        {R"j("imageBytes":104,"size":120,"status":0)j"});
+    row("pack --release", "pack --release 2.4.0 --test-image 4096 {dir}/release.dfu", 0,
+        {"Packed 4096 image bytes into {dir}/release.dfu (CRC 0x", ", version 2.4.0)\n"});
+    row("check shows the release", "check {dir}/release.dfu", 0,
+        {"bcdDevice 0x0240,", "Version:            2.4.0\n"});
+    row("pack --release: a MINOR that BCD cannot hold",
+        "pack --release 2.10.0 --test-image 4096 {dir}/minor.dfu", 2,
+        {"pack: --release 2.10.0: MINOR is at most 9 (the suffix's bcdDevice holds MAJOR 0-99, "
+         "MINOR 0-9 and PATCH 0-9)\n"});
+    row("pack --release: 0.0.1 is a backup's", "pack --release 0.0.1 {dir}/image.bin {dir}/b.dfu",
+        2, {"bcdDevice 0x0001 is what every backup carries"});
     row("upgrade", "upgrade {dir}/small.dfu", 0,
         {"write: 0 % (0 of 4096 bytes)", "Upgraded with", ", reset"});
     row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
         {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
-         R"j("serial":"SIM-0001","status":0,"text":""})j"});
+         R"j("serial":"SIM-0001","size":4112,"status":0,"testImage":true,"text":"","time":")j",
+         R"j("verify":"not run"})j"});
+    row("upgrade json: what a station log keeps",
+        "upgrade --json --verify --no-reset {dir}/small.dfu", 0,
+        {R"j("crc":)j" + smallCrc + R"j(,"deviceVersion":"2.3.0","durationSeconds":)j",
+         R"j(,"event":"result","file":"{dir}/small.dfu","fileVersion":null,)j"
+         R"j("imageLengthField":4096,"path":")j",
+         R"j("verify":"matched"})j"});
+    row("verify json: a firmware is no test image", "verify --json {dir}/stored.dfu", 0,
+        {R"j("testImage":false,)j", R"j("verify":"matched"})j"});
+    row("--no-progress", "upgrade --json --no-progress --no-reset {dir}/small.dfu", 0,
+        {R"j(!"event":"progress")j", R"j("event":"result")j"});
+    row("--no-progress: plain lines", "verify --no-progress {dir}/stored.dfu", 0,
+        {"!read:", "Verified: the accessory holds"});
+    row("--no-progress: --all", "upgrade --all --no-progress --no-reset {dir}/small.dfu", 0,
+        {"!SIM-0001: write", "1 of 1 accessories succeeded"});
     row("a name that is not UTF-8, C locale", "LC_ALL=C check {dir}/caf\\0351.dfu", 0,
         {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"}, linuxOnly);
     row("a name that is not UTF-8, UTF-8 locale",
@@ -316,9 +345,11 @@ void tst_Cli::commandLines_data() {
         "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"the file holds"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
-        {R"j("code":-8,"command":"upgrade","deviceVersion":"2.3.0","event":"result",)j"
-         R"j("fileVersion":null,"path":")j",
-         R"j("status":5,"text":"Upgrade failed (DFU status code = 3)"})j"});
+        {R"j("code":-8,"command":"upgrade","crc":)j",
+         R"j(,"deviceVersion":"2.3.0","durationSeconds":)j",
+         R"j(,"event":"result","file":"{dir}/full.dfu","fileVersion":null,)j"
+         R"j("imageLengthField":65536,"path":")j",
+         R"j("status":5,"testImage":true,"text":"Upgrade failed (DFU status code = 3)",)j"});
     row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
         {"Failed to get feature information (GetStatus) (code -12)"});
     row("backup", "backup {dir}/backup.dfu", 0,
@@ -334,8 +365,10 @@ void tst_Cli::commandLines_data() {
         "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
         {"read: 0 % (0 of 4112 bytes)", ", verified, reset"}, linuxOnly);
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
-        {R"j("code":0,"command":"verify","detail":"the firmware read back differs from )j",
-         R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j"});
+        {R"j("code":0,"command":"verify","crc":)j",
+         R"j(,"detail":"the firmware read back differs from )j",
+         R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j",
+         R"j("verify":"mismatch"})j"});
     row("reset", "reset", 0, {"Reset"});
     row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
         {"Waiting up to 20 s for the accessory...", "Reset"});
@@ -361,9 +394,13 @@ void tst_Cli::commandLines_data() {
          "SIM-0003          ok           0      0\n", "2 of 3 accessories succeeded"});
     row("all json: a station log",
         "upgrade --all --json --verify --scenario healthy,healthy,unplugged {dir}/full.dfu", 5,
-        {R"j("operation":"read","path":")j", R"j("serial":"SIM-0002","status":0,"text":""})j",
-         R"j("serial":"SIM-0003","status":5,"text":"Failed to get feature information (GetStatus)"})j",
-         R"j({"accessories":3,"command":"upgrade","event":"summary","failed":1,"status":5})j"});
+        {R"j("operation":"read","path":")j",
+         R"j("serial":"SIM-0002","size":65552,"status":0,"testImage":true,"text":"","time":")j",
+         R"j("serial":"SIM-0003","size":65552,"status":5,"testImage":true,)j"
+         R"j("text":"Failed to get feature information (GetStatus)","time":")j",
+         R"j(Z","verify":"matched"})j", R"j(Z","verify":"not run"})j",
+         R"j({"accessories":3,"command":"upgrade","durationSeconds":)j",
+         R"j(,"event":"summary","failed":1,"status":5,"time":")j"});
     row("all verify", "verify --all --scenario healthy,healthy {dir}/stored.dfu", 0,
         {"2 of 2 accessories succeeded"});
     row("all: a file after --", "upgrade --all --no-reset -- -dash.dfu", 0,
@@ -380,9 +417,11 @@ void tst_Cli::commandLines() {
     if (linuxOnly && !testplatform::isLinux())
         QSKIP("a Linux row: symbolic links, /dev, /proc or a name that is not UTF-8");
     const Ran ran = run(line.split(' ', Qt::SkipEmptyParts));
+    // A fragment that starts with ! must not be there.
     for (const QString& fragment : fragments)
-        QVERIFY2(ran.output.contains(filled(fragment)),
-                 qPrintable(filled(fragment) + "\n--- not in:\n" + ran.output));
+        QVERIFY2(ran.output.contains(filled(fragment).remove(QRegularExpression("^!"))) !=
+                     fragment.startsWith('!'),
+                 qPrintable(filled(fragment) + "\n--- in the output or not:\n" + ran.output));
     QCOMPARE(ran.status, status);
     if (line.contains("--json") && !line.startsWith("list")) {
         QVERIFY(!ran.json.isEmpty());
@@ -390,6 +429,19 @@ void tst_Cli::commandLines() {
         QCOMPARE(last.value("status").toInt(), status);
         QVERIFY2(last.value("event") == "result" || last.value("event") == "summary",
                  qPrintable(ran.output));
+    }
+    // Every result and summary line is stamped; time left is in whole seconds.
+    for (const QJsonObject& object : ran.json) {
+        if (object.value("event") == "progress" && object.contains("secondsLeft")) {
+            const double left = object.value("secondsLeft").toDouble(-1);
+            QVERIFY2(left >= 0 && left == std::floor(left), qPrintable(ran.output));
+        } else if (object.value("event") != "progress") {
+            const QString time = object.value("time").toString();
+            const QDateTime when = QDateTime::fromString(time, Qt::ISODateWithMs);
+            QVERIFY2(when.isValid() && when.timeSpec() == Qt::UTC && time.endsWith('Z'),
+                     qPrintable(ran.output));
+            QVERIFY2(object.value("durationSeconds").toDouble(-1) >= 0, qPrintable(ran.output));
+        }
     }
 }
 
@@ -427,15 +479,15 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
             << QStringList{stop.text + ": the write is finishing", QString(R"j("percent":99)j"),
                            QString(R"j("detail":"the write completed; the reset was skipped: the )j"
                                    R"j(accessory stays in update mode: run `tavrin-dfu reset`")j"),
-                           QString(R"j("status":%1,"text":"%2"})j"
-                                   "\n")
+                           QString(R"j("status":%1,"testImage":true,"text":"%2","time":")j")
                                .arg(stop.status)
                                .arg(stop.text)};
     QTest::newRow("--all after Ctrl+C: a write failed on its own")
         << SIGINT << "upgrade --all --json --scenario healthy,write-fails {dir}/full.dfu" << 130
-        << QStringList{R"j("serial":"SIM-0001","status":130,"text":"Interrupted"})j",
-                       R"j("serial":"SIM-0002","status":5,)j",
-                       R"j("event":"summary","failed":2,"status":130})j"};
+        << QStringList{R"j("serial":"SIM-0001","size":65552,"status":130,"testImage":true,)j"
+                       R"j("text":"Interrupted",)j",
+                       R"j("serial":"SIM-0002","size":65552,"status":5,)j",
+                       R"j("event":"summary","failed":2,"status":130,)j"};
     // Where the system has them: Windows has neither SIGPIPE nor a SIGTERM to send.
     if (brokenPipeSignal() != 0)
         QTest::newRow("standard output closed") << brokenPipeSignal() << one << 0 << QStringList{};
@@ -447,8 +499,16 @@ void tst_Cli::signalsLetTheWriteFinish_data() {
     if (stopSignals().size() > 1)
         QTest::newRow("--all passes SIGTERM on")
             << SIGTERM << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 143
-            << QStringList{R"j("serial":"SIM-0002","status":143,"text":"Terminated"})j",
-                           R"j("event":"summary","failed":2,"status":143})j"};
+            << QStringList{R"j("serial":"SIM-0002","size":65552,"status":143,"testImage":true,)j"
+                           R"j("text":"Terminated",)j",
+                           R"j("event":"summary","failed":2,"status":143,)j"};
+    // As a terminal sends Ctrl+C: to the parent and its children at once.
+    if (stopSignals().size() > 1)
+        QTest::newRow("--all: Ctrl+C to the process group")
+            << -SIGINT << "upgrade --all --json --scenario healthy,healthy {dir}/full.dfu" << 130
+            << QStringList{R"j("serial":"SIM-0001","size":65552,"status":130,)j",
+                           R"j("serial":"SIM-0002","size":65552,"status":130,)j",
+                           R"j("event":"summary","failed":2,"status":130,)j"};
 }
 
 // The signal (on Windows Ctrl+Break) arrives once the first progress line is
@@ -476,6 +536,8 @@ void tst_Cli::signalsLetTheWriteFinish() {
     QCOMPARE(process.exitCode(), status);
     for (const QString& fragment : fragments)
         QVERIFY2(out.contains(fragment), qPrintable(fragment + "\n--- not in:\n" + out));
+    // Each row sends one signal, which is one request wherever it arrives.
+    QVERIFY2(!out.contains(" again: "), qPrintable(out));
     // The accessory received the whole write; a reset only when nothing stopped the run.
     if (!line.contains("--all"))
         QCOMPARE(sentReports(path("signal.txt")), expectedUpgrade(path("full.dfu"), status == 0));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Unpacks the Debian package into an empty folder (dpkg -x, as root would
 # install it but without touching the system), checks what it holds and what
-# it depends on, then starts the installed program through its link in
+# it depends on, has lintian check it (its errors fail the test, its warnings
+# are listed), then starts the installed program through its link in
 # usr/bin on a virtual X server and checks that it comes up on the welcome
 # page and stays up.
 #   check-package.sh PACKAGE_FOLDER UNPACK_FOLDER
@@ -59,13 +60,22 @@ check "udev rule" grep -q 'ATTRS{idVendor}=="0a12", ATTRS{idProduct}=="fffe", TA
 doc="$root/usr/share/doc/tavrin-installator"
 check "copyright in the doc folder" grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
     "$doc/copyright"
-check "changelog.gz in the doc folder" bash -c 'gzip -dc "$1" | grep -q "^# Changelog"' \
-    _ "$doc/changelog.gz"
+# A Debian changelog whose latest entry is this version: a version raised
+# without an entry in packaging/changelog fails here.
+check "Debian changelog.gz with this version's entry" bash -c \
+    'test "$(gzip -dc "$1" | dpkg-parsechangelog -l - -S Version)" = "$(dpkg-deb -f "$2" Version)"' \
+    _ "$doc/changelog.gz" "$deb"
 check "udev rules reloaded after install" bash -c \
     'dpkg-deb -I "$1" postinst | grep -q "udevadm trigger --subsystem-match=hidraw"' _ "$deb"
 # Built without a release firmware: the package and the flasher say so.
 check "description marks the test firmware" bash -c \
     'dpkg-deb -f "$1" Description | grep -q "with a test firmware image"' _ "$deb"
+
+check "tavrin-installator man page" bash -c \
+    'gzip -dc "$1" | grep -q "^\.TH TAVRIN-INSTALLATOR 1"' \
+    _ "$root/usr/share/man/man1/tavrin-installator.1.gz"
+check "maintainer with an address" bash -c \
+    'dpkg-deb -f "$1" Maintainer | grep -qE "^[^<>]+ <[^@<> ]+@[^@<> ]+>$"' _ "$deb"
 
 check "tavrin-dfu in usr/bin" test -x "$root/usr/bin/tavrin-dfu"
 check "tavrin-dfu man page" bash -c 'gzip -dc "$1" | grep -q "^\.TH TAVRIN-DFU 1"' \
@@ -79,6 +89,15 @@ check "installed tavrin-dfu checks the shipped firmware" \
 check "tavrin-dfu check names the shipped test image" bash -c \
     '"$1" check "$2" | grep -q "a generated test image, not a firmware release"' \
     _ "$root/usr/bin/tavrin-dfu" "$program_dir/tavrinFirmware.dfu"
+
+# Debian's own check of the package: an error fails the test; warnings are
+# shown for people to weigh. No tag is overridden.
+echo "--- lintian"
+lintian_status=0
+lintian --fail-on error "$deb" 2>&1 | tee "$root/../lintian.txt" || lintian_status=$?
+echo "---"
+check "lintian finds no errors ($(grep -c "^W:" "$root/../lintian.txt" || true) warning(s))" \
+    test "$lintian_status" -eq 0
 
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
