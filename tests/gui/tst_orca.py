@@ -186,6 +186,9 @@ class Listener:
             if PAGES[page][1] and page != pages[-1]:
                 self.Atspi.generate_keyboard_event(KEYSYMS["Return"], None,
                                                    self.Atspi.KeySynthType.SYM)
+        # Texts are read as words: a symbol between them would be named.
+        if "middle dot" in self.spoken()[begin:]:
+            fail("Orca named a middle dot")
         # A successful write may be announced as complete, a failed one never.
         if scenario != "healthy" and "100 percent" in self.spoken()[begin:]:
             fail("Orca said 100 percent of a failed write")

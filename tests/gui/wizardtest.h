@@ -8,6 +8,7 @@
 #include "installator.h"
 #include "logcapture.h"
 #include "privatexserver.h"
+#include "textfit.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -95,6 +96,7 @@ private slots:
     void cleanup();
 
 protected:
+    void loadScene();
     QString text(const QString& key) const;
     QQuickItem* item(const QString& name) const;
     QStringList visiblePages() const;
@@ -112,6 +114,9 @@ protected:
     // Clicks and checks that exactly the page expected is shown.
     void go(const QString& button, const QString& page);
     void walkToHowTo3();
+    // Loads the scene again with these keys of the text copy changed;
+    // cleanup() puts the staged file back.
+    void reloadWithCopy(const QJsonObject& changes);
     // Calls the page view's showPageByName, with properties when given.
     void showPage(const QString& name, const QVariantMap& properties = QVariantMap());
     QString currentPageName() const;
@@ -125,4 +130,7 @@ protected:
     // Names of the pages in the order they became visible since the scene
     // loaded.
     QStringList m_shownPages;
+    // The text copy file as the build staged it.
+    QByteArray m_stagedCopy;
+    bool m_copyChanged = false;
 };
