@@ -1,5 +1,6 @@
 // The wizard as a person meets it: clicks on the buttons from page to page,
-// upgrades that succeed and fail, and the window closed during a transfer.
+// upgrades that succeed and fail, a firmware file that cannot be installed,
+// and the window closed during a transfer.
 // Each test function checks which page shows, what it says, what the log
 // says and what reached the accessory. The pages it passes are saved as
 // pictures under the build tree, for a person to look at.
@@ -43,6 +44,8 @@ private slots:
     void upgradeToSuccess();
     void connectionFailure();
     void upgradeFailureThenRetry();
+    void badFirmwareFileOnlyCloses_data();
+    void badFirmwareFileOnlyCloses();
     void closeDuringUpgradeWaitsForTheEnd_data();
     void closeDuringUpgradeWaitsForTheEnd();
     void focusRingOnlyWhileUsingKeys();
@@ -257,6 +260,38 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(results.at(1).at(0).toInt(), 0);
     QCOMPARE(device.resetCount(), 1);
     QCOMPARE(sim::Bus::openConnections(), 0);
+}
+
+void tst_wizard::badFirmwareFileOnlyCloses_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("code");
+    QTest::newRow("damaged") << kDamagedFirmware << -6;
+    QTest::newRow("missing") << "missing.dfu" << -3;
+}
+
+// Found on the first page: no way forward, and one that closes, with the
+// focus and Return.
+void tst_wizard::badFirmwareFileOnlyCloses() {
+    QFETCH(QString, file);
+    QFETCH(int, code);
+    QByteArray bytes = readFile(appfolder::path(text(kFirmwareKey)));
+    bytes[0] = char(bytes[0] ^ 1);
+    QVERIFY(file != kDamagedFirmware || appfolder::write(file, bytes));
+    STEP(reloadWithCopy({{kFirmwareKey, file}}));
+    appfolder::remove(file);
+    QCOMPARE(itemText("welcomePageContent"), text("welcomePageBlockedContent"));
+    QVERIFY(itemText("welcomePageFirmwareProblem")
+                .startsWith(text("firmwareProblemText").arg(code) + "\n"));
+    QVERIFY(!item("welcomePageForward")->isVisible());
+    QQuickItem* close = item("welcomePageClose");
+    QVERIFY(close);
+    QTRY_VERIFY(close->isVisible() && close->hasActiveFocus());
+    QCOMPARE(itemText("welcomePageClose"), text("welcomePageClose"));
+    QTest::keyClick(m_window, Qt::Key_Tab);
+    QVERIFY(close->hasActiveFocus());
+    QTest::keyClick(m_window, Qt::Key_Return);
+    QTRY_VERIFY(!m_window->isVisible());
+    QCOMPARE(m_shownPages, QStringList());
 }
 
 void tst_wizard::closeDuringUpgradeWaitsForTheEnd_data() {
