@@ -44,6 +44,7 @@ private slots:
     void upgradeToSuccess();
     void connectionFailure();
     void upgradeFailureThenRetry();
+    void successNamesTheInstalledVersion();
     void badFirmwareFileOnlyCloses_data();
     void badFirmwareFileOnlyCloses();
     void closeDuringUpgradeWaitsForTheEnd_data();
@@ -143,6 +144,8 @@ void tst_wizard::upgradeToSuccess() {
 
     QTRY_COMPARE_WITH_TIMEOUT(visiblePages(), QStringList{"successPage"}, kUpgradeTimeoutMs);
     STEP(screenshot("09-successPage"));
+    // The file states no version.
+    QVERIFY(!item("successPageVersion")->isVisible());
     QCOMPARE(results.count(), 1);
     QCOMPARE(results.at(0).at(0).toInt(), 0);
 
@@ -260,6 +263,16 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(results.at(1).at(0).toInt(), 0);
     QCOMPARE(device.resetCount(), 1);
     QCOMPARE(sim::Bus::openConnections(), 0);
+}
+
+void tst_wizard::successNamesTheInstalledVersion() {
+    STEP(reloadWithCopy({{"firmwareVersion", "2.4.0"}}));
+    sim::Bus::addAccessory(demo::accessoryConfig());
+    STEP(walkToHowTo3());
+    STEP(clickButton("howTo3PageForward"));
+    QTRY_COMPARE_WITH_TIMEOUT(visiblePages(), QStringList{"successPage"}, kUpgradeTimeoutMs);
+    QVERIFY(item("successPageVersion")->isVisible());
+    QCOMPARE(itemText("successPageVersion"), text("successPageVersion").arg("2.4.0"));
 }
 
 void tst_wizard::badFirmwareFileOnlyCloses_data() {
