@@ -14,6 +14,10 @@ Page {
     readonly property string adviceKey: "errorAdvice" + error
     readonly property string advice: installator.hasText(adviceKey) ? installator.getText(adviceKey)
                                                                      : ""
+    // A write that stopped part way may leave the accessory's firmware
+    // incomplete: the accessory refused a block (-8) or stopped answering
+    // (-12). The engine's text says what happened, not what that leaves.
+    readonly property bool writeStopped: error === -8 || error === -12
 
     titleItem: title
 
@@ -25,9 +29,10 @@ Page {
         anchors.rightMargin: settings.pageSideMargin
         spacing: 0
 
-        Item {
-            Layout.minimumHeight: 95
-            Layout.preferredHeight: 95
+        // The gaps above the title give way when the page has much to say.
+        Spacer {
+            size: 95
+            least: 0
         }
 
         Image {
@@ -44,9 +49,9 @@ Page {
             Accessible.ignored: true
         }
 
-        Item {
-            Layout.minimumHeight: 25
-            Layout.preferredHeight: 25
+        Spacer {
+            size: 25
+            least: 10
         }
 
         BigText {
@@ -83,6 +88,14 @@ Page {
                 text: (page.errorText !== "" ? page.errorText : textBlock.unknownErrorText) + "\nError "
                       + page.error
             }
+        }
+
+        RegularText {
+            objectName: "errorPageWriteStopped"
+            Layout.fillWidth: true
+            Layout.topMargin: 15
+            visible: page.writeStopped
+            text: installator.getText("errorPageWriteStopped")
         }
 
         RegularText {

@@ -29,7 +29,8 @@ PREPARATION = ["welcomePage", "changelogPage", "accessoriesPage", "howTo1Page", 
 FLOWS = {"healthy": PREPARATION + ["successPage"], "write-fails": PREPARATION + ["errorPage"]}
 # Per page: the keys in the text copy of its texts and of its focused button,
 # which Orca says after the page's title ("<page>Title"). "errorPageText" is
-# the error page's text as it shows it: the engine's message and the code.
+# the error page's text as it shows it: the engine's message and the code;
+# after a write that stopped, the accessory's state follows it.
 PAGES = {
     "welcomePage": (["welcomePageContent"], "welcomePageForward"),
     "changelogPage": ([], "changelogPageForward"),
@@ -39,7 +40,8 @@ PAGES = {
     "howTo3Page": (["howTo3PageContent"], "howTo3PageForward"),
     "progressPage": (["progressPageContent"], None),
     "successPage": (["successPageContent"], "successPageExit"),
-    "errorPage": (["errorPageText", f"errorAdvice{ERROR_CODE}"], "errorPageForward"),
+    "errorPage": (["errorPageText", "errorPageWriteStopped", f"errorAdvice{ERROR_CODE}"],
+                  "errorPageForward"),
 }
 SPEECH_TIMEOUT_S = 60
 

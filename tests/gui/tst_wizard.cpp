@@ -197,6 +197,8 @@ void tst_wizard::connectionFailure() {
     QCOMPARE(itemText("errorPageText"),
              text("failedConnectionText") + QStringLiteral("\nError %1").arg(kFailedToConnect));
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-2"));
+    // Nothing was written.
+    QVERIFY(!item("errorPageWriteStopped")->isVisible());
     STEP(screenshot("10-errorPage-connection"));
 
     QCOMPARE(warningsSince(0),
@@ -234,6 +236,8 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(sentReports(device), std::vector<Bytes>());
 
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-8"));
+    QVERIFY(item("errorPageWriteStopped")->isVisible());
+    QCOMPARE(itemText("errorPageWriteStopped"), text("errorPageWriteStopped"));
     // Released without a restart, so that the retry connects anew.
     QCOMPARE(sim::Bus::openConnections(), 0);
     QCOMPARE(m_log.texts([](const LogLine& line) {

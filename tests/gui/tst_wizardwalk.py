@@ -246,6 +246,9 @@ class Walk:
         advice = self.text(f"errorAdvice{code}")
         if not any(t.endswith(f"\nError {code}") for t in texts) or advice not in texts:
             fail(f"errorPage: texts {texts}")
+        # A write that stopped says what it may have left on the accessory.
+        if (self.text("errorPageWriteStopped") in texts) != (code in (-8, -12)):
+            fail(f"errorPage: texts {texts}")
 
     def check_progress(self, title):
         self.value_events.clear()
