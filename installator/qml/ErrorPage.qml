@@ -18,8 +18,24 @@ Page {
     // incomplete: the accessory refused a block (-8) or stopped answering
     // (-12). The engine's text says what happened, not what that leaves.
     readonly property bool writeStopped: error === -8 || error === -12
+    readonly property string logFolder: installator.logFolder()
+
+    // What the page says, for the details a person copies.
+    function shownTexts() {
+        var texts = [body.text];
+        if (writeStopped) {
+            texts.push(stateText.text);
+        }
+        if (advice !== "") {
+            texts.push(advice);
+        }
+        return texts;
+    }
 
     titleItem: title
+
+    // A later failure has details of its own to copy.
+    onVisibleChanged: copyDetails.copied = false
 
     ColumnLayout {
         anchors.fill: parent
@@ -91,6 +107,7 @@ Page {
         }
 
         RegularText {
+            id: stateText
             objectName: "errorPageWriteStopped"
             Layout.fillWidth: true
             Layout.topMargin: 15
@@ -106,6 +123,15 @@ Page {
             text: page.advice
         }
 
+        RegularText {
+            objectName: "errorPageLogPlace"
+            Layout.fillWidth: true
+            Layout.topMargin: 15
+            // Without a file the log lives on in memory only, for the details.
+            visible: page.logFolder !== ""
+            text: installator.getText("errorPageLogPlace").arg(page.logFolder)
+        }
+
         Item {
             Layout.fillHeight: true
         }
@@ -117,6 +143,20 @@ Page {
             backgroundImage: ""
             text: installator.getText("errorPageExit")
             onClicked: windowRoot.close()
+        },
+        StyledButton {
+            id: copyDetails
+
+            property bool copied: false
+
+            objectName: "errorPageCopyDetails"
+            backgroundImage: ""
+            text: installator.getText(copied ? "errorPageDetailsCopied" : "errorPageCopyDetails")
+            Accessible.description: installator.getText("errorPageCopyDetailsDescription")
+            onClicked: {
+                installator.copyToClipboard(installator.errorDetails(page.error, page.shownTexts()));
+                copied = true;
+            }
         },
         StyledButton {
             objectName: "errorPageForward"

@@ -1,6 +1,7 @@
 // The wizard as a person meets it: clicks on the buttons from page to page,
-// upgrades that succeed and fail, a firmware file that cannot be installed,
-// and the window closed during a transfer.
+// upgrades that succeed and fail, the details copied after a failure, a
+// firmware file that cannot be installed, and the window closed during a
+// transfer.
 // Each test function checks which page shows, what it says, what the log
 // says and what reached the accessory. The pages it passes are saved as
 // pictures under the build tree, for a person to look at.
@@ -10,6 +11,7 @@
 #include "closesignals.h"
 #include "demoaccessory.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QSignalSpy>
 
@@ -238,6 +240,26 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-8"));
     QVERIFY(item("errorPageWriteStopped")->isVisible());
     QCOMPARE(itemText("errorPageWriteStopped"), text("errorPageWriteStopped"));
+    const QString logFile = m_logFile->path();
+    QCOMPARE(itemText("errorPageLogPlace"),
+             text("errorPageLogPlace").arg(QDir::toNativeSeparators(QFileInfo(logFile).path())));
+    QVERIFY(readFile(logFile).contains(" info Status after progress:  -8\n"));
+
+    // The details, copied with the keyboard from the button before Try again.
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(m_window, Qt::Key_Tab, Qt::ShiftModifier);
+    QTRY_VERIFY(item("errorPageCopyDetails")->hasActiveFocus());
+    QTest::keyClick(m_window, Qt::Key_Return);
+    const QString details = QGuiApplication::clipboard()->text();
+    QVERIFY2(details.contains(": error -8\n" + itemText("errorPageText") + "\n" +
+                              text("errorPageWriteStopped") + "\n" + text("errorAdvice-8") +
+                              "\nFirmware on the accessory: 2.3.0\n") &&
+                 details.contains("\nLog file: " + QDir::toNativeSeparators(logFile) + "\n") &&
+                 details.contains(" info Disconnected successfuly\n") &&
+                 details.endsWith(" Page errorPage is active."),
+             qPrintable(details));
+    QCOMPARE(findItem(item("errorPageCopyDetails"), "buttonLabel")->property("text").toString(),
+             text("errorPageDetailsCopied"));
     // Released without a restart, so that the retry connects anew.
     QCOMPARE(sim::Bus::openConnections(), 0);
     QCOMPARE(m_log.texts([](const LogLine& line) {

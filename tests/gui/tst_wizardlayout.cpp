@@ -149,7 +149,9 @@ void tst_wizardlayout::bandOnlyWithButtons_data() {
                                 << QStringList{"howTo2PageBack", "howTo2PageForward"};
     QTest::newRow("howTo3Page") << "howTo3Page"
                                 << QStringList{"howTo3PageBack", "howTo3PageForward"};
-    QTest::newRow("errorPage") << "errorPage" << QStringList{"errorPageExit", "errorPageForward"};
+    QTest::newRow("errorPage") << "errorPage"
+                               << QStringList{"errorPageExit", "errorPageCopyDetails",
+                                              "errorPageForward"};
     QTest::newRow("progressPage, no way back") << "progressPage" << QStringList();
     QTest::newRow("successPage") << "successPage" << QStringList{"successPageExit"};
 }

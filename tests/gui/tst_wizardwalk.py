@@ -46,7 +46,7 @@ PAGES = {page: (page + "Title", [page + t for t in texts], images, [page + b for
              ("howTo2Page", ["Content"], [], ["Back", "Forward"]),
              ("howTo3Page", ["Content"], [], ["Back", "Forward"]),
              ("progressPage", ["Content"], [], []),
-             ("errorPage", [], [], ["Exit", "Forward"]),
+             ("errorPage", [], [], ["Exit", "CopyDetails", "Forward"]),
              ("successPage", ["Content"], ["productName"], ["Exit"])]}
 
 KEYSYMS = {"Return": 0xff0d, "KP_Enter": 0xff8d, "space": 0x20, "Tab": 0xff09,
@@ -239,6 +239,9 @@ class Walk:
                      f"{box.y} {box.width}x{box.height}")
         if page == "errorPage":
             self.check_error(names("label"), int(code))
+            described = [d for r, n, d, *_ in nodes if n == self.text("errorPageCopyDetails")]
+            if described != [self.text("errorPageCopyDetailsDescription")]:
+                fail(f"errorPage: the copy button is described as {described}")
         if page == "progressPage":
             self.check_progress(title)
 

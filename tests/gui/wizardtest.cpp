@@ -102,6 +102,7 @@ void WizardTest::initTestCase() {
     // The pages log their activation on the debug channel.
     QLoggingCategory::setFilterRules(QStringLiteral("qml.debug=true\njs.debug=true"));
     m_log.install();
+    m_logFile = std::make_unique<LogFile>(LogFile::defaultFolder());
 
     m_stagedCopy = readFile(appfolder::path(kTextCopyFile));
     const QJsonObject file = QJsonDocument::fromJson(m_stagedCopy).object();

@@ -7,6 +7,7 @@
 #include "enginesupport.h"
 #include "installator.h"
 #include "logcapture.h"
+#include "logfile.h"
 #include "privatexserver.h"
 #include "textfit.h"
 
@@ -123,6 +124,9 @@ protected:
     QRectF sceneRect(const QString& name) const;
 
     LogCapture m_log;
+    // As the program keeps it; made after the capture, so that it passes the
+    // lines on to it, and gone before it.
+    std::unique_ptr<LogFile> m_logFile;
     QJsonObject m_textCopy;
     std::unique_ptr<QQmlApplicationEngine> m_qml;
     QQuickWindow* m_window = nullptr;
