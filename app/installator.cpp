@@ -2,17 +2,20 @@
 
 #include "enginepath.h"
 #include "language.h"
+#include "logfile.h"
 #include "sessioninhibitor.h"
 
 #include "dfufile.h"
 #include "hiddfu.h"
 #include "progressrelay.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QLocale>
@@ -220,6 +223,42 @@ int installator::compareVersions(const QString& installed, const QString& file) 
     const int order = QVersionNumber::compare(QVersionNumber::fromString(file),
                                               QVersionNumber::fromString(installed));
     return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+QString installator::logFolder() const {
+    const LogFile* log = LogFile::current();
+    return log && !log->path().isEmpty()
+               ? QDir::toNativeSeparators(QFileInfo(log->path()).absolutePath())
+               : QString();
+}
+
+QString installator::errorDetails(int code, const QStringList& shownTexts) const {
+    const auto stated = [](const QString& version) {
+        return version.isEmpty() ? QStringLiteral("not stated") : version;
+    };
+    const LogFile* log = LogFile::current();
+    QStringList lines{QStringLiteral("%1 %2: error %3")
+                          .arg(QCoreApplication::applicationName(), QStringLiteral(TAVRIN_VERSION))
+                          .arg(code)};
+    lines << shownTexts;
+    lines << QStringLiteral("Firmware on the accessory: %1").arg(stated(m_installedVersion))
+          << QStringLiteral("Firmware in this program: %1").arg(stated(m_fileVersion))
+          << QStringLiteral("Firmware file check: code %1%2")
+                 .arg(m_firmwareCode)
+                 .arg(m_firmwareCode ? QStringLiteral(", ") + m_firmwareProblem : QString())
+          << QStringLiteral("System: %1; Qt %2")
+                 .arg(LogFile::systemDescription(), QString::fromLatin1(qVersion()))
+          << QStringLiteral("Log file: %1")
+                 .arg(log && !log->path().isEmpty() ? QDir::toNativeSeparators(log->path())
+                                                    : QStringLiteral("none"))
+          << QStringLiteral("Last lines of the log:");
+    if (log)
+        lines << log->tail();
+    return lines.join('\n');
+}
+
+void installator::copyToClipboard(const QString& text) const {
+    QGuiApplication::clipboard()->setText(text);
 }
 
 QString installator::applicationPath() {

@@ -88,6 +88,13 @@ public:
     // -1 when the file's version is older than installed, 0 equal, 1 newer,
     // 2 when either is not stated; versions as "J.M.N".
     Q_INVOKABLE static int compareVersions(const QString& installed, const QString& file);
+    // The folder of this run's log file (the newest there) as the system
+    // writes paths; "" when the run has no file.
+    Q_INVOKABLE QString logFolder() const;
+    // What a person sends to support after a failure: the code, the texts
+    // the error page shows, the versions, the system and the log's end.
+    Q_INVOKABLE QString errorDetails(int code, const QStringList& shownTexts) const;
+    Q_INVOKABLE void copyToClipboard(const QString& text) const;
 
 private:
     int reset();

@@ -1,5 +1,6 @@
 #include "closesignals.h"
 #include "hidbackend.h"
+#include "logfile.h"
 #include "messagelog.h"
 #include "networkpolicy.h"
 #include "startup.h"
@@ -31,6 +32,9 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
     if (const std::optional<int> exitCode = prepareHidBackend(QCoreApplication::arguments()))
         return *exitCode;
+    // Outlives the QML engine declared below, so that the controller's last
+    // lines reach the file too.
+    LogFile logFile(LogFile::defaultFolder());
 
     // Flushed before the QML loads, so it comes first also when standard
     // output is a pipe.

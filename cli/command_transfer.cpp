@@ -91,7 +91,7 @@ bool transferred(Run& run, const QString& operation, const Start& start, Writes 
         return false;
     }
     if (code != 0) {
-        status = run.failEngine(code);
+        status = run.failEngine(code, writes == Writes::Yes ? afterFailedWrite(code) : QString());
         return false;
     }
     return true;

@@ -17,6 +17,16 @@ QString codeText(int32_t code) {
     return table.count(code) ? QString::fromUtf8(hidDfuResultText(code)) : QString();
 }
 
+QString afterFailedWrite(int32_t code) {
+    // The accessory refused a block or stopped answering part way: the
+    // engine's text says which, not that the firmware may now be cut short.
+    if (code == CHidDfuErrorState::UpgradeFailed ||
+        code == CHidDfuErrorState::DriverOperationFailed)
+        return QStringLiteral("the accessory may hold an incomplete firmware: run the upgrade "
+                              "again to restore it");
+    return QString();
+}
+
 QString Report::programName() {
     return QCoreApplication::applicationName();
 }

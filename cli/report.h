@@ -23,6 +23,10 @@ struct Failure {
 // The engine's table text of a result code; empty for codes it lacks.
 QString codeText(int32_t code);
 
+// What a write to the accessory that failed with code leaves there, and the
+// next step; empty for codes that need no such word.
+QString afterFailedWrite(int32_t code);
+
 class Report {
 public:
     Report(const QString& command, OutputMode mode) : out(mode), m_command(command) {

@@ -22,8 +22,8 @@ RegularText {
         if (attached === 0)
             return installator.getText("readyAccessoryMissing");
         var lines = [installator.getText("readyAccessoryAttached"),
-                     installator.getText("readyVersions").arg(versionText(installedVersion))
-                                                         .arg(versionText(fileVersion))];
+                     installator.getText("readyFirmwareVersions").arg(versionText(installedVersion))
+                                                                 .arg(versionText(fileVersion))];
         if (order === 0)
             lines.push(installator.getText("readySameVersion"));
         else if (order < 0)

@@ -14,8 +14,28 @@ Page {
     readonly property string adviceKey: "errorAdvice" + error
     readonly property string advice: installator.hasText(adviceKey) ? installator.getText(adviceKey)
                                                                      : ""
+    // A write that stopped part way may leave the accessory's firmware
+    // incomplete: the accessory refused a block (-8) or stopped answering
+    // (-12). The engine's text says what happened, not what that leaves.
+    readonly property bool writeStopped: error === -8 || error === -12
+    readonly property string logFolder: installator.logFolder()
+
+    // What the page says, for the details a person copies.
+    function shownTexts() {
+        var texts = [body.text];
+        if (writeStopped) {
+            texts.push(stateText.text);
+        }
+        if (advice !== "") {
+            texts.push(advice);
+        }
+        return texts;
+    }
 
     titleItem: title
+
+    // A later failure has details of its own to copy.
+    onVisibleChanged: copyDetails.copied = false
 
     ColumnLayout {
         anchors.fill: parent
@@ -25,9 +45,10 @@ Page {
         anchors.rightMargin: settings.pageSideMargin
         spacing: 0
 
-        Item {
-            Layout.minimumHeight: 95
-            Layout.preferredHeight: 95
+        // The gaps above the title give way when the page has much to say.
+        Spacer {
+            size: 95
+            least: 0
         }
 
         Image {
@@ -44,9 +65,9 @@ Page {
             Accessible.ignored: true
         }
 
-        Item {
-            Layout.minimumHeight: 25
-            Layout.preferredHeight: 25
+        Spacer {
+            size: 25
+            least: 10
         }
 
         BigText {
@@ -86,11 +107,29 @@ Page {
         }
 
         RegularText {
+            id: stateText
+            objectName: "errorPageWriteStopped"
+            Layout.fillWidth: true
+            Layout.topMargin: 15
+            visible: page.writeStopped
+            text: installator.getText("errorPageWriteStopped")
+        }
+
+        RegularText {
             objectName: "errorPageAdvice"
             Layout.fillWidth: true
             Layout.topMargin: 15
             visible: text !== ""
             text: page.advice
+        }
+
+        RegularText {
+            objectName: "errorPageLogPlace"
+            Layout.fillWidth: true
+            Layout.topMargin: 15
+            // Without a file the log lives on in memory only, for the details.
+            visible: page.logFolder !== ""
+            text: installator.getText("errorPageLogPlace").arg(page.logFolder)
         }
 
         Item {
@@ -104,6 +143,20 @@ Page {
             backgroundImage: ""
             text: installator.getText("errorPageExit")
             onClicked: windowRoot.close()
+        },
+        StyledButton {
+            id: copyDetails
+
+            property bool copied: false
+
+            objectName: "errorPageCopyDetails"
+            backgroundImage: ""
+            text: installator.getText(copied ? "errorPageDetailsCopied" : "errorPageCopyDetails")
+            Accessible.description: installator.getText("errorPageCopyDetailsDescription")
+            onClicked: {
+                installator.copyToClipboard(installator.errorDetails(page.error, page.shownTexts()));
+                copied = true;
+            }
         },
         StyledButton {
             objectName: "errorPageForward"

@@ -8,6 +8,15 @@ Page {
     titleItem: title
 
     ColumnLayout {
+        id: column
+
+        // What the picture may take: all that the texts and the least gaps
+        // leave, up to its own size. It gives way to the accessory's notes
+        // only after the gaps have.
+        readonly property real pictureRoom: height - title.preferredHeight - content.implicitHeight
+                                            - accessory.implicitHeight - topGap.least
+                                            - middleGap.least - noteGap.least
+
         anchors.fill: parent
         anchors.topMargin: settings.contentMargin
         anchors.bottomMargin: settings.contentMargin
@@ -24,9 +33,10 @@ Page {
             text: installator.getText("howTo3PageTitle")
         }
 
-        Item {
-            Layout.minimumHeight: 30
-            Layout.preferredHeight: 30
+        Spacer {
+            id: topGap
+            size: 30
+            least: 12
         }
 
         Image {
@@ -34,16 +44,24 @@ Page {
             // Illustrates the text below it, which says it all.
             Accessible.ignored: true
             Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: sourceSize.width
+            Layout.fillHeight: true
+            Layout.preferredHeight: sourceSize.height
+            Layout.maximumHeight: sourceSize.height
+            Layout.minimumHeight: Math.max(0, Math.min(sourceSize.height, column.pictureRoom))
             source: "qrc:/installator/Resources/group-417.png"
             sourceSize: Qt.size(197, 167)
+            fillMode: Image.PreserveAspectFit
         }
 
-        Item {
-            Layout.minimumHeight: 50
-            Layout.preferredHeight: 50
+        Spacer {
+            id: middleGap
+            size: 50
+            least: 16
         }
 
         RegularText {
+            id: content
             objectName: "howTo3PageContent"
             // Its natural width counts every line break as text, which would
             // push the column off centre; as wide as the column, its centred
@@ -53,12 +71,14 @@ Page {
             text: installator.getText("howTo3PageContent")
         }
 
-        Item {
-            Layout.minimumHeight: 12
-            Layout.preferredHeight: 12
+        Spacer {
+            id: noteGap
+            size: 12
+            least: 8
         }
 
         AccessoryStatus {
+            id: accessory
             objectName: "howTo3PageAccessory"
             Layout.fillWidth: true
             Layout.alignment: Qt.AlignHCenter

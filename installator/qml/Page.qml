@@ -15,10 +15,17 @@ Item {
     // What a screen reader says of the page after its title, where the page
     // has no text of its own that a screen reader finds.
     property string spokenText: ""
-    // Takes the keyboard focus when the page appears: the last button, which
-    // leads forward (or closes, on the last pages).
-    readonly property Item primaryButton: buttonRow.children.length > 0
-                                          ? buttonRow.children[buttonRow.children.length - 1] : null
+    // Takes the keyboard focus when the page appears: the last button shown,
+    // which leads forward (or closes, on the last pages and where there is no
+    // way forward). A hidden button cannot take the focus.
+    readonly property Item primaryButton: {
+        for (var i = buttonRow.children.length - 1; i >= 0; --i) {
+            if (buttonRow.children[i].visible) {
+                return buttonRow.children[i];
+            }
+        }
+        return null;
+    }
 
     default property alias content: contentArea.children
 

@@ -11,7 +11,9 @@ StyledText {
     font.pixelSize: 15
     lineHeightMode: Text.FixedHeight
     lineHeight: 24
-    wrapMode: Text.WordWrap
+    // A word longer than a line (a file's path, a long word in a translation)
+    // breaks where it must rather than run past the text's box.
+    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
     horizontalAlignment: Text.AlignHCenter
 
     Accessible.role: Accessible.StaticText

@@ -23,9 +23,9 @@ Page {
             text: installator.getText("successPageTitle")
         }
 
-        Item {
-            Layout.minimumHeight: 38
-            Layout.preferredHeight: 38
+        Spacer {
+            size: 38
+            least: 16
         }
 
         CircularProgress {
@@ -68,9 +68,9 @@ Page {
             }
         }
 
-        Item {
-            Layout.minimumHeight: 38
-            Layout.preferredHeight: 38
+        Spacer {
+            size: 38
+            least: 16
         }
 
         Item {
@@ -87,6 +87,16 @@ Page {
                 width: page.width
                 text: installator.getText("successPageContent")
             }
+        }
+
+        RegularText {
+            readonly property string version: installator.fileVersion()
+
+            objectName: "successPageVersion"
+            Layout.fillWidth: true
+            visible: version !== ""
+            // The version the file states: what the accessory runs now.
+            text: version !== "" ? installator.getText("successPageVersion").arg(version) : ""
         }
     }
 

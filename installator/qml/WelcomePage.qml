@@ -60,7 +60,9 @@ Page {
                 objectName: "welcomePageContent"
                 height: parent.height
                 width: page.width - 2 * settings.pageSideMargin
-                text: installator.getText("welcomePageContent")
+                // The way through the pages only while there is one.
+                text: installator.getText(problem.visible ? "welcomePageBlockedContent"
+                                                          : "welcomePageContent")
             }
         }
 
@@ -83,6 +85,12 @@ Page {
             visible: !problem.visible
             text: installator.getText("welcomePageForward")
             onClicked: pageView.showPageByName("changelogPage")
+        },
+        StyledButton {
+            objectName: "welcomePageClose"
+            visible: problem.visible
+            text: installator.getText("welcomePageClose")
+            onClicked: windowRoot.close()
         }
     ]
 }

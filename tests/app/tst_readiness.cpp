@@ -1,11 +1,15 @@
 // What the controller knows before anything is written: whether the firmware
 // file beside the program can be installed and which version it holds, and
-// whether an accessory is attached and which version it runs.
+// whether an accessory is attached and which version it runs; and what it
+// hands a person to send after a failure: the details and the log file.
 #include "appfolder.h"
 #include "demoaccessory.h"
 #include "enginesupport.h"
 #include "installator.h"
+#include "logcapture.h"
+#include "logfile.h"
 
+#include <QDir>
 #include <QJsonObject>
 #include <QtTest>
 
@@ -19,12 +23,21 @@ class tst_readiness : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { sim::Bus::reset(); }
+    void initTestCase() { m_log.install(); }
+    void init() {
+        sim::Bus::reset();
+        m_log.clear();
+    }
     void cleanup() { appfolder::remove(kFirmwareName); }
 
     void firmwareFileCheckedAtStart_data();
     void firmwareFileCheckedAtStart();
     void accessoryWatchedWithItsVersion();
+    void logFileForSupport_data();
+    void logFileForSupport();
+
+private:
+    LogCapture m_log;
 };
 
 void tst_readiness::firmwareFileCheckedAtStart_data() {
@@ -78,6 +91,63 @@ void tst_readiness::accessoryWatchedWithItsVersion() {
     QCOMPARE(installator::compareVersions("2.4.0", "2.4.0"), 0);
     QCOMPARE(installator::compareVersions("2.10.0", "2.4.0"), -1);
     QCOMPARE(installator::compareVersions("", "2.4.0"), 2);
+}
+
+void tst_readiness::logFileForSupport_data() {
+    QTest::addColumn<int>("earlierRuns");
+    QTest::addColumn<int>("bound");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("the last five runs kept") << 7 << int(LogFile::kMaxBytes) << true;
+    QTest::newRow("bounded, the end kept") << 0 << 700 << true;
+    QTest::newRow("a folder that cannot be made") << 0 << int(LogFile::kMaxBytes) << false;
+}
+
+// The details name the versions the controller knows and end with the log's
+// last lines, also without a file.
+void tst_readiness::logFileForSupport() {
+    QFETCH(int, earlierRuns);
+    QFETCH(int, bound);
+    QFETCH(bool, writable);
+    const QString folder = appfolder::path("logs");
+    QFile::remove(folder);
+    QDir(folder).removeRecursively();
+    QVERIFY(writable || appfolder::write("logs", "a file where the folder would be"));
+    for (int run = 0; run < earlierRuns; ++run)
+        QVERIFY(appfolder::write(QStringLiteral("logs/installator-2020010%1-000000-1.log").arg(run),
+                                 "an earlier run\n"));
+    QVERIFY(
+        appfolder::writeTextCopy({{"dfuUpdateUrl", kFirmwareName}, {"firmwareVersion", "2.4.0"}}));
+    QVERIFY(appfolder::write(kFirmwareName, toQByteArray(firmwareFile(100))));
+    sim::Bus::addAccessory(demo::accessoryConfig());
+    LogFile log(folder, bound);
+    installator controller;
+    controller.watchAccessory(true);
+    controller.watchAccessory(false);
+    for (int line = 0; line < 30; ++line)
+        qInfo("line %d", line);
+    const QString details = controller.errorDetails(-8, {"Upgrade failed\nError -8", "Advice"});
+    QVERIFY2(details.startsWith(QCoreApplication::applicationName()) &&
+                 details.contains(": error -8\nUpgrade failed\nError -8\nAdvice\n"
+                                  "Firmware on the accessory: 2.3.0\n"
+                                  "Firmware in this program: 2.4.0\nFirmware file check: code 0\n"
+                                  "System: ") &&
+                 details.endsWith(" info line 29"),
+             qPrintable(details));
+    // Nothing is lost to standard error, with a file or without.
+    QCOMPARE(m_log.texts([](const LogLine& l) { return l.text.startsWith("line "); }).size(), 30);
+    QCOMPARE(m_log.texts([](const LogLine& l) { return l.text.startsWith("No log file"); }).size(),
+             writable ? 0 : 1);
+    QCOMPARE(log.path().isEmpty(), !writable);
+    if (!writable)
+        return;
+    QFile file(log.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    QVERIFY(written.size() <= bound && written.endsWith(" info line 29\n"));
+    QCOMPARE(written.contains("Earlier lines of this run were dropped"), bound < 1000);
+    const QStringList runs = QDir(folder).entryList({"installator-*.log"});
+    QCOMPARE(runs.size(), std::min(earlierRuns + 1, LogFile::kKeptFiles));
+    QVERIFY(runs.contains(QFileInfo(log.path()).fileName()));
 }
 
 QTEST_GUILESS_MAIN(tst_readiness)

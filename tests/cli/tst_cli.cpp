@@ -346,12 +346,14 @@ void tst_Cli::commandLines_data() {
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
         {R"j("code":-8,"command":"upgrade","crc":)j",
-         R"j(,"deviceVersion":"2.3.0","durationSeconds":)j",
+         R"j(,"detail":"the accessory may hold an incomplete firmware: run the upgrade again )j"
+         R"j(to restore it","deviceVersion":"2.3.0","durationSeconds":)j",
          R"j(,"event":"result","file":"{dir}/full.dfu","fileVersion":null,)j"
          R"j("imageLengthField":65536,"path":")j",
          R"j("status":5,"testImage":true,"text":"Upgrade failed (DFU status code = 3)",)j"});
     row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
-        {"Failed to get feature information (GetStatus) (code -12)"});
+        {"Failed to get feature information (GetStatus) (code -12): the accessory may hold an "
+         "incomplete firmware: run the upgrade again to restore it"});
     row("backup", "backup {dir}/backup.dfu", 0,
         {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
@@ -390,7 +392,8 @@ void tst_Cli::commandLines_data() {
         "upgrade --all --scenario healthy,write-fails,healthy --no-reset {dir}/full.dfu", 5,
         {"upgrade on 3 accessories", "SIM-0002: FAILED",
          "SIM-0001          ok           0      0\n",
-         "SIM-0002          failed       5     -8  Upgrade failed (DFU status code = 3)\n",
+         "SIM-0002          failed       5     -8  Upgrade failed (DFU status code = 3): the "
+         "accessory may hold an incomplete firmware: run the upgrade again to restore it\n",
          "SIM-0003          ok           0      0\n", "2 of 3 accessories succeeded"});
     row("all json: a station log",
         "upgrade --all --json --verify --scenario healthy,healthy,unplugged {dir}/full.dfu", 5,

@@ -24,9 +24,12 @@ public:
     PrivateXServer& operator=(const PrivateXServer&) = delete;
     ~PrivateXServer() { stop(); }
 
-    // Starts program (an Xvfb) and waits up to timeoutMs for the display it
-    // chose. False when it did not start or named no display in time.
-    bool start(const char* program, int timeoutMs) {
+    // Starts program (an Xvfb) with one screen of the given size ("1280x1024")
+    // and waits up to timeoutMs for the display it chose. False when it did
+    // not start or named no display in time.
+    bool start(const char* program, const QByteArray& screen, int timeoutMs) {
+        // Made before the fork: the child only calls what is safe there.
+        const QByteArray geometry = screen + "x24";
         int channel[2];
         if (pipe(channel) != 0)
             return false;
@@ -37,7 +40,7 @@ public:
             return false;
         }
         if (m_pid == 0)
-            runServer(program, channel[0], channel[1]);
+            runServer(program, geometry, channel[0], channel[1]);
         close(channel[1]);
         m_display = readDisplay(channel[0], timeoutMs);
         close(channel[0]);
@@ -65,7 +68,8 @@ private:
     static constexpr int kExecFailed = 127;
 
     // In the child: never returns.
-    [[noreturn]] static void runServer(const char* program, int readEnd, int writeEnd) {
+    [[noreturn]] static void runServer(const char* program, const QByteArray& screen, int readEnd,
+                                       int writeEnd) {
         // Ends the server with the test, however the test ends.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(readEnd);
@@ -78,7 +82,7 @@ private:
         }
         const std::string fd = std::to_string(writeEnd);
         execl(program, program, "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-              "1280x1024x24", static_cast<char*>(nullptr));
+              screen.constData(), static_cast<char*>(nullptr));
         _exit(kExecFailed);
     }
 

@@ -32,7 +32,8 @@ PREPARATION = ["welcomePage", "changelogPage", "accessoriesPage", "howTo1Page", 
 FLOWS = {"healthy": PREPARATION + ["successPage"], "write-fails": PREPARATION + ["errorPage"]}
 # Per page: the keys in the text copy of its texts and of its focused button,
 # which Orca says after the page's title ("<page>Title"). "errorPageText" is
-# the error page's text as it shows it: the engine's message and the code.
+# the error page's text as it shows it: the engine's message and the code;
+# after a write that stopped, the accessory's state follows it.
 PAGES = {
     "welcomePage": (["welcomePageContent"], "welcomePageForward"),
     "changelogPage": ([], "changelogPageForward"),
@@ -42,7 +43,8 @@ PAGES = {
     "howTo3Page": (["howTo3PageContent"], "howTo3PageForward"),
     "progressPage": (["progressPageContent"], None),
     "successPage": (["successPageContent"], "successPageExit"),
-    "errorPage": (["errorPageText", f"errorAdvice{ERROR_CODE}"], "errorPageForward"),
+    "errorPage": (["errorPageText", "errorPageWriteStopped", f"errorAdvice{ERROR_CODE}"],
+                  "errorPageForward"),
 }
 SPEECH_TIMEOUT_S = 60
 # tst_orca's SKIP_RETURN_CODE in CMakeLists.txt.
@@ -220,6 +222,9 @@ class Listener:
             if PAGES[page][1] and page != pages[-1]:
                 self.Atspi.generate_keyboard_event(KEYSYMS["Return"], None,
                                                    self.Atspi.KeySynthType.SYM)
+        # Texts are read as words: a symbol between them would be named.
+        if "middle dot" in self.spoken()[begin:]:
+            fail("Orca named a middle dot")
         # A successful write may be announced as complete, a failed one never.
         if scenario != "healthy" and "100 percent" in self.spoken()[begin:]:
             fail("Orca said 100 percent of a failed write")

@@ -1,5 +1,7 @@
 // The wizard as a person meets it: clicks on the buttons from page to page,
-// upgrades that succeed and fail, and the window closed during a transfer.
+// upgrades that succeed and fail, the details copied after a failure, a
+// firmware file that cannot be installed, and the window closed during a
+// transfer.
 // Each test function checks which page shows, what it says, what the log
 // says and what reached the accessory. The pages it passes are saved as
 // pictures under the build tree, for a person to look at.
@@ -9,6 +11,7 @@
 #include "closesignals.h"
 #include "demoaccessory.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QSignalSpy>
 
@@ -43,6 +46,9 @@ private slots:
     void upgradeToSuccess();
     void connectionFailure();
     void upgradeFailureThenRetry();
+    void successNamesTheInstalledVersion();
+    void badFirmwareFileOnlyCloses_data();
+    void badFirmwareFileOnlyCloses();
     void closeDuringUpgradeWaitsForTheEnd_data();
     void closeDuringUpgradeWaitsForTheEnd();
     void focusRingOnlyWhileUsingKeys();
@@ -143,6 +149,11 @@ void tst_wizard::upgradeToSuccess() {
 
     QTRY_COMPARE_WITH_TIMEOUT(visiblePages(), QStringList{"successPage"}, kUpgradeTimeoutMs);
     STEP(screenshot("09-successPage"));
+    // The demo firmware states the version its changelog announces.
+    QVERIFY(!m_controller->fileVersion().isEmpty());
+    QVERIFY(item("successPageVersion")->isVisible());
+    QCOMPARE(itemText("successPageVersion"),
+             text("successPageVersion").arg(m_controller->fileVersion()));
     QCOMPARE(results.count(), 1);
     QCOMPARE(results.at(0).at(0).toInt(), 0);
 
@@ -194,6 +205,8 @@ void tst_wizard::connectionFailure() {
     QCOMPARE(itemText("errorPageText"),
              text("failedConnectionText") + QStringLiteral("\nError %1").arg(kFailedToConnect));
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-2"));
+    // Nothing was written.
+    QVERIFY(!item("errorPageWriteStopped")->isVisible());
     STEP(screenshot("10-errorPage-connection"));
 
     QCOMPARE(warningsSince(0),
@@ -231,6 +244,28 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(sentReports(device), std::vector<Bytes>());
 
     QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-8"));
+    QVERIFY(item("errorPageWriteStopped")->isVisible());
+    QCOMPARE(itemText("errorPageWriteStopped"), text("errorPageWriteStopped"));
+    const QString logFile = m_logFile->path();
+    QCOMPARE(itemText("errorPageLogPlace"),
+             text("errorPageLogPlace").arg(QDir::toNativeSeparators(QFileInfo(logFile).path())));
+    QVERIFY(readFile(logFile).contains(" info Status after progress:  -8\n"));
+
+    // The details, copied with the keyboard from the button before Try again.
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(m_window, Qt::Key_Tab, Qt::ShiftModifier);
+    QTRY_VERIFY(item("errorPageCopyDetails")->hasActiveFocus());
+    QTest::keyClick(m_window, Qt::Key_Return);
+    const QString details = QGuiApplication::clipboard()->text();
+    QVERIFY2(details.contains(": error -8\n" + itemText("errorPageText") + "\n" +
+                              text("errorPageWriteStopped") + "\n" + text("errorAdvice-8") +
+                              "\nFirmware on the accessory: 2.3.0\n") &&
+                 details.contains("\nLog file: " + QDir::toNativeSeparators(logFile) + "\n") &&
+                 details.contains(" info Disconnected successfuly\n") &&
+                 details.endsWith(" Page errorPage is active."),
+             qPrintable(details));
+    QCOMPARE(findItem(item("errorPageCopyDetails"), "buttonLabel")->property("text").toString(),
+             text("errorPageDetailsCopied"));
     // Released without a restart, so that the retry connects anew.
     QCOMPARE(sim::Bus::openConnections(), 0);
     QCOMPARE(m_log.texts([](const LogLine& line) {
@@ -260,6 +295,48 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(results.at(1).at(0).toInt(), 0);
     QCOMPARE(device.resetCount(), 1);
     QCOMPARE(sim::Bus::openConnections(), 0);
+}
+
+void tst_wizard::successNamesTheInstalledVersion() {
+    STEP(reloadWithCopy({{"firmwareVersion", "2.4.0"}}));
+    sim::Bus::addAccessory(demo::accessoryConfig());
+    STEP(walkToHowTo3());
+    STEP(clickButton("howTo3PageForward"));
+    QTRY_COMPARE_WITH_TIMEOUT(visiblePages(), QStringList{"successPage"}, kUpgradeTimeoutMs);
+    QVERIFY(item("successPageVersion")->isVisible());
+    QCOMPARE(itemText("successPageVersion"), text("successPageVersion").arg("2.4.0"));
+}
+
+void tst_wizard::badFirmwareFileOnlyCloses_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("code");
+    QTest::newRow("damaged") << kDamagedFirmware << -6;
+    QTest::newRow("missing") << "missing.dfu" << -3;
+}
+
+// Found on the first page: no way forward, and one that closes, with the
+// focus and Return.
+void tst_wizard::badFirmwareFileOnlyCloses() {
+    QFETCH(QString, file);
+    QFETCH(int, code);
+    QByteArray bytes = readFile(appfolder::path(text(kFirmwareKey)));
+    bytes[0] = char(bytes[0] ^ 1);
+    QVERIFY(file != kDamagedFirmware || appfolder::write(file, bytes));
+    STEP(reloadWithCopy({{kFirmwareKey, file}}));
+    appfolder::remove(file);
+    QCOMPARE(itemText("welcomePageContent"), text("welcomePageBlockedContent"));
+    QVERIFY(itemText("welcomePageFirmwareProblem")
+                .startsWith(text("firmwareProblemText").arg(code) + "\n"));
+    QVERIFY(!item("welcomePageForward")->isVisible());
+    QQuickItem* close = item("welcomePageClose");
+    QVERIFY(close);
+    QTRY_VERIFY(close->isVisible() && close->hasActiveFocus());
+    QCOMPARE(itemText("welcomePageClose"), text("welcomePageClose"));
+    QTest::keyClick(m_window, Qt::Key_Tab);
+    QVERIFY(close->hasActiveFocus());
+    QTest::keyClick(m_window, Qt::Key_Return);
+    QTRY_VERIFY(!m_window->isVisible());
+    QCOMPARE(m_shownPages, QStringList());
 }
 
 void tst_wizard::closeDuringUpgradeWaitsForTheEnd_data() {

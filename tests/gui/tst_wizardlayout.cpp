@@ -1,10 +1,12 @@
 // How the wizard's pages are built and laid out: the page view's order and
 // properties, the button band, the content on the window's axis, margins in
 // a larger window, image sizes, button backgrounds and the progress page's
-// test slider, and every page in each language. Each test function shows a
-// page directly rather than walking to it.
+// test slider, texts that fit on every page in every state, and every page
+// in each language. Each test function shows a page directly rather than
+// walking to it.
 #include "wizardtest.h"
 
+#include "appfolder.h"
 #include "demoaccessory.h"
 
 #include <QColor>
@@ -51,6 +53,9 @@ constexpr double kSliderFirst = 0.3;
 constexpr double kSliderLater = 0.8;
 constexpr int kSomeProgress = 57;
 
+// The staged text copy's language; rows in others come with their texts.
+const char kStagedLanguage[] = "en";
+
 } // namespace
 
 class tst_wizardlayout : public WizardTest {
@@ -71,6 +76,8 @@ private slots:
     void progressReplacesTestSlider();
     void translatedPagesFit_data();
     void translatedPagesFit();
+    void textsFitAndStayClear_data();
+    void textsFitAndStayClear();
 };
 
 void tst_wizardlayout::nextPageFollowsDeclarationOrder_data() {
@@ -150,7 +157,9 @@ void tst_wizardlayout::bandOnlyWithButtons_data() {
                                 << QStringList{"howTo2PageBack", "howTo2PageForward"};
     QTest::newRow("howTo3Page") << "howTo3Page"
                                 << QStringList{"howTo3PageBack", "howTo3PageForward"};
-    QTest::newRow("errorPage") << "errorPage" << QStringList{"errorPageExit", "errorPageForward"};
+    QTest::newRow("errorPage") << "errorPage"
+                               << QStringList{"errorPageExit", "errorPageCopyDetails",
+                                              "errorPageForward"};
     QTest::newRow("progressPage, no way back") << "progressPage" << QStringList();
     QTest::newRow("successPage") << "successPage" << QStringList{"successPageExit"};
 }
@@ -422,6 +431,49 @@ void tst_wizardlayout::translatedPagesFit() {
                          qPrintable(what));
         }
     }
+}
+
+void tst_wizardlayout::textsFitAndStayClear_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QVariantMap>("properties");
+    QTest::addColumn<QJsonObject>("copy");
+    QTest::addColumn<int>("release");
+    for (const PageState& state : pageStates())
+        QTest::addRow("%s, %s, %s", qPrintable(displayName()), qPrintable(state.name),
+                      kStagedLanguage)
+            << QString::fromLatin1(kStagedLanguage) << state.page << state.properties << state.copy
+            << state.release;
+}
+
+// Nothing runs past its box, off the window or under another item: not the
+// notes of the ready page, not the error page's lines, not a translation.
+// Also run on a small screen that scales the window down and at 200 %.
+void tst_wizardlayout::textsFitAndStayClear() {
+    QFETCH(QString, language);
+    QFETCH(QString, page);
+    QFETCH(QVariantMap, properties);
+    QFETCH(QJsonObject, copy);
+    QFETCH(int, release);
+    if (language != QLatin1String(kStagedLanguage))
+        QSKIP("only the staged text copy's language is there to load");
+    if (properties.value("errorText") == QLatin1String("failedConnectionText"))
+        properties.insert("errorText", text("failedConnectionText"));
+    QByteArray damaged = readFile(appfolder::path(text(kFirmwareKey)));
+    damaged[0] = char(damaged[0] ^ 1);
+    QVERIFY(appfolder::write(kDamagedFirmware, damaged));
+    if (!copy.isEmpty())
+        STEP(reloadWithCopy(copy));
+    appfolder::remove(kDamagedFirmware);
+    if (release != kNoAccessory) {
+        sim::AccessoryConfig config = demo::accessoryConfig();
+        config.releaseNumber = uint16_t(release);
+        sim::Bus::addAccessory(config);
+    }
+    STEP(showPage(page, properties));
+    STEP(waitForFrame());
+    const QStringList problems = textProblems(m_window);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
 }
 
 int main(int argc, char* argv[]) {

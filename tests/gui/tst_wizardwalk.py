@@ -46,7 +46,7 @@ PAGES = {page: (page + "Title", [page + t for t in texts], images, [page + b for
              ("howTo2Page", ["Content"], [], ["Back", "Forward"]),
              ("howTo3Page", ["Content"], [], ["Back", "Forward"]),
              ("progressPage", ["Content"], [], []),
-             ("errorPage", [], [], ["Exit", "Forward"]),
+             ("errorPage", [], [], ["Exit", "CopyDetails", "Forward"]),
              ("successPage", ["Content"], ["productName"], ["Exit"])]}
 
 KEYSYMS = {"Return": 0xff0d, "KP_Enter": 0xff8d, "space": 0x20, "Tab": 0xff09,
@@ -239,12 +239,18 @@ class Walk:
                      f"{box.y} {box.width}x{box.height}")
         if page == "errorPage":
             self.check_error(names("label"), int(code))
+            described = [d for r, n, d, *_ in nodes if n == self.text("errorPageCopyDetails")]
+            if described != [self.text("errorPageCopyDetailsDescription")]:
+                fail(f"errorPage: the copy button is described as {described}")
         if page == "progressPage":
             self.check_progress(title)
 
     def check_error(self, texts, code):
         advice = self.text(f"errorAdvice{code}")
         if not any(t.endswith(f"\nError {code}") for t in texts) or advice not in texts:
+            fail(f"errorPage: texts {texts}")
+        # A write that stopped says what it may have left on the accessory.
+        if (self.text("errorPageWriteStopped") in texts) != (code in (-8, -12)):
             fail(f"errorPage: texts {texts}")
 
     def check_progress(self, title):

@@ -3,6 +3,7 @@
 #include "appfolder.h"
 #include "language.h"
 #include "startup.h"
+#include "textfit.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,9 @@ const char kTextCopyFile[] = "Resources/text_copy.json";
 const char kXvfb[] = TAVRIN_XVFB;
 const char kScreenshotDir[] = TAVRIN_SCREENSHOT_DIR;
 constexpr int kServerStartTimeoutMs = 20000;
+// Where a changed text copy file keeps the staged one's "copy", so that a run
+// that ended before putting the file back leaves it restorable.
+const char kStagedMember[] = "stagedCopy";
 
 } // namespace
 
@@ -103,7 +107,7 @@ enginesupport::Bytes toBytes(const QByteArray& bytes) {
 bool useOwnDisplay(PrivateXServer& server) {
     // The scene's graphical effects need OpenGL, which the offscreen
     // platform lacks: the test draws on an X server of its own.
-    if (!server.start(kXvfb, kServerStartTimeoutMs)) {
+    if (!server.start(kXvfb, testScreen(), kServerStartTimeoutMs)) {
         std::fprintf(stderr, "%s did not start or named no display\n", kXvfb);
         return false;
     }
@@ -125,9 +129,15 @@ void WizardTest::initTestCase() {
     // The pages log their activation on the debug channel.
     QLoggingCategory::setFilterRules(QStringLiteral("qml.debug=true\njs.debug=true"));
     m_log.install();
+    m_logFile = std::make_unique<LogFile>(LogFile::defaultFolder());
 
-    const QByteArray copy = readFile(appfolder::path(kTextCopyFile));
-    m_textCopy = QJsonDocument::fromJson(copy).object().value("copy").toObject();
+    m_stagedCopy = readFile(appfolder::path(kTextCopyFile));
+    const QJsonObject file = QJsonDocument::fromJson(m_stagedCopy).object();
+    if (file.contains(kStagedMember)) {
+        m_stagedCopy = QJsonDocument(QJsonObject{{"copy", file.value(kStagedMember)}}).toJson();
+        QVERIFY(appfolder::write(kTextCopyFile, m_stagedCopy));
+    }
+    m_textCopy = QJsonDocument::fromJson(m_stagedCopy).object().value("copy").toObject();
     QVERIFY2(!m_textCopy.isEmpty(), "the staged text copy file is missing");
     QVERIFY(QFile::exists(appfolder::path(text(kFirmwareKey))));
     QVERIFY(QDir().mkpath(kScreenshotDir));
@@ -135,6 +145,7 @@ void WizardTest::initTestCase() {
 
 void WizardTest::init() {
     sim::Bus::reset();
+    m_log.clear();
     loadScene();
 }
 
@@ -143,11 +154,9 @@ void WizardTest::loadScene(const QString& language) {
     m_window = nullptr;
     m_qml.reset();
     m_shownPages.clear();
-    m_log.clear();
     // Also English where the person running the tests prefers another
     // language.
     qputenv(language::kOverrideVariable, language.toUtf8());
-
     m_qml = std::make_unique<QQmlApplicationEngine>();
     m_qml->load(QUrl(QString::fromLatin1(kMainQml)));
     QCOMPARE(m_qml->rootObjects().size(), 1);
@@ -172,8 +181,25 @@ void WizardTest::cleanup() {
     m_controller = nullptr;
     m_window = nullptr;
     m_qml.reset();
+    if (m_copyChanged)
+        QVERIFY(appfolder::write(kTextCopyFile, m_stagedCopy));
+    m_copyChanged = false;
     QCOMPARE(hidDfuDisconnect(), 0);
     sim::Bus::reset();
+}
+
+void WizardTest::reloadWithCopy(const QJsonObject& changes) {
+    QJsonObject copy = m_textCopy;
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        copy.insert(it.key(), it.value());
+    m_copyChanged = true;
+    QVERIFY(appfolder::write(
+        kTextCopyFile,
+        QJsonDocument(QJsonObject{{"copy", copy}, {kStagedMember, m_textCopy}}).toJson()));
+    m_controller = nullptr;
+    m_window = nullptr;
+    m_qml.reset();
+    loadScene();
 }
 
 QString WizardTest::text(const QString& key) const {

@@ -7,7 +7,9 @@
 #include "enginesupport.h"
 #include "installator.h"
 #include "logcapture.h"
+#include "logfile.h"
 #include "privatexserver.h"
+#include "textfit.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -128,12 +130,18 @@ protected:
     // Clicks and checks that exactly the page expected is shown.
     void go(const QString& button, const QString& page);
     void walkToHowTo3();
+    // Loads the scene again with these keys of the text copy changed;
+    // cleanup() puts the staged file back.
+    void reloadWithCopy(const QJsonObject& changes);
     // Calls the page view's showPageByName, with properties when given.
     void showPage(const QString& name, const QVariantMap& properties = QVariantMap());
     QString currentPageName() const;
     QRectF sceneRect(const QString& name) const;
 
     LogCapture m_log;
+    // As the program keeps it; made after the capture, so that it passes the
+    // lines on to it, and gone before it.
+    std::unique_ptr<LogFile> m_logFile;
     QJsonObject m_textCopy;
     std::unique_ptr<QQmlApplicationEngine> m_qml;
     QQuickWindow* m_window = nullptr;
@@ -141,4 +149,7 @@ protected:
     // Names of the pages in the order they became visible since the scene
     // loaded.
     QStringList m_shownPages;
+    // The text copy file as the build staged it.
+    QByteArray m_stagedCopy;
+    bool m_copyChanged = false;
 };
