@@ -3,6 +3,7 @@
 #include "logfile.h"
 #include "messagelog.h"
 #include "networkpolicy.h"
+#include "runningmark.h"
 #include "startup.h"
 
 #include <QDebug>
@@ -17,6 +18,7 @@
 // The engine instance and the resource bundle are set up by static
 // initialisation before this runs, and torn down after it returns.
 int main(int argc, char* argv[]) {
+    markProgramRunning();
     logToRedirectedStandardError();
     // Qt Quick sizes its texture atlas to the window, 1024 px square for the
     // wizard's; a software OpenGL stack holds all 4 MiB of it in main memory

@@ -1,5 +1,6 @@
 #include "arguments.h"
 #include "flasher.h"
+#include "runningmark.h"
 #include "system.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 // The engine instance is set up by static initialisation before this runs,
 // and torn down (after any running transfer has ended) after it returns.
 int main(int argc, char* argv[]) {
+    markProgramRunning();
     cli::installInterruptHandler();
     // The bytes as given, before anything decodes them (arguments.h).
     QByteArrayList given;

@@ -39,3 +39,22 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test ${TAVRIN_WINE_PREFIX}
                                     ${TAVRIN_WINDOWS_TOOLCHAIN})
 endif()
+
+# tavrin_windows_program(<target> WINDOW|CONSOLE <description>): the
+# product's icon, version information and application manifest as Windows
+# resources; WINDOW makes a program of the Windows subsystem (no console
+# window of its own).
+function(tavrin_windows_program target subsystem description)
+  get_property(TAVRIN_RC_ICON GLOBAL PROPERTY TAVRIN_WINDOW_ICON)
+  set(TAVRIN_RC_NAME ${target})
+  set(TAVRIN_RC_DESCRIPTION "${description}")
+  set(TAVRIN_RC_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/windows-program.manifest)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows-program.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+                              "${TAVRIN_RC_ICON};${TAVRIN_RC_MANIFEST}")
+  if(subsystem STREQUAL "WINDOW")
+    set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
+endfunction()

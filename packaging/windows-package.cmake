@@ -3,9 +3,15 @@
 # with makensis from windows-setup.nsi, and a portable .zip of the same
 # folder. Run by the build's windows-package target:
 #   cmake -DSTAGE=... -DOUT=... -DVERSION=... -DMAKENSIS=... -DNSI=... -DICON=...
-#         [-DNAME_SUFFIX=...] -P windows-package.cmake
+#         -DFINISH_ART=... [-DNAME_SUFFIX=...] -P windows-package.cmake
+# With TAVRIN_SIGN_CERT and TAVRIN_SIGN_KEY in the environment (a PEM
+# certificate, with its chain, and its private key; TAVRIN_SIGN_PASS its
+# password, if any), every program in the folder, the setup and its
+# uninstaller are signed with osslsigncode (SHA-256; TAVRIN_SIGN_TIMESTAMP,
+# a time-stamping server's address, makes the signature outlive the
+# certificate).
 
-foreach(_var STAGE OUT VERSION MAKENSIS NSI ICON)
+foreach(_var STAGE OUT VERSION MAKENSIS NSI ICON FINISH_ART)
   if(NOT DEFINED ${_var})
     message(FATAL_ERROR "windows-package.cmake needs -D${_var}=...")
   endif()
@@ -38,10 +44,49 @@ endforeach()
 set(_uninstall_file ${OUT}/uninstall-files.nsh)
 file(WRITE ${_uninstall_file} "${_uninstall}")
 
+set(_sign_options)
+if(DEFINED ENV{TAVRIN_SIGN_CERT} OR DEFINED ENV{TAVRIN_SIGN_KEY})
+  find_program(_osslsigncode osslsigncode)
+  if(NOT _osslsigncode)
+    message(FATAL_ERROR "TAVRIN_SIGN_CERT is set but osslsigncode is missing "
+                        "(apt-get install osslsigncode)")
+  endif()
+  foreach(_file $ENV{TAVRIN_SIGN_CERT} $ENV{TAVRIN_SIGN_KEY})
+    if(NOT EXISTS "${_file}")
+      message(FATAL_ERROR "Signing: ${_file} not found (TAVRIN_SIGN_CERT, TAVRIN_SIGN_KEY)")
+    endif()
+  endforeach()
+  # One script signs a file in place; makensis calls it for the setup and
+  # the uninstaller it makes.
+  set(_sign_script ${OUT}/sign.sh)
+  set(_pass "")
+  if(DEFINED ENV{TAVRIN_SIGN_PASS})
+    set(_pass "-pass \"\$TAVRIN_SIGN_PASS\" ")
+  endif()
+  set(_timestamp "")
+  if(DEFINED ENV{TAVRIN_SIGN_TIMESTAMP})
+    set(_timestamp "-ts \"$ENV{TAVRIN_SIGN_TIMESTAMP}\" ")
+  endif()
+  file(WRITE ${_sign_script} "#!/bin/sh\nset -e\n"
+    "${_osslsigncode} sign -certs \"$ENV{TAVRIN_SIGN_CERT}\" -key \"$ENV{TAVRIN_SIGN_KEY}\" "
+    "${_pass}${_timestamp}-h sha256 -n \"TAVRIN firmware installator\" "
+    "-in \"$1\" -out \"$1.signed\" >/dev/null\nmv -f \"$1.signed\" \"$1\"\n")
+  file(CHMOD ${_sign_script} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  file(GLOB_RECURSE _programs ${STAGE}/*.exe)
+  foreach(_program ${_programs})
+    execute_process(COMMAND ${_sign_script} ${_program} RESULT_VARIABLE _status)
+    if(NOT _status EQUAL 0)
+      message(FATAL_ERROR "Signing ${_program} failed (${_status})")
+    endif()
+  endforeach()
+  set(_sign_options -DSIGN=${_sign_script})
+endif()
+
 set(_setup ${OUT}/${_name}-setup.exe)
 execute_process(
   COMMAND ${MAKENSIS} -V2 -DVERSION=${VERSION} -DSTAGE=${STAGE} -DUNINSTALL=${_uninstall_file}
-          -DOUTFILE=${_setup} -DICON=${ICON} "-DNAME_SUFFIX=${NAME_SUFFIX}" ${NSI}
+          -DOUTFILE=${_setup} -DICON=${ICON} -DFINISH_ART=${FINISH_ART}
+          "-DNAME_SUFFIX=${NAME_SUFFIX}" ${_sign_options} ${NSI}
   RESULT_VARIABLE _status)
 if(NOT _status EQUAL 0)
   message(FATAL_ERROR "makensis failed (${_status})")

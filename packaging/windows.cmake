@@ -57,6 +57,28 @@ foreach(_module QtQml QtQuick.2 QtQuick/Window.2 QtQuick/Layouts QtQuick/Control
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/qt.conf DESTINATION .)
 
+# The licences of the parts the folder holds, as the build machine's Debian
+# packages carry them for the same code (NOTICE.txt says which is which).
+set(_licenses
+  "${CMAKE_CURRENT_LIST_DIR}/licenses/NOTICE.txt|NOTICE.txt"
+  "/usr/share/common-licenses/LGPL-3|LGPL-3.txt"
+  "/usr/share/common-licenses/GPL-3|GPL-3.txt"
+  "/usr/share/common-licenses/Apache-2.0|Apache-2.0.txt"
+  "/usr/share/doc/zlib1g/copyright|zlib.txt"
+  "/usr/share/doc/libhidapi-dev/copyright|hidapi.txt"
+  "/usr/share/doc/fonts-roboto-unhinted/copyright|roboto.txt"
+  "/usr/share/doc/gcc-mingw-w64-base/copyright|gcc-runtime.txt"
+  "/usr/share/doc/mingw-w64-common/copyright|mingw-w64.txt")
+foreach(_license ${_licenses})
+  string(REPLACE "|" ";" _parts "${_license}")
+  list(GET _parts 0 _from)
+  list(GET _parts 1 _to)
+  if(NOT EXISTS ${_from})
+    message(FATAL_ERROR "Licence text not found: ${_from} (its Debian package is missing)")
+  endif()
+  install(FILES ${_from} DESTINATION licenses RENAME ${_to})
+endforeach()
+
 # --- The setup and the portable .zip -----------------------------------------
 find_program(TAVRIN_MAKENSIS makensis)
 set(_stage ${CMAKE_BINARY_DIR}/package/stage)
@@ -66,13 +88,31 @@ if(NOT TAVRIN_FIRMWARE)
   set(_name_suffix " (test firmware)")
 endif()
 get_property(_icon GLOBAL PROPERTY TAVRIN_WINDOW_ICON)
+# The setup's welcome and finish pages show the product (164 x 314, the size
+# those pages have; BMP, the only format they take).
+find_program(TAVRIN_RSVG_CONVERT rsvg-convert REQUIRED)
+find_program(TAVRIN_IM_CONVERT NAMES convert-im6.q16 convert REQUIRED)
+set(_finish_art ${CMAKE_BINARY_DIR}/package/finish-art.bmp)
+set(_finish_art_source ${CMAKE_SOURCE_DIR}/installator/art/device-face.svg)
+add_custom_command(OUTPUT ${_finish_art}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/package
+  COMMAND ${TAVRIN_RSVG_CONVERT} --width=136 --format=png
+          --output=${CMAKE_BINARY_DIR}/package/finish-art.png ${_finish_art_source}
+  COMMAND ${TAVRIN_IM_CONVERT} -size 164x314 xc:#222024
+          ${CMAKE_BINARY_DIR}/package/finish-art.png -gravity center -composite
+          -type TrueColor BMP3:${_finish_art}
+  DEPENDS ${_finish_art_source}
+  COMMENT "Rendering the setup's page art"
+  VERBATIM)
+add_custom_target(windows-package-art DEPENDS ${_finish_art})
 add_custom_target(windows-package
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${_stage}
   COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${_stage} --component program
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${_stage} -DOUT=${CMAKE_BINARY_DIR}/package
           -DVERSION=${PROJECT_VERSION} -DMAKENSIS=${TAVRIN_MAKENSIS}
           -DNSI=${CMAKE_CURRENT_LIST_DIR}/windows-setup.nsi -DICON=${_icon} "-DNAME_SUFFIX=${_name_suffix}"
+          -DFINISH_ART=${_finish_art}
           -P ${CMAKE_CURRENT_LIST_DIR}/windows-package.cmake
   COMMENT "Building the Windows setup and the portable zip"
   VERBATIM)
-add_dependencies(windows-package tavrin-installator tavrin-dfu)
+add_dependencies(windows-package tavrin-installator tavrin-dfu windows-package-art)
