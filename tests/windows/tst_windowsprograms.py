@@ -10,10 +10,14 @@ of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
       saved there as wizard-windows-welcome.png and wizard-windows-success.png.
   tst_windowsprograms.py setup SETUP.exe
       Per user, for all users, and into a folder chosen that holds a file of
-      the person's: the setup run silently, the files, the Start-menu entry
-      and the Add/Remove Programs entry checked, the installed wizard started
-      and closed as its close box would, then the uninstaller run silently and
-      everything it installed checked gone, and nothing else.
+      the person's: the setup run silently, the files (licences included),
+      the Start-menu entry and the Add/Remove Programs entry checked, the
+      signatures verified (against TAVRIN_TEST_SIGNING_CA), the installed
+      wizard started; while it runs, a second setup and the uninstaller
+      refuse (status 2) and remove nothing; a second setup without /D= lands
+      in the same folder; the wizard closed as its close box would, then the
+      uninstaller run silently and everything it installed checked gone, and
+      nothing else.
 """
 import argparse
 import glob
@@ -162,6 +166,56 @@ def start_menu_entries():
                      recursive=True)
 
 
+# The exit status of a setup or uninstaller that a running program stopped.
+STATUS_REFUSED = 2
+SIGNED = ["tavrin-installator.exe", "tavrin-dfu.exe", "uninstall.exe"]
+
+
+def verify_signature(path):
+    authority = os.environ.get("TAVRIN_TEST_SIGNING_CA")
+    if not authority:
+        fail("TAVRIN_TEST_SIGNING_CA is not set")
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", authority, "-in", path],
+                            capture_output=True, text=True)
+    if result.returncode != 0 or "Signature verification: ok" not in result.stdout:
+        fail("the signature of %s does not verify:\n%s" % (path, result.stdout + result.stderr))
+
+
+def installed_files(folder):
+    return sorted(os.path.relpath(os.path.join(d, f), folder)
+                  for d, _, files in os.walk(folder) for f in files)
+
+
+def uninstaller_running():
+    # NSIS runs C:\...\Temp\~nsuN.tmp\Un.exe with the uninstaller's arguments.
+    return subprocess.run(["pgrep", "-f", r"[\\]Un\.exe "],
+                          stdout=subprocess.DEVNULL).returncode == 0
+
+
+def hive_of(mode):
+    return "HKLM" if mode == "AllUsers" else "HKCU"
+
+
+def refused_while_running(setup, mode, folder, location):
+    """The setup and the uninstaller, silent, beside a running wizard; folder
+    is location, the Windows name, as this system names it."""
+    before = installed_files(folder)
+    result = wine([setup, "/S", "/" + mode])
+    if result.returncode != STATUS_REFUSED:
+        fail("%s: a setup beside the running wizard ended with %d, not %d"
+             % (mode, result.returncode, STATUS_REFUSED))
+    # The uninstaller runs from a copy of itself in the temporary folder and
+    # returns at once (Wine quotes a folder with spaces, so that _?= cannot
+    # keep it in place): its refusal shows in what it leaves.
+    wine([os.path.join(folder, "uninstall.exe"), "/S", "/" + mode])
+    time.sleep(2)
+    wait_for("the uninstaller's copy to end", lambda: not uninstaller_running(), 60)
+    if installed_files(folder) != before:
+        fail("%s: files changed while the wizard ran" % mode)
+    if registry_value(hive_of(mode), "InstallLocation") != location:
+        fail("%s: the uninstall entry went while the wizard ran" % mode)
+
+
 def check_setup(args):
     setup = os.path.abspath(args.setup)
     # A folder the person chose that holds a file of theirs: the uninstaller
@@ -171,6 +225,7 @@ def check_setup(args):
     theirs = os.path.join(chosen, "notes.txt")
     with open(theirs, "w") as notes:
         notes.write("kept")
+    verify_signature(setup)
     for mode, hive, folder_argument in [("CurrentUser", "HKCU", None), ("AllUsers", "HKLM", None),
                                         ("CurrentUser", "HKCU", r"C:\Chosen")]:
         # /D= comes last and unquoted, as NSIS wants it: no space in it here.
@@ -185,9 +240,22 @@ def check_setup(args):
             fail("the setup installed into %s, not the folder chosen" % location)
         folder = unix_path(location)
         for name in ["tavrin-installator.exe", "tavrin-dfu.exe", "uninstall.exe",
-                     "tavrinFirmware.dfu", "Resources/text_copy.json", "qt.conf"]:
+                     "tavrinFirmware.dfu", "Resources/text_copy.json", "qt.conf",
+                     "licenses/NOTICE.txt", "licenses/LGPL-3.txt", "licenses/hidapi.txt"]:
             if not os.path.isfile(os.path.join(folder, name)):
                 fail("%s setup: %s missing in %s" % (mode, name, folder))
+        for name in SIGNED:
+            verify_signature(os.path.join(folder, name))
+        if not (registry_value(hive, "EstimatedSize") or "").startswith("0x"):
+            fail("%s setup: no EstimatedSize in the uninstall entry" % mode)
+        # An update: the same setup again, without a folder, lands in the
+        # folder of the copy installed.
+        result = wine([setup, "/S", "/" + mode])
+        if result.returncode != 0 or registry_value(hive, "InstallLocation") != location:
+            fail("%s: a second setup ended with %d and installed into %s, not %s"
+                 % (mode, result.returncode, registry_value(hive, "InstallLocation"), location))
+        if len(start_menu_entries()) != 1:
+            fail("%s: a second setup left Start-menu entries %s" % (mode, start_menu_entries()))
         if os.path.exists(os.path.join(folder, "tavrin-installator-demo.exe")):
             fail("the setup hands out the demo program")
         if len(start_menu_entries()) != 1:
@@ -198,6 +266,7 @@ def check_setup(args):
 
         program = Program(os.path.join(folder, "tavrin-installator.exe"), folder)
         program.wait_for_line("Starting TAVRIN firmware installator")
+        refused_while_running(setup, mode, folder, location)
         # Without /f taskkill asks the window to close, as its close box does.
         wine(["taskkill", "/im", "tavrin-installator.exe"], stdout=subprocess.DEVNULL,
              stderr=subprocess.DEVNULL)
