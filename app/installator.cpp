@@ -140,7 +140,21 @@ QString installator::getLastError() {
     return text ? QString::fromUtf8(text) : QString();
 }
 
+namespace {
+// A text that differs on this platform (advice that names its tools) sits
+// under the key with this ending, beside the text the others show.
+#ifdef Q_OS_WIN
+const QLatin1String kPlatformEnding(".windows");
+#else
+const QLatin1String kPlatformEnding("");
+#endif
+} // namespace
+
 QString installator::getText(QString key) {
+    const QString variant = key + kPlatformEnding;
+    if (!kPlatformEnding.isEmpty() &&
+        (m_translation.value(variant).isString() || m_textCopy.value(variant).isString()))
+        key = variant;
     // A key the translation lacks, or holds no string under, reads as in
     // English: texts added later show in English until translated.
     const QJsonValue translated = m_translation.value(key);

@@ -48,8 +48,8 @@ bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSecon
 
 // What was not found, and where the station's engineer looks next.
 QString describe(const QCommandLineParser& parser) {
-    const QString advice = QStringLiteral(": check the cable, run `tavrin-dfu list`, and on Linux "
-                                          "the udev rule (man tavrin-dfu)");
+    const QString advice =
+        QStringLiteral(": check the cable, run `tavrin-dfu list`") + system::accessAdvice();
     if (parser.isSet(kPath))
         return QStringLiteral("no accessory at %1").arg(parser.value(kPath)) + advice;
     if (parser.isSet(kSerial))
@@ -125,9 +125,14 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
     if (!chosenAccessories(run, chosen, waitSeconds))
         return run.fail({interruptStatus(), 0, interruptText(),
                          QStringLiteral("while waiting for the accessory")});
-    if (chosen.isEmpty())
+    if (chosen.isEmpty()) {
+        if (const QString why = hidSystemFailure(); !why.isEmpty())
+            return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
+                             codeText(CHidDfuErrorState::FailedToConnect),
+                             QStringLiteral("the system's HID layer did not start: ") + why});
         return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
                          codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
+    }
     if (run.parser.isSet(kAll))
         return allCommand(run, chosen, file);
     // Picking one of several for the station would flash whichever the bus

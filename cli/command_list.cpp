@@ -50,6 +50,9 @@ int listCommand(Run& run, const QStringList&) {
         return Success;
     }
     if (rows.isEmpty()) {
+        if (const QString why = hidSystemFailure(); !why.isEmpty())
+            return run.fail(
+                {NoDevice, 0, QStringLiteral("The system's HID layer did not start"), why});
         run.out.say(QStringLiteral("No HID interfaces found."));
         return Success;
     }

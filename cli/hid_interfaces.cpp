@@ -12,6 +12,13 @@ QString wideText(const wchar_t* text) {
 
 } // namespace
 
+QString hidSystemFailure() {
+    if (hid_init() == 0)
+        return {};
+    const QString why = wideText(hid_error(nullptr));
+    return why.isEmpty() ? QStringLiteral("reason unknown") : why;
+}
+
 QVector<HidInterface> enumerateHid() {
     QVector<HidInterface> list;
     hid_device_info* devices = hid_enumerate(0, 0);

@@ -26,5 +26,9 @@ struct HidInterface {
 };
 
 QVector<HidInterface> enumerateHid();
+// Why the system's HID layer could not start (hid_init failed: on Windows a
+// system too old or too limited for it), empty when it runs. Enumerating
+// then finds nothing, which must not read as "nothing attached".
+QString hidSystemFailure();
 
 } // namespace cli

@@ -164,7 +164,11 @@ void Output::printTerminalLine(int percent, bool done) {
     if (width > 0)
         line.truncate(width);
     // Back to the line's start and clear it: the line shrinks as well as grows.
-    system::writeText(stdout, QStringLiteral("\r\033[K") + line);
+    // Padded to the last line's length too, so that a console that ignores
+    // the erase sequence shows no characters of the longer line before.
+    const int previous = m_lineOpen ? m_lastLineLength : 0;
+    system::writeText(stdout, QStringLiteral("\r\033[K") + line.leftJustified(previous));
+    m_lastLineLength = int(line.size());
     m_lineOpen = true;
 }
 

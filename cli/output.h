@@ -51,6 +51,7 @@ private:
     qint64 m_total = -1;
     int m_lastPercent = -1;
     bool m_lineOpen = false;
+    int m_lastLineLength = 0;
     QElapsedTimer m_clock;
 };
 

@@ -53,6 +53,11 @@ const char* stopStatusHelp();
 // events reach every process attached to it.
 void passStopRequest(qint64 processId, int number);
 
+// What the advice for a missing accessory adds on this system, after
+// "check the cable, run `tavrin-dfu list`": on Linux the udev rule that
+// gives users access and where it is described.
+QString accessAdvice();
+
 // Whether standard output is a terminal that takes the progress line's
 // escape sequences: any terminal on POSIX systems; on Windows a console,
 // whose virtual-terminal processing this switches on (false where the

@@ -94,6 +94,10 @@ void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
 }
 
+QString accessAdvice() {
+    return QStringLiteral(", and on Linux the udev rule (man tavrin-dfu)");
+}
+
 bool terminalOutput() {
     return ::isatty(STDOUT_FILENO);
 }

@@ -79,6 +79,10 @@ const char* stopStatusHelp() {
 
 void passStopRequest(qint64, int) {}
 
+QString accessAdvice() {
+    return QStringLiteral(", and that no other program holds the accessory");
+}
+
 bool terminalOutput() {
     const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

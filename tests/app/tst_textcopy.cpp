@@ -131,6 +131,15 @@ void tst_textcopy::lookup_data() {
                              << "k" << 0;
     QTest::newRow("empty file") << QByteArray() << "k"
                                 << "k" << 0;
+    // Advice that names a platform's tools: each platform reads its own.
+#ifdef Q_OS_WIN
+    const char* here = "on Windows";
+#else
+    const char* here = "elsewhere";
+#endif
+    QTest::newRow("a text of its own on Windows")
+        << QByteArray(R"({"copy": {"k": "elsewhere", "k.windows": "on Windows"}})") << "k" << here
+        << -1;
 }
 
 void tst_textcopy::lookup() {
@@ -338,6 +347,15 @@ void tst_textcopy::shippedTranslations() {
                      matches(text, placeholder) ==
                          matches(english.value(key).toString(), placeholder),
                  qPrintable(key));
+    }
+    // What Windows shows names no tool of Linux, in English as translated.
+    for (const QJsonObject& copy : {english, translated}) {
+        for (const QString& key : copy.keys()) {
+            const QString windows =
+                copy.value(key + ".windows").toString(copy.value(key).toString());
+            QVERIFY2(!windows.contains(QRegularExpression("udev|Linux|\\bman tavrin")),
+                     qPrintable(key));
+        }
     }
     const QByteArray changelog = read(translation("changelog.html", code));
     QVERIFY(changelog.startsWith("\xef\xbb\xbf"));

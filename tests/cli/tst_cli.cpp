@@ -338,7 +338,10 @@ void tst_Cli::commandLines_data() {
         {"Upgraded with"});
     row("upgrade: no device", "upgrade --scenario no-accessory {dir}/small.dfu", 3,
         {"upgrade: Failed to connect to device (code -2): no accessory found: check the cable, "
-         "run `tavrin-dfu list`, and on Linux the udev rule (man tavrin-dfu)"});
+         "run `tavrin-dfu list`"});
+    row("upgrade: no device, the udev rule named",
+        "upgrade --scenario no-accessory {dir}/small.dfu", 3,
+        {"run `tavrin-dfu list`, and on Linux the udev rule (man tavrin-dfu)"}, linuxOnly);
     row("upgrade: bad file, no device needed", "upgrade --scenario no-accessory {dir}/badcrc.dfu",
         4, {"File CRC is incorrect (code -6)"});
     row("upgrade: overlong image length, no device needed",
