@@ -6,13 +6,19 @@ Page {
 
     titleItem: title
 
+    // The gaps shrink before a long text (a file's problem, a translation)
+    // runs under the buttons; with room to spare the page is as designed.
     ColumnLayout {
         anchors.fill: parent
-        anchors.topMargin: 92
         anchors.bottomMargin: settings.contentMargin
         anchors.leftMargin: settings.pageSideMargin
         anchors.rightMargin: settings.pageSideMargin
         spacing: 0
+
+        Spacer {
+            size: 92
+            least: 16
+        }
 
         Image {
             objectName: "welcomePageIcon"
@@ -29,9 +35,9 @@ Page {
             Accessible.ignored: true
         }
 
-        Item {
-            Layout.minimumHeight: 28
-            Layout.preferredHeight: 28
+        Spacer {
+            size: 28
+            least: 12
         }
 
         BigText {
@@ -66,11 +72,16 @@ Page {
             }
         }
 
+        Spacer {
+            visible: problem.visible
+            size: 24
+            least: 8
+        }
+
         FirmwareProblem {
             id: problem
             objectName: "welcomePageFirmwareProblem"
             Layout.fillWidth: true
-            Layout.topMargin: 24
         }
 
         Item {
