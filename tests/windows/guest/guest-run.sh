@@ -63,8 +63,9 @@ script="$1"
 
 [ -f "$guest/guest.stamp" ] ||
     skip "no Wine guest in $guest: scripts/windows-guest builds it once (about 4 minutes, 2.2 GB)"
-if [ -d "${windows[0]}" ] && [ ! -f "${windows[0]}/tavrin-dfu.exe" ]; then
-    skip "no Windows build in ${windows[0]}: scripts/windows builds and installs it"
+first="${windows[0]}"
+if [ ! -e "$first" ] || { [ -d "$first" ] && [ ! -f "$first/tavrin-dfu.exe" ]; }; then
+    skip "no Windows programs in $first: scripts/windows builds and installs them"
 fi
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed (package qemu-system-x86)"
 [ -x "$accessory" ] || skip "no tavrin-uhid-accessory at $accessory: build the Linux programs first (cmake --build build --target tavrin-uhid-accessory)"
