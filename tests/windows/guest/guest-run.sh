@@ -62,7 +62,7 @@ script="$1"
 [ -n "$guest" ] || guest="$("$here/../../../scripts/windows-guest" --folder)"
 
 [ -f "$guest/guest.stamp" ] ||
-    skip "no Wine guest in $guest: scripts/windows-guest builds it once (about 4 minutes, 2.2 GB)"
+    skip "no Wine guest in $guest: scripts/windows-guest builds it once (2 to 4 minutes, 2.2 GB)"
 first="${windows[0]}"
 if [ ! -e "$first" ] || { [ -d "$first" ] && [ ! -f "$first/tavrin-dfu.exe" ]; }; then
     skip "no Windows programs in $first: scripts/windows builds and installs them"
