@@ -62,7 +62,7 @@ script="$1"
 [ -n "$guest" ] || guest="$("$here/../../../scripts/windows-guest" --folder)"
 
 [ -f "$guest/guest.stamp" ] ||
-    skip "no Wine guest in $guest: scripts/windows-guest builds it once (2 to 4 minutes, 2.2 GB)"
+    skip "no Wine guest in $guest: scripts/windows-guest builds it once (about 2 minutes, 2.3 GB)"
 first="${windows[0]}"
 if [ ! -e "$first" ] || { [ -d "$first" ] && [ ! -f "$first/tavrin-dfu.exe" ]; }; then
     skip "no Windows programs in $first: scripts/windows builds and installs them"
@@ -114,6 +114,18 @@ timeout --kill-after=10 "$kGuestTimeout" nice qemu-system-x86_64 \
 qemu_status=${PIPESTATUS[0]}
 set -e
 rm -f "$work/initramfs.gz"
+
+# Pictures the script printed (TAVRIN-PICTURE-BEGIN NAME, base64, END) are
+# kept in the work folder.
+awk -v dir="$work" '
+    /^TAVRIN-PICTURE-BEGIN / { file = dir "/" $2 ".base64"; printf "" >file; next }
+    /^TAVRIN-PICTURE-END/ { close(file); file = ""; next }
+    file != "" { print >>file }' "$console"
+for encoded in "$work"/*.base64; do
+    [ -f "$encoded" ] || continue
+    base64 -d "$encoded" >"${encoded%.base64}" && echo "Picture: ${encoded%.base64}"
+    rm -f "$encoded"
+done
 
 result="$(grep -ao "$kMarker [0-9]*" "$console" | tail -n 1 | cut -d ' ' -f 2)"
 if [ -z "$result" ]; then
