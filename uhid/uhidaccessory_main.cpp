@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -32,14 +33,20 @@ struct Options {
     unsigned long imageLength = 48 * 1024;
     unsigned long reenumerateMs = 500;
     bool keyboard = false;
+    // Faults, for the flasher's tests on a real HID stack: every status
+    // reply says this status; the nth report from the start unplugs it.
+    std::optional<uint8_t> status;
+    unsigned long unplugAtReport = 0;
 };
 
 void usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--report-length L] [--poll-timeout MS] [--image-length N]\n"
-                 "          [--reenumerate MS] [--keyboard]\n"
+                 "          [--reenumerate MS] [--keyboard] [--status S] [--unplug-at-report N]\n"
                  "Creates the simulated accessory as a kernel HID device until interrupted.\n"
-                 "--keyboard creates a virtual keyboard first, as a second HID device.\n",
+                 "--keyboard creates a virtual keyboard first, as a second HID device.\n"
+                 "--status answers every status request with DFU status S; --unplug-at-report\n"
+                 "unplugs the accessory for good at its Nth report.\n",
                  program);
 }
 
@@ -64,6 +71,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.imageLength = value;
         else if (name == "--reenumerate")
             options.reenumerateMs = value;
+        else if (name == "--status" && value <= 0xFF)
+            options.status = uint8_t(value);
+        else if (name == "--unplug-at-report" && value > 0 && value <= 1000000)
+            options.unplugAtReport = value;
         else
             return false;
     }
@@ -97,6 +108,10 @@ int main(int argc, char** argv) {
     config.storedImage = dfu::makeImage(uint32_t(options.imageLength));
     config.product = std::wstring(L"TAVRIN accessory (uhid)");
     sim::DeviceModel model(config);
+    if (options.status)
+        model.overrideStatus(options.status, std::nullopt);
+    if (options.unplugAtReport)
+        model.unplugAtReport(int(options.unplugAtReport));
 
     uhid::Device keyboard(uhid::keyboardIdentity());
     uhid::Device accessory(uhid::accessoryIdentity(model), &model);
