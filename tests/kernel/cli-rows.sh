@@ -35,7 +35,7 @@ cli_rows() {
 both    | list: report length 64                            | --report-length 64  | list | 0 | ^\* 0a12:fffe  ff00:0001 +64 
 both    | list: report length 32                            | --report-length 32  | list | 0 | ^\* 0a12:fffe  ff00:0001 +32 
 both    | list: report length 255                           | --report-length 255 | list | 0 | ^\* 0a12:fffe  ff00:0001 +255 
-both    | list --json carries the report length             | --report-length 64  | list --json | 0 | "accessory":true,"featureReportLength":64,
+both    | list --json carries the report length             | --report-length 64  | list --json | 0 | "featureReportLength":64,
 linux   | list names the hidraw node                        | =   | list | 0 | ^\* 0a12:fffe .*/dev/hidraw[0-9]+$
 windows | list names the HID class's interface              | =   | list | 0 | ^\* 0a12:fffe .*\\\\\?\\hid#vid_0a12&pid_fffe
 both    | list shows the keyboard too                       | =   | list | 0 | ^  0a0b:0001  0001:0006 
@@ -45,7 +45,7 @@ both    | backup                                            | =   | backup backu
 both    | the backup passes the file check                  | =   | check backup.dfu | 0 | ^Image length field: 6000 bytes$ ;; ^Result: +valid \(code 0\)$
 both    | reset                                             | --report-length 64  | reset | 0 | ^Reset$
 both    | the accessory was told to reset                   | =   | @records | 0 | ^> 03 ff$
-both    | a device that answers status 3                    | --status 3          | upgrade firmware.dfu | 5 | ^tavrin-dfu upgrade: Upgrade failed \(DFU status code = 3\) \(code -8\)$
+both    | a device that answers status 3                    | --status 3          | upgrade firmware.dfu | 5 | ^tavrin-dfu upgrade: Upgrade failed \(DFU status code = 3\) \(code -8\): the accessory may hold an incomplete firmware
 both    | unplugged during the write                        | --unplug-at-report 40 | upgrade firmware.dfu | 5 | \(code -12\)
 both    | a second writer is refused while the first writes | --report-length 64 --poll-timeout 3 | @second-writer | 3 | ^tavrin-dfu upgrade: Accessory is in use by another program ;; ^first writer: status 0$ ;; !had ended
 linux   | the second writer is told who holds it            | =   | @previous | 0 | Accessory is in use by another program \(tavrin-dfu, process [0-9]+\)
