@@ -9,15 +9,26 @@ AsyncWorkerManager::~AsyncWorkerManager() {
     // The engine waits for a running operation before it gets here; this is
     // the last guard against destroying a running QThread.
     workerThread.wait();
+    deleteLeftWorker();
+}
+
+// The worker deletes itself when its thread finishes (deleteLater); where
+// that deletion was never delivered (the process ending right after a
+// read-back), it goes here, once its thread has stopped.
+void AsyncWorkerManager::deleteLeftWorker() {
+    delete lastWorker.data();
+    lastWorker.clear();
 }
 
 void AsyncWorkerManager::startWorker() {
     // The previous worker has delivered its exit code but its thread may still
     // be winding down; QThread::start would ignore a thread that still runs.
     workerThread.wait();
+    deleteLeftWorker();
     auto* worker = new AsyncWorker(engine->deviceHandle, engine->fileName,
                                    int32(engine->featureReportLength), std::move(engine->image));
     engine->image.clear();
+    lastWorker = worker;
     worker->moveToThread(&workerThread);
 
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);

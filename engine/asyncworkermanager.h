@@ -3,8 +3,10 @@
 #include "hiddfu.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QThread>
 
+class AsyncWorker;
 class CHidDfuEngine;
 
 // Owns the worker thread for the engine's whole life and starts one fresh
@@ -32,6 +34,11 @@ public slots:
     void setExitCode(int32 exitCode);
 
 private:
+    // Only while its thread is stopped.
+    void deleteLeftWorker();
+
     QThread workerThread;
+    // The last worker started, null once it is deleted.
+    QPointer<AsyncWorker> lastWorker;
     CHidDfuEngine* engine;
 };
