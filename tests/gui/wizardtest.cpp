@@ -260,8 +260,14 @@ void WizardTest::waitForFrame() {
 }
 
 void WizardTest::saveScreenshot(const QString& name, const QImage& image) {
-    QCOMPARE(image.size(), QSize(kWindowWidth, kWindowHeight));
-    const QString path = QStringLiteral("%1/%2.png").arg(kScreenshotDir, name);
+    // In the display's pixels; the name says the scale where it is not
+    // 100 %, Qt's way ("@1.5x").
+    const qreal scale = m_window->effectiveDevicePixelRatio();
+    QCOMPARE(image.size(), QSize(kWindowWidth, kWindowHeight) * scale);
+    QString file = name;
+    if (scale != 1)
+        file += QStringLiteral("@%1x").arg(scale);
+    const QString path = QStringLiteral("%1/%2.png").arg(kScreenshotDir, file);
     QVERIFY2(image.save(path), qPrintable(path));
 }
 
