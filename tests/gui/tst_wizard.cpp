@@ -103,6 +103,10 @@ void tst_wizard::upgradeToSuccess() {
     QString startSign;
     bool startSignVisible = false;
     QImage startImage;
+    QSignalSpy progress(m_controller, &installator::progressChanged);
+    QSignalSpy results(m_controller, &installator::resultReady);
+    QStringList labels;
+    QImage halfImage;
     // Ends the watchers below with this function.
     QObject watching;
     // The page is built when it is first shown.
@@ -113,21 +117,16 @@ void tst_wizard::upgradeToSuccess() {
         startSign = progressRingText("percentSign");
         startSignVisible = findItem(item("progressRing"), "percentSign")->isVisible();
         startImage = m_window->grabWindow();
-    });
-    // The ring's label after each progress value, once the page's own
-    // handler has run: the page connects when it is built, after this.
-    QSignalSpy progress(m_controller, &installator::progressChanged);
-    QSignalSpy results(m_controller, &installator::resultReady);
-    QStringList labels;
-    QImage halfImage;
-    connect(
-        m_controller, &installator::progressChanged, &watching,
-        [&](int value) {
+        // The ring's label after each progress value, read right after the
+        // page's own handler, which the page connected when it was built.
+        // Queued instead, the reads fell behind whenever a slow frame let
+        // the relay's values pile up.
+        connect(m_controller, &installator::progressChanged, &watching, [&](int value) {
             labels << progressRingText("percentLabel");
             if (value >= kAboutHalf && halfImage.isNull())
                 halfImage = m_window->grabWindow();
-        },
-        Qt::QueuedConnection);
+        });
+    });
 
     STEP(screenshot("01-welcomePage"));
     STEP(go("welcomePageForward", "changelogPage"));
