@@ -48,6 +48,8 @@ int main(int argc, char* argv[]) {
     // Before any engine operation can start: the worker's queued signals
     // carry these types.
     registerEngineMetaTypes();
+    // After the log file exists, so that support reads the choice there.
+    chooseSceneGraphBackend();
 
     // Declared after the application object, so it is destroyed first; with
     // it go the window and the controller, which waits for its relay.

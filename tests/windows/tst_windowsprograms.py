@@ -3,7 +3,7 @@
 of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
 
   tst_windowsprograms.py wizard FOLDER [--pictures DIR] [--name NAME]
-                         [--dpi N]
+                         [--dpi N] [--renderer TEXT]
       The demo wizard from the installed FOLDER, walked with Return from the
       welcome page through the write to the success page, whose Close button
       ends it with status 0. Each page change is read from the wizard's log
@@ -12,7 +12,7 @@ of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
       NAME-progress.png and NAME-success.png (NAME wizard-windows). --dpi
       sets Windows' DPI (LogPixels, 96 unless given; 144 is 150 %, 192 is
       200 %) and checks that the window has that many times its 918 x 616
-      pixels.
+      pixels; --renderer, that the log names that way of drawing.
   tst_windowsprograms.py setup SETUP.exe
       Per user, for all users, and into a folder chosen that holds a file of
       the person's: the setup run silently, the files (licences included),
@@ -154,6 +154,8 @@ def walk_wizard(args):
     if window_size(program.window) != expected:
         fail("at %d dpi the window is %s pixels, not %s" % (args.dpi, window_size(program.window),
                                                             expected))
+    if args.renderer and "Drawing with " + args.renderer not in program.text():
+        fail('the log does not say "Drawing with %s":\n%s' % (args.renderer, program.text()))
     for page in WALK:
         press_return(program.window)
         program.wait_for_line("Page %s is active." % page)
@@ -332,6 +334,7 @@ def main():
     wizard.add_argument("--pictures")
     wizard.add_argument("--name", default="wizard-windows")
     wizard.add_argument("--dpi", type=int, default=96)
+    wizard.add_argument("--renderer")
     setup = commands.add_parser("setup")
     setup.add_argument("setup")
     args = parser.parse_args()
