@@ -1,4 +1,5 @@
 #include "closesignals.h"
+#include "displayscaling.h"
 #include "hidbackend.h"
 #include "logfile.h"
 #include "messagelog.h"
@@ -30,6 +31,7 @@ int main(int argc, char* argv[]) {
     }
     if (const std::optional<int> exitCode = answerCommandLine(argc, argv))
         return *exitCode;
+    enableHighDpiScaling();
     QGuiApplication application(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/installator/Resources/icon.ico")));
     if (const std::optional<int> exitCode = prepareHidBackend(QCoreApplication::arguments()))
@@ -46,6 +48,8 @@ int main(int argc, char* argv[]) {
     // Before any engine operation can start: the worker's queued signals
     // carry these types.
     registerEngineMetaTypes();
+    // After the log file exists, so that support reads the choice there.
+    chooseSceneGraphBackend();
 
     // Declared after the application object, so it is destroyed first; with
     // it go the window and the controller, which waits for its relay.

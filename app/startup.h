@@ -1,6 +1,6 @@
 #pragma once
-// Process-wide registrations made by main before anything can start an
-// engine operation.
+// Process-wide set-up made by main before the QML loads, and so before
+// anything can start an engine operation.
 
 // Registers the argument type names of the engine's cross-thread signals:
 // "uint8" and "int32" as names of Qt's built-in unsigned char and int, and
@@ -11,3 +11,9 @@ void registerEngineMetaTypes();
 // Registers the wizard's QML types: the elements Installator and FocusTracker
 // of the module installator 1.0.
 void registerQmlTypes();
+
+// Chooses how Qt Quick draws, before the QML loads: with OpenGL 2 where a
+// context can be made, else with Qt Quick's software renderer, and says which
+// in the log. QT_QUICK_BACKEND (or QMLSCENE_DEVICE) set by whoever starts the
+// program takes precedence.
+void chooseSceneGraphBackend();

@@ -53,6 +53,10 @@ Rectangle {
                 anchors.left: parent.left
                 anchors.verticalCenter: parent.verticalCenter
                 source: "qrc:/installator/Resources/oskeld-logo.svg"
+                // Its natural size: with a source size Qt renders vector art
+                // at the display's scale, without one it enlarges a 100 %
+                // bitmap.
+                sourceSize: Qt.size(113, 15)
             }
 
             TavrinLogo {

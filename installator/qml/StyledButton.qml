@@ -42,6 +42,9 @@ Button {
             Image {
                 anchors.fill: parent
                 source: control.backgroundImage
+                // Rendered at the display's scale, as a source size makes Qt
+                // render vector art (the default image is one).
+                sourceSize: Qt.size(164, 45)
             }
 
             Rectangle {

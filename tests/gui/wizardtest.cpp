@@ -10,6 +10,7 @@
 #include <QGlyphRun>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QSGRendererInterface>
 #include <QSignalSpy>
 #include <QTextLayout>
 
@@ -260,8 +261,16 @@ void WizardTest::waitForFrame() {
 }
 
 void WizardTest::saveScreenshot(const QString& name, const QImage& image) {
-    QCOMPARE(image.size(), QSize(kWindowWidth, kWindowHeight));
-    const QString path = QStringLiteral("%1/%2.png").arg(kScreenshotDir, name);
+    // In the display's pixels; the name says how the picture was drawn
+    // where that is not OpenGL at 100 %, Qt's way for the scale ("@1.5x").
+    const qreal scale = m_window->effectiveDevicePixelRatio();
+    QCOMPARE(image.size(), QSize(kWindowWidth, kWindowHeight) * scale);
+    QString file = name;
+    if (m_window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software)
+        file += QStringLiteral("-software");
+    if (scale != 1)
+        file += QStringLiteral("@%1x").arg(scale);
+    const QString path = QStringLiteral("%1/%2.png").arg(kScreenshotDir, file);
     QVERIFY2(image.save(path), qPrintable(path));
 }
 

@@ -4,6 +4,7 @@
 // scene's items. Every program draws on an X server of its own.
 #pragma once
 
+#include "displayscaling.h"
 #include "enginesupport.h"
 #include "installator.h"
 #include "logcapture.h"
@@ -74,6 +75,8 @@ template <typename Test> int run(int argc, char* argv[]) {
     PrivateXServer server;
     if (!useOwnDisplay(server))
         return 1;
+    // As the program: QT_SCALE_FACTOR then scales as a display's DPI would.
+    enableHighDpiScaling();
     QGuiApplication application(argc, argv);
     // A test closes the window; the next one loads the scene again.
     QGuiApplication::setQuitOnLastWindowClosed(false);

@@ -2,12 +2,17 @@
 """The Windows programs as they are handed out, run under Wine on an X server
 of their own, in a Wine prefix of their own (WINEPREFIX, made on first use).
 
-  tst_windowsprograms.py wizard FOLDER [--pictures DIR] [--program EXE]
+  tst_windowsprograms.py wizard FOLDER [--pictures DIR] [--name NAME]
+                         [--dpi N] [--renderer TEXT] [--program EXE]
       The demo wizard (or EXE) from the installed FOLDER, walked with Return from the
       welcome page through the write to the success page, whose Close button
       ends it with status 0. Each page change is read from the wizard's log
-      (standard error). With --pictures, the welcome and success pages are
-      saved there as wizard-windows-welcome.png and wizard-windows-success.png.
+      (standard error). With --pictures, the welcome, changelog, progress and
+      success pages are saved there as NAME-welcome.png, NAME-changelog.png,
+      NAME-progress.png and NAME-success.png (NAME wizard-windows). --dpi
+      sets Windows' DPI (LogPixels, 96 unless given; 144 is 150 %, 192 is
+      200 %) and checks that the window has that many times its 918 x 616
+      pixels; --renderer, that the log names that way of drawing.
   tst_windowsprograms.py setup SETUP.exe
       Per user, for all users, and into a folder chosen that holds a file of
       the person's: the setup run silently, the files (licences included),
@@ -39,6 +44,8 @@ WALK = ["changelogPage", "accessoriesPage", "howTo1Page", "howTo2Page", "howTo3P
 # with TAVRIN_WALK_WAIT_SCALE.
 WAIT_SCALE = float(os.environ.get("TAVRIN_WALK_WAIT_SCALE", "1"))
 PAGE_TIMEOUT_S = 60 * WAIT_SCALE
+# The window's size at 100 %, in Windows' pixels at 96 dpi.
+WINDOW_SIZE = (918, 616)
 WRITE_TIMEOUT_S = 180 * WAIT_SCALE
 WINDOW_TIMEOUT_S = 90 * WAIT_SCALE
 
@@ -101,6 +108,12 @@ def settle(window, path):
     wait_for("the window to stop changing", still, PAGE_TIMEOUT_S, step=0)
 
 
+def window_size(window):
+    info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True).stdout
+    return tuple(int(re.search(r"^\s*%s: (\d+)" % side, info, re.M).group(1))
+                 for side in ("Width", "Height"))
+
+
 def press_return(window):
     # No window manager: the window gets the keyboard focus directly.
     subprocess.run(["xdotool", "windowfocus", "--sync", window], check=True)
@@ -136,22 +149,39 @@ def walk_wizard(args):
     folder = os.path.abspath(args.folder)
     pictures = args.pictures or tempfile.mkdtemp()
     os.makedirs(pictures, exist_ok=True)
+    picture = lambda page: os.path.join(pictures, "%s-%s.png" % (args.name, page))
+    # Read by each program as it starts; set every time, so that no row
+    # inherits another's.
+    wine(["reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+          "/d", str(args.dpi), "/f"], stdout=subprocess.DEVNULL, check=True)
     program = Program(args.program, folder)
-    settle(program.window, os.path.join(pictures, "wizard-windows-welcome.png"))
+    settle(program.window, picture("welcome"))
+    expected = tuple(round(side * args.dpi / 96) for side in WINDOW_SIZE)
+    if window_size(program.window) != expected:
+        fail("at %d dpi the window is %s pixels, not %s" % (args.dpi, window_size(program.window),
+                                                            expected))
+    if args.renderer and "Drawing with " + args.renderer not in program.text():
+        fail('the log does not say "Drawing with %s":\n%s' % (args.renderer, program.text()))
     for page in WALK:
         press_return(program.window)
         program.wait_for_line("Page %s is active." % page)
+        if page == "changelogPage":
+            settle(program.window, picture("changelog"))
+    wait_for("the ring about half full", lambda: re.search(r"progress [4-9]\d%", program.text()),
+             WRITE_TIMEOUT_S)
+    snapshot(program.window, picture("progress"))
     program.wait_for_line("Page successPage is active.", WRITE_TIMEOUT_S)
     log = program.text()
     for line in ["Upgrade status:  0", "Device reset succeeded"]:
         if line not in log:
             fail('"%s" missing from the log:\n%s' % (line, log))
-    settle(program.window, os.path.join(pictures, "wizard-windows-success.png"))
+    settle(program.window, picture("success"))
     press_return(program.window)
     status = program.end()
     if status != 0:
         fail("the wizard ended with %d after Close" % status)
-    print("PASS: welcome to success page under Wine; pictures in " + pictures)
+    print("PASS: welcome to success page under Wine at %d dpi; pictures in %s"
+          % (args.dpi, pictures))
 
 
 def registry_value(hive, name):
@@ -310,6 +340,9 @@ def main():
     wizard.add_argument("--pictures")
     # The shipping wizard where a HID device is there (the Wine guest).
     wizard.add_argument("--program", default="tavrin-installator-demo.exe")
+    wizard.add_argument("--name", default="wizard-windows")
+    wizard.add_argument("--dpi", type=int, default=96)
+    wizard.add_argument("--renderer")
     setup = commands.add_parser("setup")
     setup.add_argument("setup")
     args = parser.parse_args()
