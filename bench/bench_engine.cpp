@@ -19,6 +19,7 @@
 //                                     timer's period unless asked otherwise)
 // Measurements only; nothing is asserted.
 
+#include "benchprocess.h"
 #include "chiddfuengine.h"
 #include "demoaccessory.h"
 #include "dfufile.h"
@@ -38,8 +39,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -50,15 +49,12 @@ double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-long peakRssKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 void waitIdle() {
+    // The worker's sleep: MinGW's standard one sleeps whole milliseconds,
+    // rounded down, and 50 us became a spin that took a core from the
+    // worker under measure.
     while (hidDfuGetProgress() != 100)
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        workerSleepUntil(workerNow() + std::chrono::microseconds(50));
 }
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -128,13 +124,13 @@ int check(const char* path) {
 }
 
 int checkMemory(const char* path) {
-    const long before = peakRssKiB();
+    const long before = bench::peakMemoryKiB();
     std::FILE* f = std::fopen(path, "rb");
     if (!f)
         return 1;
     const dfu::CheckResult r = dfu::checkFileSuffix(f);
     std::fclose(f);
-    std::printf("check-peak-growth-kib %ld result %d\n", peakRssKiB() - before, r.code);
+    std::printf("check-peak-growth-kib %ld result %d\n", bench::peakMemoryKiB() - before, r.code);
     return r.code == 0 ? 0 : 1;
 }
 

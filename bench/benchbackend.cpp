@@ -9,6 +9,7 @@
 // "cpu-percent <of one core> frames <count>" and ends at once, with the
 // upgrade still running.
 
+#include "benchprocess.h"
 #include "demoaccessory.h"
 #include "demoscenarios.h"
 #include "firstframe.h"
@@ -16,8 +17,6 @@
 #include "simbus.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QQuickWindow>
 #include <QTimer>
 
@@ -25,19 +24,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int envInt(const char* name, int fallback) {
     bool ok = false;
@@ -46,26 +34,6 @@ int envInt(const char* name, int fallback) {
 }
 
 std::atomic<int> frames{0};
-
-// CPU ticks of every thread of this process, by thread name.
-std::map<std::string, long> threadTicks() {
-    std::map<std::string, long> ticks;
-    for (const QString& task :
-         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const int open = line.indexOf('('), close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        // Fields 14 and 15 of the line (user and system time) follow the name.
-        if (open < 0 || fields.size() < 13)
-            continue;
-        ticks[line.mid(open + 1, close - open - 1).toStdString() + "/" + task.toStdString()] +=
-            fields[11].toLong() + fields[12].toLong();
-    }
-    return ticks;
-}
 
 void measureTransfer(QQuickWindow* window) {
     // A page and its buttons are built when the page is first shown: the
@@ -84,21 +52,21 @@ void measureTransfer(QQuickWindow* window) {
         window, &QQuickWindow::frameSwapped, window, [] { ++frames; }, Qt::DirectConnection);
     const int seconds = envInt("TAVRIN_BENCH_SECONDS", 20);
     QTimer::singleShot(envInt("TAVRIN_BENCH_WARMUP_MS", 2000), window, [seconds] {
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = bench::cpuSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
         const int framesStart = frames;
-        const auto ticksStart = threadTicks();
+        const auto threadsStart = bench::threadCpuMs();
         QTimer::singleShot(seconds * 1000, qApp, [=] {
-            const long hz = sysconf(_SC_CLK_TCK);
-            for (const auto& [name, ticks] : threadTicks()) {
-                const auto before = ticksStart.find(name);
-                const long spent = ticks - (before == ticksStart.end() ? 0 : before->second);
+            for (const auto& [name, ms] : bench::threadCpuMs()) {
+                const auto before = threadsStart.find(name);
+                const long spent = ms - (before == threadsStart.end() ? 0 : before->second);
                 if (spent > 0)
-                    std::printf("thread %s %ld ms\n", name.c_str(), spent * 1000 / hz);
+                    std::printf("thread %s %ld ms\n", name.c_str(), spent);
             }
             const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart;
             std::printf("cpu-percent %.3f frames %d\n",
-                        100.0 * (cpuSeconds() - cpuStart) / wall.count(), frames - framesStart);
+                        100.0 * (bench::cpuSeconds() - cpuStart) / wall.count(),
+                        frames - framesStart);
             std::fflush(stdout);
             // The upgrade is still running; its end is not part of this
             // measurement.

@@ -1,5 +1,7 @@
 #include "firstframe.h"
 
+#include "benchprocess.h"
+
 #include <QCoreApplication>
 #include <QPlatformSurfaceEvent>
 #include <QQuickWindow>
@@ -68,7 +70,13 @@ private:
                         if (next)
                             next(window);
                         else
-                            QTimer::singleShot(kSettleMs, qApp, &QCoreApplication::quit);
+                            QTimer::singleShot(kSettleMs, qApp, [] {
+                                // Wine cannot tell the launcher an ended
+                                // process's memory; the process tells it.
+                                std::printf("self-peak-kib %ld\n", bench::peakMemoryKiB());
+                                std::fflush(stdout);
+                                QCoreApplication::quit();
+                            });
                     },
                     Qt::QueuedConnection);
             },

@@ -12,5 +12,6 @@ class QQuickWindow;
 // then runs next on the GUI thread; "probe", "window-shown" and "first-sync"
 // lines before it time the call itself, the window's appearance and the
 // start of its first frame. Without next, the program quits a second
-// later, so that its peak memory is that of the page it shows, settled.
+// later, so that its peak memory is that of the page it shows, settled, and
+// writes that peak as "self-peak-kib <n>" just before.
 void watchFirstFrame(std::function<void(QQuickWindow*)> next = {});

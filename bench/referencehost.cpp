@@ -2,12 +2,12 @@
 
 #include "dfufile.h"
 #include "hidreports.h"
+#include "workersleep.h"
 
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 using namespace hidreport;
 
@@ -54,7 +54,10 @@ bool referenceUpgrade(const std::string& path, const std::vector<uint8_t>& file,
         ok = hid_send_feature_report(device, report.data(), report.size()) >= 0;
         const Clock::time_point sendTime = Clock::now();
         sent += count;
-        std::this_thread::sleep_until(sendTime + std::chrono::milliseconds(pollTimeout));
+        // The worker's sleep, not the standard one: on Windows that ends on
+        // the system timer's next tick, up to 15.6 ms late, and the yardstick
+        // would be slower than the host it measures.
+        workerSleepUntil(sendTime + std::chrono::milliseconds(pollTimeout));
         pollTimeout = ok ? readyPollTimeout(device) : -1;
         ok = pollTimeout >= 0;
     }

@@ -27,8 +27,8 @@ endif()
 # MinGW's zlib linked in, rather than one more DLL beside the programs.
 set(ZLIB_USE_STATIC_LIBS ON)
 
-# uhid/ is the Linux kernel's; the benchmarks are not Windows programs yet.
-set(TAVRIN_SUBDIRECTORIES platform simaccessory demo installator app cli)
+# uhid/ is the Linux kernel's.
+set(TAVRIN_SUBDIRECTORIES platform simaccessory demo installator app cli bench)
 # The test folders whose programs run on Windows (under Wine here).
 set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli windows)
 

@@ -9,6 +9,7 @@
 #
 # The demo twins are the component "demo"; everything else is "program", the
 # folder that the setup and the portable .zip hand out (target windows-package).
+# The benchmarks are the component "bench", a folder apart (below).
 
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)
 
@@ -39,23 +40,44 @@ foreach(_dll ${_libstdcxx} ${_libgcc} ${TAVRIN_WINPTHREAD_DLL})
     message(FATAL_ERROR "MinGW runtime DLL not found: ${_dll}")
   endif()
 endforeach()
-install(FILES ${_qt_dlls} ${_qt}/bin/libhidapi.dll ${_libstdcxx} ${_libgcc}
-              ${TAVRIN_WINPTHREAD_DLL}
-        DESTINATION .)
-# Debian's C++ runtime DLL carries its debugging information (some 20 MB).
 get_filename_component(_libstdcxx_name ${_libstdcxx} NAME)
-install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
-                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_libstdcxx_name}\")")
-install(FILES ${_qt}/plugins/platforms/qwindows.dll DESTINATION plugins/platforms)
-install(FILES ${_qt}/plugins/imageformats/qsvg.dll DESTINATION plugins/imageformats)
-# The modules main.qml and its pages import, with those they import in turn.
-foreach(_module QtQml QtQuick.2 QtQuick/Window.2 QtQuick/Layouts QtQuick/Controls
-                QtGraphicalEffects)
-  get_filename_component(_parent ${_module} DIRECTORY)
-  install(DIRECTORY ${_qt}/qml/${_module} DESTINATION qml/${_parent}
-          PATTERN "*.qmltypes" EXCLUDE PATTERN "StateMachine" EXCLUDE)
-endforeach()
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/qt.conf DESTINATION .)
+
+# _tavrin_install_windows_runtime([COMPONENT <name>] [EXCLUDE_FROM_ALL]):
+# everything a folder's programs load at run time, into the folder's root.
+function(_tavrin_install_windows_runtime)
+  install(FILES ${_qt_dlls} ${_qt}/bin/libhidapi.dll ${_libstdcxx} ${_libgcc}
+                ${TAVRIN_WINPTHREAD_DLL}
+          DESTINATION . ${ARGN})
+  # Debian's C++ runtime DLL carries its debugging information (some 20 MB).
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_libstdcxx_name}\")" ${ARGN})
+  install(FILES ${_qt}/plugins/platforms/qwindows.dll DESTINATION plugins/platforms ${ARGN})
+  install(FILES ${_qt}/plugins/imageformats/qsvg.dll DESTINATION plugins/imageformats ${ARGN})
+  # The modules main.qml and its pages import, with those they import in turn.
+  foreach(_module QtQml QtQuick.2 QtQuick/Window.2 QtQuick/Layouts QtQuick/Controls
+                  QtGraphicalEffects)
+    get_filename_component(_parent ${_module} DIRECTORY)
+    install(DIRECTORY ${_qt}/qml/${_module} DESTINATION qml/${_parent} ${ARGN}
+            PATTERN "*.qmltypes" EXCLUDE PATTERN "StateMachine" EXCLUDE)
+  endforeach()
+  install(FILES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/qt.conf DESTINATION . ${ARGN})
+endfunction()
+_tavrin_install_windows_runtime()
+
+# The benchmarks as a folder of their own to copy to a Windows machine and
+# run there by hand (README, Performance): `cmake --install BUILD --component
+# bench --prefix FOLDER`. The wizard under measure reads its files beside it
+# like the wizard, its 512 KiB firmware among them, so the folder cannot be
+# the program's; an install without a component leaves it out.
+if(TARGET bench_wizard)
+  set(_bench COMPONENT bench EXCLUDE_FROM_ALL)
+  install(TARGETS bench_engine bench_launch bench_bare_window bench_wizard
+          RUNTIME DESTINATION . ${_bench})
+  install(FILES ${_runtime_sources} DESTINATION Resources ${_bench})
+  install(FILES ${_product_logo} $<TARGET_FILE_DIR:bench_wizard>/${_firmware_file}
+          DESTINATION . ${_bench})
+  _tavrin_install_windows_runtime(${_bench})
+endif()
 
 # The licences of the parts the folder holds, as the build machine's Debian
 # packages carry them for the same code (NOTICE.txt says which is which).
