@@ -11,7 +11,7 @@ set -euo pipefail
 readonly kStartLine="Starting TAVRIN firmware installator"
 # The window title, from the text copy beside the executable: shown only when
 # the installed program found its files.
-readonly kWindowTitle="TAVRIN Firmware Installator"
+readonly kWindowTitle="TAVRIN firmware installator"
 # How long the program must stay up, in seconds.
 readonly kStayUp=5
 

@@ -34,8 +34,8 @@ import sys
 import tempfile
 import time
 
-TITLE = "TAVRIN Firmware Installator"
-PRODUCT = "TAVRIN firmware installator"
+# One spelling of the product's name: window title, setup, Apps & features.
+TITLE = PRODUCT = "TAVRIN firmware installator"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\tavrin-installator"
 # The pages Return leads through, each announced in the log as it shows.
 WALK = ["changelogPage", "accessoriesPage", "howTo1Page", "howTo2Page", "howTo3Page",
