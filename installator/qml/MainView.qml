@@ -69,7 +69,9 @@ Rectangle {
 
         // Declaration order fixes each page's index (and so what nextPage()
         // shows); the wizard's own flow goes by name. Each page is built
-        // when it is first shown.
+        // when it is first shown, and named by its file so that its type and
+        // what it imports (scroll view, graphical effects) are loaded then
+        // too, not at start.
         PageView {
             id: pageView
             objectName: "pageView"
@@ -79,39 +81,39 @@ Rectangle {
 
             LazyPage {
                 name: "welcomePage"
-                sourceComponent: Component { WelcomePage {} }
+                source: "WelcomePage.qml"
             }
             LazyPage {
                 name: "changelogPage"
-                sourceComponent: Component { ChangelogPage {} }
+                source: "ChangelogPage.qml"
             }
             LazyPage {
                 name: "accessoriesPage"
-                sourceComponent: Component { AccessoriesPage {} }
+                source: "AccessoriesPage.qml"
             }
             LazyPage {
                 name: "howTo1Page"
-                sourceComponent: Component { HowTo1Page {} }
+                source: "HowTo1Page.qml"
             }
             LazyPage {
                 name: "howTo2Page"
-                sourceComponent: Component { HowTo2Page {} }
+                source: "HowTo2Page.qml"
             }
             LazyPage {
                 name: "howTo3Page"
-                sourceComponent: Component { HowTo3Page {} }
+                source: "HowTo3Page.qml"
             }
             LazyPage {
                 name: "errorPage"
-                sourceComponent: Component { ErrorPage {} }
+                source: "ErrorPage.qml"
             }
             LazyPage {
                 name: "progressPage"
-                sourceComponent: Component { ProgressPage {} }
+                source: "ProgressPage.qml"
             }
             LazyPage {
                 name: "successPage"
-                sourceComponent: Component { SuccessPage {} }
+                source: "SuccessPage.qml"
             }
         }
     }
