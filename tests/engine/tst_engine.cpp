@@ -24,13 +24,10 @@ bool lockHeld = false;
 
 } // namespace
 
-class tst_Engine : public QObject {
+class tst_Engine : public EngineTest {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void startsIdleWithNoError();
     void errorTableTexts_data();
     void errorTableTexts();
@@ -46,14 +43,6 @@ private slots:
     void refusedStarts_data();
     void refusedStarts();
 };
-
-void tst_Engine::init() {
-    sim::Bus::reset();
-}
-
-void tst_Engine::cleanup() {
-    finishTest();
-}
 
 void tst_Engine::startsIdleWithNoError() {
     QCOMPARE(int(hidDfuGetProgress()), 100);

@@ -14,14 +14,10 @@
 using namespace enginetest;
 using namespace traffic;
 
-class tst_EngineWorker : public QObject, private TestFolder {
+class tst_EngineWorker : public EngineTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void callsWhileRunning();
     void backupWithoutReportLengthIsRefusedFirst();
     void operationsInARow();
@@ -29,18 +25,6 @@ private slots:
     void resultAndTextAreFreshOnceProgressSays100();
     void destroyingAnEngineWhileItRunsWaitsForTheTransfer();
 };
-
-void tst_EngineWorker::initTestCase() {
-    QVERIFY(m_dir.isValid());
-}
-
-void tst_EngineWorker::init() {
-    sim::Bus::reset();
-}
-
-void tst_EngineWorker::cleanup() {
-    finishTest();
-}
 
 void tst_EngineWorker::callsWhileRunning() {
     sim::AccessoryConfig config;
