@@ -52,7 +52,7 @@ void waitIdle() {
     // The worker's sleep: MinGW's standard one sleeps whole milliseconds,
     // rounded down, and 50 us became a spin that took a core from the
     // worker under measure.
-    while (hidDfuGetProgress() != 100)
+    while (hidDfuGetProgress() != kHidDfuNothingRunning)
         workerSleepUntil(workerNow() + std::chrono::microseconds(50));
 }
 

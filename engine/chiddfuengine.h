@@ -50,7 +50,6 @@ public:
     int32 Result();
 
     bool isRunning() const;
-    bool isConnected() const { return deviceHandle != nullptr; }
     uint16_t reportLength() const { return featureReportLength; }
 
 public slots:
