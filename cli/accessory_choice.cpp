@@ -58,13 +58,18 @@ QString describe(const QCommandLineParser& parser) {
 }
 
 // The engine's text names the program holding the accessory; a path adds
-// nothing to it. Otherwise the system's reason the open failed, when known.
+// nothing to it. Otherwise the system's reason the open failed, as the
+// engine's advice line words it.
 QString openFailureDetail(const QString& path) {
     const char* reason = "";
-    if (hidDfuGetConnectFailure(&reason) == HidDfuConnectFailure::InUse)
+    const int32 cause = hidDfuGetConnectFailure(&reason);
+    if (cause == HidDfuConnectFailure::InUse)
         return QString();
-    return QStringLiteral("cannot open %1").arg(path) +
-           (*reason ? QStringLiteral(": ") + QString::fromLocal8Bit(reason) : QString());
+    const QString detail = QStringLiteral("cannot open %1").arg(path);
+    if (cause != HidDfuConnectFailure::CannotOpen)
+        return detail;
+    return detail + QStringLiteral(": ") +
+           (*reason ? QString::fromLocal8Bit(reason) : QStringLiteral("reason unknown"));
 }
 
 // What a station log keeps of the checked file, from the bytes read once:
