@@ -45,8 +45,9 @@ int main(int argc, char* argv[]) {
     std::cout << "Starting TAVRIN firmware installator" << std::endl;
 
     registerQmlTypes();
-    // Before any engine operation can start: the worker's queued signals
-    // carry these types.
+    // Before any engine operation can start: the worker's reports carry these
+    // types. The engine takes them directly on the worker's thread; a queued
+    // connection to them would lose its arguments without the names.
     registerEngineMetaTypes();
     // After the log file exists, so that support reads the choice there.
     chooseSceneGraphBackend();

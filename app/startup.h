@@ -4,8 +4,9 @@
 
 // Registers the argument type names of the engine's cross-thread signals:
 // "uint8" and "int32" as names of Qt's built-in unsigned char and int, and
-// "std::string" as a type of its own. Queued delivery of those signals fails
-// without them.
+// "std::string" as a type of its own. The engine receives those signals
+// directly on the worker's thread; a queued connection to them, to a receiver
+// on another thread, fails without the names.
 void registerEngineMetaTypes();
 
 // Registers the wizard's QML types: the elements Installator and FocusTracker

@@ -20,7 +20,6 @@
 // Measurements only; nothing is asserted.
 
 #include "benchprocess.h"
-#include "chiddfuengine.h"
 #include "demoaccessory.h"
 #include "dfufile.h"
 #include "hiddfu.h"
@@ -53,7 +52,7 @@ void waitIdle() {
     // The worker's sleep: MinGW's standard one sleeps whole milliseconds,
     // rounded down, and 50 us became a spin that took a core from the
     // worker under measure.
-    while (hidDfuGetProgress() != 100)
+    while (hidDfuGetProgress() != kHidDfuNothingRunning)
         workerSleepUntil(workerNow() + std::chrono::microseconds(50));
 }
 
@@ -141,7 +140,7 @@ void transfer(const std::string& dir, uint16_t reportLength) {
     config.featureReportLength = reportLength;
     config.storedImage = image;
     sim::Bus::addAccessory(config);
-    if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != 0) {
+    if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != HidDfuResult::Success) {
         std::printf("connect failed: %s\n", hidDfuGetLastError());
         return;
     }
@@ -183,13 +182,13 @@ int pacing(const std::string& dir, unsigned kibibytes, unsigned rounds) {
     for (unsigned round = 0; round < rounds && ok; ++round) {
         sim::Bus::reset();
         const sim::DeviceModel& device = sim::Bus::addAccessory(demo::accessoryConfig());
-        if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != 0)
+        if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != HidDfuResult::Success)
             return 1;
         auto start = Clock::now();
         hidDfuUpgrade(firmware.c_str());
         waitIdle();
         engineMs = std::min(engineMs, msSince(start));
-        ok = hidDfuGetResult() == 0;
+        ok = hidDfuGetResult() == HidDfuResult::Success;
         hidDfuDisconnect();
 
         start = Clock::now();

@@ -1,4 +1,3 @@
-#include "chiddfuerrorstate.h"
 #include "commands.h"
 #include "dfufile.h"
 #include "dfufiles.h"
@@ -59,13 +58,18 @@ QString describe(const QCommandLineParser& parser) {
 }
 
 // The engine's text names the program holding the accessory; a path adds
-// nothing to it. Otherwise the system's reason the open failed, when known.
+// nothing to it. Otherwise the system's reason the open failed, as the
+// engine's advice line words it.
 QString openFailureDetail(const QString& path) {
-    if (QString::fromLocal8Bit(hidDfuGetLastError()).contains(QLatin1String("in use by another")))
+    const char* reason = "";
+    const int32 cause = hidDfuGetConnectFailure(&reason);
+    if (cause == HidDfuConnectFailure::InUse)
         return QString();
-    const QString reason = lastOpenFailure();
-    return QStringLiteral("cannot open %1").arg(path) +
-           (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+    const QString detail = QStringLiteral("cannot open %1").arg(path);
+    if (cause != HidDfuConnectFailure::CannotOpen)
+        return detail;
+    return detail + QStringLiteral(": ") +
+           (*reason ? QString::fromLocal8Bit(reason) : QStringLiteral("reason unknown"));
 }
 
 // What a station log keeps of the checked file, from the bytes read once:
@@ -93,8 +97,8 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
             failure = readImage(opened.get(), run.image);
             run.imageFile.reset(failure.status == Success ? system::openBytes(run.image) : nullptr);
             if (failure.status == Success && !run.imageFile)
-                failure = {FileInvalid, CHidDfuErrorState::OutOfMemory,
-                           codeText(CHidDfuErrorState::OutOfMemory), QString()};
+                failure = {FileInvalid, HidDfuResult::OutOfMemory,
+                           codeText(HidDfuResult::OutOfMemory), QString()};
         }
         if (run.imageFile) {
             failure = checkDfuFile(run.imageFile.get());
@@ -104,7 +108,7 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                                 ? foreignIds(run.imageFile.get())
                                 : QString();
         if (failure.status == Success && !ids.isEmpty())
-            failure = {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+            failure = {FileInvalid, HidDfuResult::InvalidFileFormat,
                        QStringLiteral("File is for another product: %1 (the accessory is "
                                       "idVendor %2, idProduct %3)")
                            .arg(ids, hex(kVendorId, 4), hex(kProductId, 4)),
@@ -127,11 +131,11 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
                          QStringLiteral("while waiting for the accessory")});
     if (chosen.isEmpty()) {
         if (const QString why = hidSystemFailure(); !why.isEmpty())
-            return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
-                             codeText(CHidDfuErrorState::FailedToConnect),
+            return run.fail({NoDevice, HidDfuResult::FailedToConnect,
+                             codeText(HidDfuResult::FailedToConnect),
                              QStringLiteral("the system's HID layer did not start: ") + why});
-        return run.fail({NoDevice, CHidDfuErrorState::FailedToConnect,
-                         codeText(CHidDfuErrorState::FailedToConnect), describe(run.parser)});
+        return run.fail({NoDevice, HidDfuResult::FailedToConnect,
+                         codeText(HidDfuResult::FailedToConnect), describe(run.parser)});
     }
     if (run.parser.isSet(kAll))
         return allCommand(run, chosen, file);

@@ -1,8 +1,8 @@
 #include "arguments.h"
-#include "chiddfuerrorstate.h"
 #include "commands.h"
 #include "dfufile.h"
 #include "dfufiles.h"
+#include "hiddfu.h"
 #include "output.h"
 #include "system.h"
 
@@ -76,8 +76,8 @@ int packCommand(Run& run, const QStringList& arguments) {
         generated = dfu::makeImage(length);
         image.reset(system::openBytes(generated));
         if (!image)
-            return run.fail({FileInvalid, CHidDfuErrorState::OutOfMemory,
-                             codeText(CHidDfuErrorState::OutOfMemory), QString()});
+            return run.fail({FileInvalid, HidDfuResult::OutOfMemory,
+                             codeText(HidDfuResult::OutOfMemory), QString()});
     } else {
         Failure failure;
         image = openFile(arguments.value(0), failure);
@@ -89,7 +89,7 @@ int packCommand(Run& run, const QStringList& arguments) {
         const uint32_t field = imageLengthField(image.get());
         if (qint64(field) != size && !run.parser.isSet(kForce))
             return run.fail(
-                {FileInvalid, CHidDfuErrorState::InvalidFileFormat,
+                {FileInvalid, HidDfuResult::InvalidFileFormat,
                  QStringLiteral("Image length field (%1) does not match the image size (%2)")
                      .arg(field)
                      .arg(size),

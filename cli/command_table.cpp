@@ -100,10 +100,17 @@ const Command kCommands[] = {
 
 } // namespace
 
+QList<const Command*> everyCommand() {
+    QList<const Command*> every;
+    for (const Command& c : kCommands)
+        every << &c;
+    return every;
+}
+
 const Command* findCommand(const QString& name) {
-    for (const Command& c : kCommands) {
-        if (name == QLatin1String(c.name))
-            return &c;
+    for (const Command* c : everyCommand()) {
+        if (name == QLatin1String(c->name))
+            return c;
     }
     return nullptr;
 }
@@ -115,8 +122,8 @@ QString generalHelp(const QString& program) {
                        .arg(program)
                        .arg(kVendorId, 4, 16, QLatin1Char('0'))
                        .arg(kProductId, 4, 16, QLatin1Char('0'));
-    for (const Command& c : kCommands)
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(c.summary);
+    for (const Command* c : everyCommand())
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c->name), -8).arg(c->summary);
     text += QStringLiteral("\n'%1 COMMAND --help' shows a command's options; --version the "
                            "version.\n\n")
                 .arg(program);

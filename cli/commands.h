@@ -49,6 +49,8 @@ struct Command {
     int (*run)(Run& run, const QStringList& arguments);
 };
 
+// Every row, in the order of the general help.
+QList<const Command*> everyCommand();
 // The row of a command name; null for a name that is none.
 const Command* findCommand(const QString& name);
 // Every option of every command, once each: enough to find the command.

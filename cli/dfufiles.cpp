@@ -1,8 +1,8 @@
 #include "dfufiles.h"
 
 #include "arguments.h"
-#include "chiddfuerrorstate.h"
 #include "dfufile.h"
+#include "hiddfu.h"
 #include "system.h"
 
 #include <algorithm>
@@ -25,7 +25,7 @@ File openFile(const QString& path, Failure& failure) {
     std::string reason;
     File file(dfu::openRegularFile(nativeName(path).constData(), reason));
     if (!file)
-        failure = {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
+        failure = {FileInvalid, HidDfuResult::FailedToOpenFile,
                    QStringLiteral("Failed to open file \"%1\"").arg(shownName(path)),
                    QString::fromLocal8Bit(reason.c_str())};
     return file;
@@ -143,7 +143,7 @@ Failure refuseExisting(const QString& out, const QString& image) {
     const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
                                                              nativeName(out).toStdString());
     return {
-        FileInvalid, CHidDfuErrorState::FailedToWriteFile,
+        FileInvalid, HidDfuResult::FailedToWriteFile,
         QStringLiteral("File \"%1\" exists%2")
             .arg(shownName(out), itself ? QStringLiteral(" and is the image itself") : QString()),
         QStringLiteral("refused; --force replaces it")};
@@ -154,7 +154,7 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, u
     std::string reason;
     const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
     if (target.empty())
-        return {FileInvalid, CHidDfuErrorState::FailedToOpenFile,
+        return {FileInvalid, HidDfuResult::FailedToOpenFile,
                 QStringLiteral("Failed to open file \"%1\"").arg(shownName(out)),
                 QString::fromLocal8Bit(reason.c_str())};
     // Written beside the file it replaces and renamed over it: never a half
@@ -162,8 +162,8 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, u
     dfu::ReplacementFile file;
     const auto failed = [&](const QString& reason) {
         file.discard();
-        return Failure{FileInvalid, CHidDfuErrorState::FailedToWriteFile,
-                       codeText(CHidDfuErrorState::FailedToWriteFile),
+        return Failure{FileInvalid, HidDfuResult::FailedToWriteFile,
+                       codeText(HidDfuResult::FailedToWriteFile),
                        QStringLiteral("%1: %2").arg(shownName(out), reason)};
     };
     if (!file.create(target))
@@ -183,8 +183,8 @@ Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, u
     dfu::buildBackupSuffix(suffix, crcRegister, bcdDevice);
     if (std::ferror(image)) {
         file.discard();
-        return {FileInvalid, CHidDfuErrorState::FileReadFailed,
-                codeText(CHidDfuErrorState::FileReadFailed), QString()};
+        return {FileInvalid, HidDfuResult::FileReadFailed, codeText(HidDfuResult::FileReadFailed),
+                QString()};
     }
     written = written && std::fwrite(suffix, 1, sizeof suffix, file.file()) == sizeof suffix &&
               std::fflush(file.file()) == 0;

@@ -1,6 +1,6 @@
 #include "exitstatus.h"
 
-#include "chiddfuerrorstate.h"
+#include "hiddfu.h"
 #include "system.h"
 
 #include <string>
@@ -9,15 +9,15 @@ namespace cli {
 
 ExitStatus statusOfCode(int32_t code) {
     switch (code) {
-    case CHidDfuErrorState::Success:
+    case HidDfuResult::Success:
         return Success;
-    case CHidDfuErrorState::FailedToConnect:
+    case HidDfuResult::FailedToConnect:
         return NoDevice;
-    case CHidDfuErrorState::FailedToOpenFile:
-    case CHidDfuErrorState::FailedToWriteFile:
-    case CHidDfuErrorState::InvalidFileFormat:
-    case CHidDfuErrorState::InvalidFileCrc:
-    case CHidDfuErrorState::FileReadFailed:
+    case HidDfuResult::FailedToOpenFile:
+    case HidDfuResult::FailedToWriteFile:
+    case HidDfuResult::InvalidFileFormat:
+    case HidDfuResult::InvalidFileCrc:
+    case HidDfuResult::FileReadFailed:
         return FileInvalid;
     default:
         return DeviceFailed;

@@ -4,6 +4,7 @@
 #include "clibackend.h"
 #include "commands.h"
 #include "exitstatus.h"
+#include "hiddfu.h"
 #include "report.h"
 #include "system.h"
 
@@ -12,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace cli {
 
@@ -36,16 +38,12 @@ void onInterrupt(int signal, bool passedOn) {
 // Routes the engine's message log to standard error only when asked: its
 // device list on every connect is noise for people and breaks nothing for
 // scripts, which read standard output.
-QString g_openFailure;
-
-void quietMessageLog(QtMsgType type, const QMessageLogContext&, const QString& text) {
+// Except the engine's advice: why the accessory could not be opened, with the
+// udev rule's name.
+void quietMessageLog(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     static const bool verbose = qEnvironmentVariableIsSet("TAVRIN_DFU_VERBOSE");
-    // "Cannot open PATH : REASON - to reach ...": the reason goes into the error line.
-    if (text.startsWith(QLatin1String("Cannot open")))
-        g_openFailure = text.section(QLatin1String(" : "), 1).section(QLatin1String(" - "), 0, 0);
-    // Except why the accessory could not be opened, with the udev rule's name.
-    if (verbose || type == QtCriticalMsg || type == QtFatalMsg ||
-        text.startsWith(QLatin1String("Cannot open")))
+    const bool advice = context.category && std::strcmp(context.category, kHidDfuAdviceLog) == 0;
+    if (verbose || advice || type == QtCriticalMsg || type == QtFatalMsg)
         system::writeText(stderr, text + QLatin1Char('\n'));
 }
 
@@ -56,10 +54,6 @@ int usageError(const QString& text) {
 }
 
 } // namespace
-
-QString lastOpenFailure() {
-    return g_openFailure;
-}
 
 bool interrupted() {
     return g_interrupted != 0;

@@ -27,8 +27,4 @@ ExitStatus interruptStatus();
 QString interruptText();
 void installInterruptHandler();
 
-// The system's reason in the engine's latest "Cannot open" message, empty
-// when there was none.
-QString lastOpenFailure();
-
 } // namespace cli

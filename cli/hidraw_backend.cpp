@@ -3,7 +3,9 @@
 #include <QCommandLineOption>
 #include <QString>
 
-// The kernel's hidraw nodes are there as they are: nothing to choose or set up.
+// tavrin-dfu, on Linux with hidapi's hidraw backend and on Windows with its HID
+// class one: the system's devices are there as they are, nothing to choose or
+// set up.
 namespace cli {
 
 QList<QCommandLineOption> backendOptions() {

@@ -1,7 +1,6 @@
 #include "report.h"
 
 #include "arguments.h"
-#include "chiddfuerrorstate.h"
 #include "flasher.h"
 #include "hiddfu.h"
 
@@ -13,15 +12,13 @@ namespace cli {
 QString codeText(int32_t code) {
     // A code outside the table has no text of its own here: the caller's
     // line names the code.
-    const auto& table = CHidDfuErrorState::table();
-    return table.count(code) ? QString::fromUtf8(hidDfuResultText(code)) : QString();
+    return hidDfuIsResultCode(code) ? QString::fromUtf8(hidDfuResultText(code)) : QString();
 }
 
 QString afterFailedWrite(int32_t code) {
     // The accessory refused a block or stopped answering part way: the
     // engine's text says which, not that the firmware may now be cut short.
-    if (code == CHidDfuErrorState::UpgradeFailed ||
-        code == CHidDfuErrorState::DriverOperationFailed)
+    if (code == HidDfuResult::UpgradeFailed || code == HidDfuResult::DriverOperationFailed)
         return QStringLiteral("the accessory may hold an incomplete firmware: run the upgrade "
                               "again to restore it");
     return QString();

@@ -8,14 +8,8 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TAVRIN_MINGW_TRIPLE x86_64-w64-mingw32)
 
-if(NOT "$ENV{TAVRIN_WINDOWS_TOOLCHAIN}" STREQUAL "")
-  set(_tavrin_default_toolchain "$ENV{TAVRIN_WINDOWS_TOOLCHAIN}")
-elseif(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
-  set(_tavrin_default_toolchain "$ENV{XDG_CACHE_HOME}/tavrin/windows/qt-5.15.8-mingw")
-else()
-  set(_tavrin_default_toolchain "$ENV{HOME}/.cache/tavrin/windows/qt-5.15.8-mingw")
-endif()
-set(TAVRIN_WINDOWS_TOOLCHAIN "${_tavrin_default_toolchain}" CACHE PATH
+include(${CMAKE_CURRENT_LIST_DIR}/windows-toolchain.cmake)
+set(TAVRIN_WINDOWS_TOOLCHAIN "${TAVRIN_WINDOWS_DEFAULT_TOOLCHAIN}" CACHE PATH
   "Folder of the cross-built Qt and hidapi (scripts/windows-toolchain)")
 # try_compile projects read this file again in a fresh cache; without this
 # they would fall back to the default folder.

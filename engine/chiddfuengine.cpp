@@ -14,6 +14,10 @@
 #include <limits>
 #include <vector>
 
+namespace platform {
+Q_LOGGING_CATEGORY(adviceLog, kHidDfuAdviceLog)
+} // namespace platform
+
 namespace {
 
 QByteArray wideText(const wchar_t* text) {
@@ -54,8 +58,10 @@ int32 CHidDfuEngine::ConnectPath(uint16_t vendorId, uint16_t productId, const ch
 int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_t usage,
                                   uint16_t usagePage, const char* path) {
     if (deviceHandle)
-        return state.setCodeAndText(CHidDfuErrorState::FailedToConnect, "Already connected");
+        return state.setConnectFailure(HidDfuConnectFailure::AlreadyConnected, "Already connected");
 
+    bool matched = false;
+    std::string openReason;
     hid_device_info* devices = hid_enumerate(0, 0);
     for (hid_device_info* d = devices; d; d = d->next) {
         qWarning() << "Device Found\n  type: " << d->vendor_id << d->product_id
@@ -72,14 +78,15 @@ int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_
         std::string holder;
         if (d->path && deviceLock.lock(d->path, holder) == DeviceLock::Outcome::InUse) {
             hid_free_enumeration(devices);
-            return state.setCodeAndText(CHidDfuErrorState::FailedToConnect,
-                                        "Accessory is in use by another program" +
-                                            (holder.empty() ? "" : " (" + holder + ")"));
+            return state.setConnectFailure(HidDfuConnectFailure::InUse,
+                                           "Accessory is in use by another program" +
+                                               (holder.empty() ? "" : " (" + holder + ")"));
         }
+        matched = true;
         errno = 0;
         deviceHandle = hid_open_path(d->path);
         if (!deviceHandle) {
-            platform::warnOpenFailed(d->path, errno);
+            openReason = platform::warnOpenFailed(d->path, errno);
             deviceLock.unlock();
         }
         featureReportLength = platform::featureReportLength(deviceHandle, d->path);
@@ -89,7 +96,11 @@ int32 CHidDfuEngine::connectFirst(uint16_t vendorId, uint16_t productId, uint16_
 
     if (deviceHandle)
         return 0;
-    return state.setCode(CHidDfuErrorState::FailedToConnect);
+    // The wizard shows the table's text either way; the cause tells the
+    // flasher which advice fits.
+    return state.setConnectFailure(
+        matched ? HidDfuConnectFailure::CannotOpen : HidDfuConnectFailure::NoDevice,
+        hidDfuResultText(CHidDfuErrorState::FailedToConnect), openReason);
 }
 
 int32 CHidDfuEngine::Disconnect() {
@@ -177,12 +188,12 @@ std::string CHidDfuEngine::LastError() const {
     return state.lastError();
 }
 
-uint8 CHidDfuEngine::Progress() const {
-    return state.progress();
+int32 CHidDfuEngine::ConnectFailure(std::string& reason) const {
+    return state.connectFailure(reason);
 }
 
-uint8 CHidDfuEngine::lastProgress() const {
-    return state.lastProgress();
+uint8 CHidDfuEngine::Progress() const {
+    return state.progress();
 }
 
 int32 CHidDfuEngine::Result() {
@@ -211,6 +222,7 @@ void CHidDfuEngine::SetReadBack_(std::vector<uint8_t> bytes) {
 namespace {
 CHidDfuEngine theEngine;
 thread_local std::string lastErrorCopy;
+thread_local std::string openReasonCopy;
 } // namespace
 
 CHidDfuEngine& hidDfuEngine() {
@@ -281,4 +293,14 @@ const char* hidDfuGetLastError() {
     // on another thread at any moment.
     lastErrorCopy = theEngine.LastError();
     return lastErrorCopy.c_str();
+}
+
+int32 hidDfuGetConnectFailure(const char** reason) {
+    std::string text;
+    const int32 cause = theEngine.ConnectFailure(text);
+    if (reason) {
+        openReasonCopy = text;
+        *reason = openReasonCopy.c_str();
+    }
+    return cause;
 }

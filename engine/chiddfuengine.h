@@ -45,14 +45,12 @@ public:
     int32 Upgrade(const char* path);
     int32 UpgradeImage(const uint8_t* bytes, uint64_t length);
     std::string LastError() const;
+    int32 ConnectFailure(std::string& reason) const;
     uint8 Progress() const;
     int32 Result();
 
     bool isRunning() const;
-    bool isConnected() const { return deviceHandle != nullptr; }
     uint16_t reportLength() const { return featureReportLength; }
-    // The value last reported by a worker, as stored (capped at 100).
-    uint8 lastProgress() const;
 
 public slots:
     void SetDefaultMsg_(int32 aErrorCode);

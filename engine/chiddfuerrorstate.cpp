@@ -30,6 +30,10 @@ const char* hidDfuResultText(int32 code) {
     return row != CHidDfuErrorState::table().end() ? row->second.c_str() : "Unknown error code";
 }
 
+bool hidDfuIsResultCode(int32 code) {
+    return CHidDfuErrorState::table().count(code) != 0;
+}
+
 CHidDfuErrorState::CHidDfuErrorState() = default;
 
 int32 CHidDfuErrorState::setCode(int32 code) {
@@ -39,5 +43,15 @@ int32 CHidDfuErrorState::setCode(int32 code) {
 int32 CHidDfuErrorState::setCodeAndText(int32 code, const std::string& text) {
     m_code = code;
     m_text = text;
+    m_connectFailure = HidDfuConnectFailure::None;
+    m_openReason.clear();
     return code;
+}
+
+int32 CHidDfuErrorState::setConnectFailure(int32 cause, const std::string& text,
+                                           const std::string& reason) {
+    setCodeAndText(FailedToConnect, text);
+    m_connectFailure = cause;
+    m_openReason = reason;
+    return m_code;
 }

@@ -12,6 +12,12 @@ int32 EngineState::setCodeAndText(int32 code, const std::string& text) {
     return m_error.setCodeAndText(code, text);
 }
 
+int32 EngineState::setConnectFailure(int32 cause, const std::string& text,
+                                     const std::string& reason) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error.setConnectFailure(cause, text, reason);
+}
+
 void EngineState::reportCode(int32 code) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_operationError.setCode(code);
@@ -56,11 +62,6 @@ uint8_t EngineState::progress() const {
     return m_running ? std::min<uint8_t>(m_progress, 99) : 100;
 }
 
-uint8_t EngineState::lastProgress() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_progress;
-}
-
 int32 EngineState::result() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_running ? m_error.setCode(CHidDfuErrorState::Busy) : m_exitCode;
@@ -69,4 +70,10 @@ int32 EngineState::result() {
 std::string EngineState::lastError() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_error.text();
+}
+
+int32 EngineState::connectFailure(std::string& reason) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    reason = m_error.openReason();
+    return m_error.connectFailure();
 }

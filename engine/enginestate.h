@@ -17,6 +17,9 @@ public:
     // Record a failure (the table's text, or the given one); return code.
     int32 setCode(int32 code);
     int32 setCodeAndText(int32 code, const std::string& text);
+    // Record a failed connect (CHidDfuErrorState::setConnectFailure).
+    int32 setConnectFailure(int32 cause, const std::string& text,
+                            const std::string& reason = std::string());
     // The running operation's own reports: recorded as above, and kept apart,
     // so that a busy refusal or result query that lands between the worker's
     // last report and its exit code cannot stand in for the operation's text.
@@ -36,12 +39,12 @@ public:
     bool running() const;
     // 100 when nothing runs; a running operation reads at most 99.
     uint8_t progress() const;
-    // The value last stored by setProgress.
-    uint8_t lastProgress() const;
     // The last exit code once nothing runs; while one runs, the busy code,
     // recorded as the last error.
     int32 result();
     std::string lastError() const;
+    // The last error's connect failure cause, and the system's reason in reason.
+    int32 connectFailure(std::string& reason) const;
 
 private:
     mutable std::mutex m_mutex;

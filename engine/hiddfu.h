@@ -15,6 +15,11 @@ typedef int32_t int32;
 constexpr uint16_t kHidDfuVendorId = 0x0A12;
 constexpr uint16_t kHidDfuProductId = 0xFFFE;
 
+// The message log category (Qt's) of the engine's lines meant for the person
+// at the machine rather than for support: why the accessory could not be
+// opened and what to do about it. A program that hides the log shows these.
+constexpr const char* kHidDfuAdviceLog = "tavrin.engine.advice";
+
 // What hidDfuGetProgress answers when no operation runs.
 constexpr uint8 kHidDfuNothingRunning = 100;
 
@@ -49,9 +54,25 @@ struct HidDfuResult {
     };
 };
 
+// Why a connect failed, so that a caller can say what to check next without
+// reading the message log: the code stays -2 and the text the table's, or the
+// one named below.
+struct HidDfuConnectFailure {
+    enum Cause : int32 {
+        None = 0,             // the last error is not a connect's, or there is none
+        NoDevice = 1,         // no attached interface matched
+        CannotOpen = 2,       // one matched and the system refused to open it
+        InUse = 3,            // one matched and another program holds it
+                              // ("Accessory is in use by another program (...)")
+        AlreadyConnected = 4, // a device was open already ("Already connected")
+    };
+};
+
 // The table text of code ("" for 0), or "Unknown error code" for a code the
 // table lacks. Sets nothing; the pointer stays valid for the process's life.
 const char* hidDfuResultText(int32 code);
+// Whether code is in the table (0 included). Sets nothing.
+bool hidDfuIsResultCode(int32 code);
 
 // Opens the first HID interface that matches; usage and usagePage 0 match any.
 // Returns -2 when nothing matched, the match is in use by another program
@@ -102,6 +123,11 @@ int32 hidDfuUpgradeImage(const uint8_t* bytes, uint64_t length);
 // private to the calling thread and stays valid until that thread calls this
 // function again, whatever the engine does meanwhile.
 const char* hidDfuGetLastError();
+// The cause of the last error (HidDfuConnectFailure) when a failed connect
+// set it, None otherwise. In reason (when not null) the system's reason for
+// CannotOpen ("Permission denied"), "" when it gave none or for another cause;
+// that pointer follows hidDfuGetLastError's rules. Sets nothing.
+int32 hidDfuGetConnectFailure(const char** reason);
 // Percent done of the running operation (0..99), kHidDfuNothingRunning when
 // none runs. Safe to call from any thread; sets nothing.
 uint8 hidDfuGetProgress();

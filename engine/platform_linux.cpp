@@ -81,13 +81,14 @@ uint16_t featureReportLength(hid_device* device, const char* path) {
         std::min(parsed.featureReportLength, int(std::numeric_limits<uint16_t>::max())));
 }
 
-void warnOpenFailed(const char* path, int error) {
+std::string warnOpenFailed(const char* path, int error) {
     if (error == 0 && path && ::access(path, R_OK | W_OK) != 0)
         error = errno;
     const char* reason = error ? std::strerror(error) : "reason unknown";
-    qWarning() << "Cannot open" << (path ? path : "") << ":" << reason
-               << "- to reach the accessory without root, install the udev rule"
-               << "70-tavrin-accessory.rules (see README)";
+    qCWarning(adviceLog) << "Cannot open" << (path ? path : "") << ":" << reason
+                         << "- to reach the accessory without root, install the udev rule"
+                         << "70-tavrin-accessory.rules (see README)";
+    return error ? reason : "";
 }
 
 std::FILE* memoryFile(std::string& error) {

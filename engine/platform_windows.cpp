@@ -99,7 +99,7 @@ uint16_t featureReportLength(hid_device* device, const char* path) {
     return 0;
 }
 
-void warnOpenFailed(const char* path, int error) {
+std::string warnOpenFailed(const char* path, int error) {
     std::string reason = error ? std::strerror(error) : std::string();
     if (reason.empty() && path) {
         // The system's own answer to an open like hidapi's.
@@ -111,8 +111,9 @@ void warnOpenFailed(const char* path, int error) {
         else
             CloseHandle(handle);
     }
-    qWarning() << "Cannot open" << (path ? path : "") << ":"
-               << (reason.empty() ? "reason unknown" : reason.c_str());
+    qCWarning(adviceLog) << "Cannot open" << (path ? path : "") << ":"
+                         << (reason.empty() ? "reason unknown" : reason.c_str());
+    return reason;
 }
 
 std::FILE* memoryFile(std::string& error) {

@@ -6,6 +6,7 @@
 #include "dfufile.h"
 #include "fuzzdevice.h"
 #include "fuzzworker.h"
+#include "hiddfu.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (exits != 1 || fuzzdevice::readFile(path + ".partial").size() != 0 ||
         std::fopen((path + ".partial").c_str(), "rb") != nullptr)
         __builtin_trap();
-    if (code != 0) {
-        if ((code != -12 && code != -20) || written != previous)
+    if (code != HidDfuResult::Success) {
+        if ((code != HidDfuResult::DriverOperationFailed && code != HidDfuResult::UnknownError) ||
+            written != previous)
             __builtin_trap();
         return 0;
     }

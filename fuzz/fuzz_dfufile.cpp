@@ -1,6 +1,7 @@
 // The DFU file check on any file, streamed and in memory, compared with a
 // reference check that holds the whole file and computes the CRC bit by bit.
 #include "dfufile.h"
+#include "hiddfu.h"
 
 #include <cstdio>
 #include <string>
@@ -16,12 +17,12 @@ uint32_t le32(const uint8_t* p) {
 
 dfu::CheckResult reference(const uint8_t* file, size_t size) {
     if (size < 16)
-        return {-5, "File too short"};
+        return {HidDfuResult::InvalidFileFormat, "File too short"};
     const uint8_t* suffix = file + size - 16;
     const size_t bLength = suffix[11];
     const bool signature = suffix[8] == 'U' && suffix[9] == 'F' && suffix[10] == 'D';
     if (bLength < 16 || size < bLength || !signature || suffix[6] != 0x00 || suffix[7] != 0x01)
-        return {-5, "File suffix is invalid"};
+        return {HidDfuResult::InvalidFileFormat, "File suffix is invalid"};
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i + 4 < size; ++i) {
         crc ^= file[i];
@@ -29,16 +30,18 @@ dfu::CheckResult reference(const uint8_t* file, size_t size) {
             crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
     }
     if (crc != le32(suffix + 12))
-        return {-6, ""};
+        return {HidDfuResult::InvalidFileCrc, ""};
     const size_t held = size - bLength;
     if (held < 14)
-        return {-5, "Image is " + std::to_string(held) + " bytes long; its length field needs 14"};
+        return {HidDfuResult::InvalidFileFormat,
+                "Image is " + std::to_string(held) + " bytes long; its length field needs 14"};
     const uint32_t declared = le32(file + 10);
     if (declared == 0)
-        return {-5, "Image length field says 0 bytes"};
+        return {HidDfuResult::InvalidFileFormat, "Image length field says 0 bytes"};
     if (declared > held)
-        return {-5, "Image length field says " + std::to_string(declared) +
-                        " bytes; the file holds " + std::to_string(held)};
+        return {HidDfuResult::InvalidFileFormat,
+                "Image length field says " + std::to_string(declared) + " bytes; the file holds " +
+                    std::to_string(held)};
     return {};
 }
 

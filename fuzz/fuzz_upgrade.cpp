@@ -6,6 +6,7 @@
 #include "dfufile.h"
 #include "fuzzdevice.h"
 #include "fuzzworker.h"
+#include "hiddfu.h"
 #include "workersleep.h"
 
 #include <algorithm>
@@ -40,8 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (exits != 1)
         __builtin_trap();
-    if (code != 0) {
-        if (code != -8 && code != -12 && code != -15 && code != -16 && code != -17)
+    if (code != HidDfuResult::Success) {
+        using R = HidDfuResult;
+        if (code != R::UpgradeFailed && code != R::DriverOperationFailed &&
+            code != R::FailedToClearStatus && code != R::FirmwareCorrupt && code != R::TimedOut)
             __builtin_trap();
         return 0;
     }

@@ -44,6 +44,15 @@ tavrin_missing_packages() {
   done
 }
 
+# Prints the Windows toolchain's Qt version and folder, as
+# cmake/windows-toolchain.cmake sets them; nothing without CMake, which
+# scripts/windows-toolchain installs before it builds one.
+tavrin_windows_toolchain() {
+  if command -v cmake >/dev/null; then
+    cmake -P "$(dirname "${BASH_SOURCE[0]}")/../cmake/windows-toolchain.cmake"
+  fi
+}
+
 # tavrin_install_deps run|test: installs what is missing of that part (test
 # includes run). Nothing happens when everything is installed, so a user
 # needs root (or sudo) only once.

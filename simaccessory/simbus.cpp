@@ -239,7 +239,7 @@ std::optional<Connection> Bus::open(const std::string& path) {
             return std::nullopt;
         }
         ++s.openConnections;
-        return Connection{s.generation, i, interface.model ? interface.model->session() : 0};
+        return Connection{s.generation, i, interface.model ? interface.model->generation() : 0};
     }
     return std::nullopt;
 }
@@ -256,12 +256,12 @@ int Bus::sendFeatureReport(const Connection& connection, const uint8_t* data, si
     // The model is called without the bus lock: a report may take its time
     // while tests and enumeration go on.
     const std::shared_ptr<DeviceModel> model = modelOf(connection);
-    return model ? model->sendFeatureReport(connection.session, data, length) : -1;
+    return model ? model->sendFeatureReport(connection.deviceGeneration, data, length) : -1;
 }
 
 int Bus::getFeatureReport(const Connection& connection, uint8_t* data, size_t length) {
     const std::shared_ptr<DeviceModel> model = modelOf(connection);
-    return model ? model->getFeatureReport(connection.session, data, length) : -1;
+    return model ? model->getFeatureReport(connection.deviceGeneration, data, length) : -1;
 }
 
 int Bus::getReportDescriptor(const Connection& connection, uint8_t* data, size_t length) {

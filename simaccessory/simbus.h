@@ -38,7 +38,7 @@ struct BusEntry {
 struct Connection {
     uint64_t busGeneration = 0;
     size_t index = 0;
-    uint64_t session = 0;
+    uint64_t deviceGeneration = 0;
 };
 
 class Bus {

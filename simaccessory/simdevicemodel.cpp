@@ -69,13 +69,13 @@ bool DeviceModel::present() const {
     return !m_unplugged && Clock::now() >= m_absentUntil;
 }
 
-uint64_t DeviceModel::session() const {
+uint64_t DeviceModel::generation() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_session;
+    return m_generation;
 }
 
-bool DeviceModel::reachable(uint64_t session) const {
-    return !m_unplugged && session == m_session && Clock::now() >= m_absentUntil;
+bool DeviceModel::reachable(uint64_t generation) const {
+    return !m_unplugged && generation == m_generation && Clock::now() >= m_absentUntil;
 }
 
 void DeviceModel::delay() const {
@@ -102,7 +102,7 @@ bool DeviceModel::consumeFaults(Direction direction, uint8_t reportId) {
     return fail || m_unplugged;
 }
 
-int DeviceModel::sendFeatureReport(uint64_t session, const uint8_t* data, size_t length) {
+int DeviceModel::sendFeatureReport(uint64_t generation, const uint8_t* data, size_t length) {
     if (data == nullptr || length == 0) {
         return -1;
     }
@@ -111,7 +111,7 @@ int DeviceModel::sendFeatureReport(uint64_t session, const uint8_t* data, size_t
     Report record{Direction::HostToDevice, data[0], std::vector<uint8_t>(data, data + length),
                   true};
     int result = -1;
-    if (reachable(session) && !consumeFaults(Direction::HostToDevice, data[0])) {
+    if (reachable(generation) && !consumeFaults(Direction::HostToDevice, data[0])) {
         if (data[0] == kCommandId) {
             result = handleCommand(data, length);
         } else if (data[0] == kDataId) {
@@ -123,14 +123,14 @@ int DeviceModel::sendFeatureReport(uint64_t session, const uint8_t* data, size_t
     return result;
 }
 
-int DeviceModel::getFeatureReport(uint64_t session, uint8_t* data, size_t length) {
+int DeviceModel::getFeatureReport(uint64_t generation, uint8_t* data, size_t length) {
     if (data == nullptr || length == 0) {
         return -1;
     }
     delay();
     std::lock_guard<std::mutex> lock(m_mutex);
     Report record{Direction::DeviceToHost, data[0], {}, true};
-    if (reachable(session) && !consumeFaults(Direction::DeviceToHost, data[0])) {
+    if (reachable(generation) && !consumeFaults(Direction::DeviceToHost, data[0])) {
         std::vector<uint8_t> reply;
         if (data[0] == kStatusId) {
             reply = statusReply();
@@ -317,7 +317,7 @@ std::vector<uint8_t> DeviceModel::backupReply() {
 }
 
 void DeviceModel::restart() {
-    ++m_session;
+    ++m_generation;
     ++m_resetCount;
     m_absentUntil = Clock::now() + std::chrono::milliseconds(m_config.reenumerateMs);
     m_status = kStatusOk;

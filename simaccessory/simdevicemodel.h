@@ -1,7 +1,8 @@
 #pragma once
 // The simulated accessory's behaviour, independent of how reports reach it:
-// the in-process hidapi attachment calls it today, a kernel uhid attachment can
-// call it the same way. It knows nothing of hidapi, handles or the bus.
+// the in-process hidapi attachment (simbus.h) and the kernel's uhid one
+// (uhid/) call it the same way. It knows nothing of hidapi, handles or the
+// bus.
 
 #include <chrono>
 #include <cstddef>
@@ -111,16 +112,17 @@ public:
     // --- Presence, for attachments -------------------------------------
     // On the bus now: not unplugged and not inside the absence after a reset.
     bool present() const;
-    // Changes at every reset: a connection opened in one session is dead in
-    // all later ones.
-    uint64_t session() const;
+    // Changes at every reset, as a device that re-enumerates is a new device
+    // to the host: a connection opened in one generation is dead in all later
+    // ones.
+    uint64_t generation() const;
 
     // --- Reports, for attachments --------------------------------------
     // data[0] is the report ID. Both return the byte count or -1 and never
-    // touch data beyond length. Reports on a dead session or an unplugged
+    // touch data beyond length. Reports of an earlier generation or to an unplugged
     // device fail without reaching the device's logic.
-    int sendFeatureReport(uint64_t session, const uint8_t* data, size_t length);
-    int getFeatureReport(uint64_t session, uint8_t* data, size_t length);
+    int sendFeatureReport(uint64_t generation, const uint8_t* data, size_t length);
+    int getFeatureReport(uint64_t generation, uint8_t* data, size_t length);
 
     // --- Faults (usable before or during an operation) -----------------
     // Report counts start with the next report after the call (1 = next).
@@ -169,7 +171,7 @@ private:
         int countdown;
     };
 
-    bool reachable(uint64_t session) const;
+    bool reachable(uint64_t generation) const;
     bool consumeFaults(Direction direction, uint8_t reportId);
     void delay() const;
     int handleCommand(const uint8_t* data, size_t length);
@@ -193,7 +195,7 @@ private:
     std::vector<uint8_t> m_storedImage;
     size_t m_backupOffset = 0;
     // Presence.
-    uint64_t m_session = 1;
+    uint64_t m_generation = 1;
     bool m_unplugged = false;
     Clock::time_point m_absentUntil;
     int m_resetCount = 0;

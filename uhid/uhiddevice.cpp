@@ -19,7 +19,7 @@ namespace uhid {
 namespace {
 
 const char kUhidNode[] = "/dev/uhid";
-// How long the device stays after its session ended (a reset) before it
+// How long the device stays after its generation ended (a reset) before it
 // leaves the bus. The kernel fails a request still waiting for its answer
 // when the device goes, so the host must get the reset's answer first; a
 // real device too answers the request before it drops off the bus.
@@ -163,16 +163,16 @@ bool Device::create(std::string& error) {
     request.country = 0;
     std::copy(m_identity.reportDescriptor.begin(), m_identity.reportDescriptor.end(),
               request.rd_data);
-    // Reports that reach this device belong to the model session of now: a
+    // Reports that reach this device belong to the model's generation of now: a
     // reset of the model ends it, and with it this kernel device.
     if (m_model)
-        m_session = m_model->session();
+        m_generation = m_model->generation();
     if (!writeEvent(m_fd, event)) {
         error = std::string("cannot create the uhid device: ") + std::strerror(errno);
         return false;
     }
     m_created = true;
-    m_sessionEnded.reset();
+    m_generationEnded.reset();
     ++m_creations;
     return true;
 }
@@ -230,7 +230,7 @@ void Device::answerGetReport(const void* raw) {
         // as much of it as the host asked for.
         std::vector<uint8_t> buffer(UHID_DATA_MAX, 0);
         buffer[0] = request.rnum;
-        count = m_model->getFeatureReport(m_session, buffer.data(), buffer.size());
+        count = m_model->getFeatureReport(m_generation, buffer.data(), buffer.size());
         if (count >= 0) {
             std::copy(buffer.begin(), buffer.begin() + count, answer.data);
             answer.size = __u16(count);
@@ -250,24 +250,24 @@ void Device::answerSetReport(const void* raw) {
     int count = -1;
     // The data starts with the report ID, as the host's buffer did.
     if (m_model && request.rtype == UHID_FEATURE_REPORT)
-        count = m_model->sendFeatureReport(m_session, request.data,
+        count = m_model->sendFeatureReport(m_generation, request.data,
                                            std::min<std::size_t>(request.size, UHID_DATA_MAX));
     answer.err = count < 0 ? EIO : 0;
     if (!writeEvent(m_fd, reply))
         noteProblem(std::string("cannot answer a set report: ") + std::strerror(errno));
 }
 
-// A reset or an unplug ends the model's session: the kernel device goes, as a
+// A reset or an unplug ends the model's generation: the kernel device goes, as a
 // device leaves the bus when it restarts, and comes back once the model is
 // present again.
 void Device::followModelPresence() {
     const bool present = m_model->present();
-    const uint64_t session = m_model->session();
-    if (m_created && (!present || session != m_session)) {
+    const uint64_t generation = m_model->generation();
+    if (m_created && (!present || generation != m_generation)) {
         const auto now = std::chrono::steady_clock::now();
-        if (!m_sessionEnded)
-            m_sessionEnded = now;
-        if (now - *m_sessionEnded < kLeaveBusDelay)
+        if (!m_generationEnded)
+            m_generationEnded = now;
+        if (now - *m_generationEnded < kLeaveBusDelay)
             return;
         destroy();
     }

@@ -87,11 +87,11 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_created{false};
     std::atomic<int> m_creations{0};
-    // The model session the kernel device belongs to: the one that was
+    // The model's generation the kernel device belongs to: the one that was
     // current when the device was created.
-    uint64_t m_session = 0;
-    // When the thread first saw that session end (unset while it lasts).
-    std::optional<std::chrono::steady_clock::time_point> m_sessionEnded;
+    uint64_t m_generation = 0;
+    // When the thread first saw that generation end (unset while it lasts).
+    std::optional<std::chrono::steady_clock::time_point> m_generationEnded;
     mutable std::mutex m_problemsMutex;
     std::vector<std::string> m_problems;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// What tst_cli builds and reads besides the command lines: the bytes of a
+// What the tst_cli_* tests build and read besides the command lines: the bytes of a
 // file, the reports a --record file holds, the reports an upgrade sends.
 
 #include "demoaccessory.h"
@@ -11,21 +11,18 @@
 
 #include <vector>
 
-namespace {
-
 using traffic::Bytes;
-using traffic::upgradeReports;
 
-QByteArray toByteArray(const std::vector<uint8_t>& v) {
+inline QByteArray toByteArray(const std::vector<uint8_t>& v) {
     return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
 }
 
-Bytes toBytes(const QByteArray& a) {
+inline Bytes toBytes(const QByteArray& a) {
     return Bytes(a.begin(), a.end());
 }
 
 // The reports a --record file says the accessory received.
-std::vector<Bytes> sentReports(const QString& record) {
+inline std::vector<Bytes> sentReports(const QString& record) {
     QFile file(record);
     std::vector<Bytes> sent;
     for (const QByteArray& line :
@@ -37,13 +34,11 @@ std::vector<Bytes> sentReports(const QString& record) {
 }
 
 // The reports an upgrade with the DFU file sends, and the reset.
-std::vector<Bytes> expectedUpgrade(const QString& dfuFile, bool reset) {
+inline std::vector<Bytes> expectedUpgrade(const QString& dfuFile, bool reset) {
     QFile file(dfuFile);
-    std::vector<Bytes> reports = upgradeReports(
+    std::vector<Bytes> reports = traffic::upgradeReports(
         demo::kFeatureReportLength, toBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
     if (reset)
         reports.push_back({3, 0xFF});
     return reports;
 }
-
-} // namespace

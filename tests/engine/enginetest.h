@@ -58,6 +58,17 @@ inline void finishTest() {
     sim::Bus::reset();
 }
 
+// Each engine test program's set-up, once: a folder for the files it writes,
+// an empty bus before every test function, and finishTest after it.
+class EngineTest : public QObject, protected TestFolder {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init() { sim::Bus::reset(); }
+    void cleanup() { finishTest(); }
+};
+
 // An image whose length field says declared, whatever its real size.
 inline Bytes imageDeclaring(uint32_t realSize, uint32_t declared, uint32_t seed = 5) {
     Bytes image = dfu::makeImage(std::max<uint32_t>(realSize, 14), seed);

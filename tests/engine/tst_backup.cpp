@@ -18,7 +18,7 @@
 using namespace enginetest;
 using namespace traffic;
 
-class tst_Backup : public QObject, private TestFolder {
+class tst_Backup : public EngineTest {
     Q_OBJECT
 
     // The new files a backup writes before they replace their target.
@@ -27,10 +27,6 @@ class tst_Backup : public QObject, private TestFolder {
     }
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void backupOfAHundredBytes();
     void backupFailuresKeepThePreviousBackup_data();
     void backupFailuresKeepThePreviousBackup();
@@ -44,18 +40,6 @@ private slots:
     void faultMatrix_data();
     void faultMatrix();
 };
-
-void tst_Backup::initTestCase() {
-    QVERIFY(m_dir.isValid());
-}
-
-void tst_Backup::init() {
-    sim::Bus::reset();
-}
-
-void tst_Backup::cleanup() {
-    finishTest();
-}
 
 void tst_Backup::backupOfAHundredBytes() {
     const Bytes image = dfu::makeImage(100, 9);

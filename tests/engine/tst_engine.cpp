@@ -24,13 +24,10 @@ bool lockHeld = false;
 
 } // namespace
 
-class tst_Engine : public QObject {
+class tst_Engine : public EngineTest {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void startsIdleWithNoError();
     void errorTableTexts_data();
     void errorTableTexts();
@@ -46,14 +43,6 @@ private slots:
     void refusedStarts_data();
     void refusedStarts();
 };
-
-void tst_Engine::init() {
-    sim::Bus::reset();
-}
-
-void tst_Engine::cleanup() {
-    finishTest();
-}
 
 void tst_Engine::startsIdleWithNoError() {
     QCOMPARE(int(hidDfuGetProgress()), 100);
@@ -142,18 +131,24 @@ void tst_Engine::connectFailures_data() {
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<bool>("connectFirst");
     QTest::addColumn<QString>("text");
-    QTest::newRow("nothing plugged in") << Setup([](sim::DeviceModel&) { sim::Bus::reset(); })
-                                        << false << "Failed to connect to device";
+    QTest::addColumn<int>("cause");
+    QTest::addColumn<QString>("reason");
+    using Cause = HidDfuConnectFailure;
+    QTest::newRow("nothing plugged in")
+        << Setup([](sim::DeviceModel&) { sim::Bus::reset(); }) << false
+        << "Failed to connect to device" << int(Cause::NoDevice) << "";
     QTest::newRow("only a keyboard and a mouse") << Setup([](sim::DeviceModel&) {
         sim::Bus::reset();
         sim::Bus::addKeyboard();
         sim::Bus::addMouse();
-    }) << false << "Failed to connect to device";
+    }) << false << "Failed to connect to device" << int(Cause::NoDevice)
+                                                 << "";
     QTest::newRow("open refused") << Setup([](sim::DeviceModel& d) {
         sim::Bus::setOpenFails(d, true);
-    }) << false << "Failed to connect to device";
-    QTest::newRow("already connected")
-        << Setup([](sim::DeviceModel&) {}) << true << "Already connected";
+    }) << false << "Failed to connect to device"
+                                  << int(Cause::CannotOpen) << "Permission denied";
+    QTest::newRow("already connected") << Setup([](sim::DeviceModel&) {}) << true
+                                       << "Already connected" << int(Cause::AlreadyConnected) << "";
     // A lock of another open of the node, as another program holds it; only
     // Linux names the holder.
     QTest::newRow("in use by another program")
@@ -165,19 +160,25 @@ void tst_Engine::connectFailures_data() {
            })
         << false
         << QString("Accessory is in use by another program") +
-               (testplatform::isLinux() ? " (tst_engine, process %1)" : "");
+               (testplatform::isLinux() ? " (tst_engine, process %1)" : "")
+        << int(Cause::InUse) << "";
 }
 
 void tst_Engine::connectFailures() {
     QFETCH(Setup, setup);
     QFETCH(bool, connectFirst);
     QFETCH(QString, text);
+    QFETCH(int, cause);
+    QFETCH(QString, reason);
     sim::DeviceModel& device = sim::Bus::addAccessory();
     setup(device);
     if (connectFirst)
         QCOMPARE(connectAccessory(), 0);
     QCOMPARE(connectAccessory(), -2);
     QCOMPARE(QString::fromStdString(lastError()), text.arg(QCoreApplication::applicationPid()));
+    const char* systemReason = nullptr;
+    QCOMPARE(hidDfuGetConnectFailure(&systemReason), cause);
+    QCOMPARE(QString::fromLocal8Bit(systemReason), reason);
     QCOMPARE(sim::Bus::openConnections(), connectFirst ? 1 : 0);
     if (std::exchange(lockHeld, false)) {
         heldLock.unlock();

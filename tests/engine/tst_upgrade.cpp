@@ -30,14 +30,10 @@ const Bytes kOversize{'b', 'i', 'g'};
 
 } // namespace
 
-class tst_Upgrade : public QObject, private TestFolder {
+class tst_Upgrade : public EngineTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void upgradeTraffic_data();
     void upgradeTraffic();
     void upgradeFailures_data();
@@ -51,18 +47,6 @@ private slots:
     void faultMatrix_data();
     void faultMatrix();
 };
-
-void tst_Upgrade::initTestCase() {
-    QVERIFY(m_dir.isValid());
-}
-
-void tst_Upgrade::init() {
-    sim::Bus::reset();
-}
-
-void tst_Upgrade::cleanup() {
-    finishTest();
-}
 
 void tst_Upgrade::upgradeTraffic_data() {
     QTest::addColumn<int>("L");
