@@ -1,11 +1,10 @@
 // The DFU file check on any file, streamed and in memory, compared with a
 // reference check that holds the whole file and computes the CRC bit by bit.
 #include "dfufile.h"
+#include "memoryfile.h"
 
 #include <cstdio>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,11 +44,9 @@ dfu::CheckResult reference(const uint8_t* file, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const int fd = memfd_create("dfu", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, data, size) != ssize_t(size))
+    std::FILE* file = platform::openBytes(std::vector<uint8_t>(data, data + size));
+    if (!file)
         __builtin_trap();
-    std::FILE* file = fdopen(fd, "rb");
-    std::rewind(file);
     const dfu::CheckResult got = dfu::checkFile(file);
     const dfu::CheckResult want = reference(data, size);
     if (got.code != want.code || got.message != want.message)

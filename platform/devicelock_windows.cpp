@@ -6,6 +6,8 @@
 #include <cwctype>
 #include <windows.h>
 
+using platform::widePath;
+
 namespace {
 
 // One name per device in this session: hidapi opens devices with shared
@@ -14,7 +16,7 @@ namespace {
 // device paths differ in case only, if at all, between enumerations.
 std::wstring mutexName(const char* path) {
     uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (const wchar_t c : dfu::widePath(path)) {
+    for (const wchar_t c : widePath(path)) {
         hash ^= uint64_t(std::towlower(wint_t(c)));
         hash *= 1099511628211ull;
     }
@@ -41,12 +43,12 @@ DeviceLock::Outcome DeviceLock::lock(const char* path, std::string& holder) {
         CloseHandle(mutex);
         return Outcome::InUse;
     }
-    m_mutex = mutex;
+    m_held = reinterpret_cast<std::intptr_t>(mutex);
     return Outcome::Locked;
 }
 
 void DeviceLock::unlock() {
-    if (m_mutex)
-        CloseHandle(m_mutex);
-    m_mutex = nullptr;
+    if (m_held != kNone)
+        CloseHandle(reinterpret_cast<HANDLE>(m_held));
+    m_held = kNone;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // One writer per accessory: an exclusive advisory lock on the device node,
 // held from connect to disconnect, so that two programs (the wizard and the
 // flasher, or two flashers) never interleave reports on one accessory.
-// POSIX: flock on the node (devicelock_posix.cpp). Windows, where hidapi opens
-// devices shared: a named mutex per device path (devicelock_windows.cpp).
+// Linux: flock on the node, its holder named from /proc/locks
+// (devicelock_linux.cpp). Windows, where hidapi opens devices shared: a named
+// mutex per device path (devicelock_windows.cpp).
 class DeviceLock {
 public:
     enum class Outcome {
@@ -28,9 +30,8 @@ public:
     void unlock();
 
 private:
-#ifdef _WIN32
-    void* m_mutex = nullptr; // the named mutex whose existence is the lock
-#else
-    int m_fd = -1; // the locked node's descriptor
-#endif
+    // What holds the lock, in the system's own kind (a descriptor, a
+    // handle); kNone while nothing is held.
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t m_held = kNone;
 };

@@ -1,25 +1,18 @@
-// The file functions that depend on the operating system: opening without
-// blocking, resolving a write target and replacing a file, for POSIX systems.
-#include "dfufile.h"
+#include "files.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace dfu {
+namespace platform {
 
 namespace {
 // As many links as the kernel follows before it gives up.
 constexpr int kMaxLinks = 40;
-// Names tried before a create gives up: each collision is someone else's
-// file at a name that was free a moment before.
-constexpr int kCreateAttempts = 100;
-constexpr std::size_t kUniqueLength = 6;
 } // namespace
 
 std::FILE* openRegularFile(const char* path, std::string& error) {
@@ -76,80 +69,82 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
     return target;
 }
 
-bool ReplacementFile::create(const std::string& target) {
-    discard();
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    std::uniform_int_distribution<std::size_t> letter(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        std::string name = target + ".partial-";
-        for (std::size_t i = 0; i < kUniqueLength; ++i)
-            name += kLetters[letter(random)];
-        // O_EXCL fails on anything at the name, a link or a FIFO included;
-        // the kernel applies the umask to 0666, as for any new file.
-        const int fd =
-            ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST)
-            continue;
-        if (fd < 0)
-            return false;
-        m_file = ::fdopen(fd, "w+b");
-        if (!m_file) {
-            const int error = errno;
-            ::close(fd);
-            ::unlink(name.c_str());
-            errno = error;
-            return false;
-        }
-        m_target = target;
-        m_temporary = std::move(name);
-        return true;
+const char* const kUniqueNameLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+std::FILE* createNewFile(const std::string& name) {
+    // O_EXCL fails on anything at the name, a link or a FIFO included; the
+    // kernel applies the umask to 0666, as for any new file.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "w+b");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(name.c_str());
+        errno = error;
     }
-    errno = EEXIST;
-    return false;
+    return file;
 }
 
-bool ReplacementFile::commit(std::string& error) {
-    if (!m_file) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    const int fd = fileno(m_file);
+bool replaceFile(std::FILE* file, const std::string& name, const std::string& target,
+                 std::string& error) {
+    const int fd = fileno(file);
     struct stat replaced {};
     // The file it replaces keeps its owner (where this user may give it)
     // and its permission bits; a private key file stays private.
-    const bool keep = ::stat(m_target.c_str(), &replaced) == 0;
+    const bool keep = ::stat(target.c_str(), &replaced) == 0;
     if (keep && ::fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
         // Not root: the new file is this user's, as any file it writes.
     }
-    bool done = std::fflush(m_file) == 0 && ::fsync(fd) == 0 &&
+    bool done = std::fflush(file) == 0 && ::fsync(fd) == 0 &&
                 (!keep || ::fchmod(fd, replaced.st_mode & 0777) == 0);
     int failure = done ? 0 : errno;
-    if (std::fclose(m_file) != 0 && done) {
+    if (std::fclose(file) != 0 && done) {
         done = false;
         failure = errno;
     }
-    m_file = nullptr;
-    if (done && std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+    if (done && std::rename(name.c_str(), target.c_str()) != 0) {
         done = false;
         failure = errno;
     }
     if (!done) {
         error = std::strerror(failure);
-        ::unlink(m_temporary.c_str());
+        ::unlink(name.c_str());
     }
-    m_temporary.clear();
     return done;
 }
 
-void ReplacementFile::discard() {
-    if (m_file)
-        std::fclose(m_file);
-    m_file = nullptr;
-    if (!m_temporary.empty())
-        ::unlink(m_temporary.c_str());
-    m_temporary.clear();
+void removeFile(const std::string& name) {
+    ::unlink(name.c_str());
 }
 
-} // namespace dfu
+bool regularFile(const std::string& name, long long* size) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (size)
+        *size = static_cast<long long>(info.st_size);
+    return true;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+bool canCreateFilesIn(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace platform

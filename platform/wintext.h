@@ -1,10 +1,11 @@
 #pragma once
-// Windows only: file names as the programs pass them (bytes) and as Windows
-// takes them (UTF-16), and the system's words for an error code.
+// Windows only, for the Windows sources here: file names as the programs
+// pass them (bytes) and as Windows takes them (UTF-16), and the system's
+// words for an error code.
 
 #include <string>
 
-namespace dfu {
+namespace platform {
 
 // path as UTF-8 when it is valid UTF-8 (Qt's and the engine's own), else as
 // bytes of the ANSI code page (what Qt's encodeName gives on Windows).
@@ -14,4 +15,4 @@ std::string utf8(const std::wstring& text);
 // The system's text for a GetLastError() code, without the final full stop.
 std::string systemMessage(unsigned long code);
 
-} // namespace dfu
+} // namespace platform

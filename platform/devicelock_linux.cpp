@@ -46,7 +46,7 @@ DeviceLock::Outcome DeviceLock::lock(const char* path, std::string& holder) {
     if (fd < 0)
         return Outcome::Unavailable;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        m_fd = fd;
+        m_held = fd;
         return Outcome::Locked;
     }
     const bool inUse = errno == EWOULDBLOCK;
@@ -58,7 +58,7 @@ DeviceLock::Outcome DeviceLock::lock(const char* path, std::string& holder) {
 }
 
 void DeviceLock::unlock() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (m_held != kNone)
+        ::close(int(m_held));
+    m_held = kNone;
 }

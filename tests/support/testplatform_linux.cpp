@@ -1,7 +1,6 @@
 #include "testplatform.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,12 +20,6 @@ bool makeLink(const std::string& target, const std::string& path) {
 
 std::string nullDevice() {
     return "/dev/null";
-}
-
-std::string makeTemporaryFolder(const std::string& prefix) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
-    return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 } // namespace testplatform

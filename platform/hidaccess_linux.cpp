@@ -1,9 +1,7 @@
-// The engine's routes that depend on the operating system, for Linux: the
-// feature report length from the report descriptor (hidapi's call where the
-// linked library has it, the hidraw node's sysfs file otherwise), the advice
-// when a node cannot be opened, a file kept in memory and the backup's
-// folder checks.
-#include "platform.h"
+// The feature report length from the report descriptor (hidapi's call where
+// the linked library has it, the hidraw node's sysfs file otherwise) and the
+// advice when a node cannot be opened, for Linux.
+#include "hidaccess.h"
 
 #include "reportdescriptor.h"
 
@@ -25,7 +23,7 @@ extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, si
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sys/mman.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -90,26 +88,8 @@ void warnOpenFailed(const char* path, int error) {
                << "70-tavrin-accessory.rules (see README)";
 }
 
-std::FILE* memoryFile(std::string& error) {
-    const int descriptor = ::memfd_create("read-back", MFD_CLOEXEC);
-    std::FILE* memory = descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b");
-    if (!memory) {
-        error = std::strerror(errno);
-        if (descriptor >= 0)
-            ::close(descriptor);
-    }
-    return memory;
-}
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".")
-           : slash == 0               ? std::string("/")
-                                      : path.substr(0, slash);
-}
-
-bool canCreateFilesIn(const std::string& folder) {
-    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+const char* accessAdvice() {
+    return ", and on Linux the udev rule (man tavrin-dfu)";
 }
 
 } // namespace platform

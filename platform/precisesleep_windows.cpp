@@ -1,11 +1,11 @@
-// The worker's clock on Windows. A plain sleep there ends on a tick of the
-// system timer, every 15.6 ms unless some program asks for finer: each poll
-// wait of a few milliseconds would take 15.6, and a write of many blocks
-// several times as long as the device needs. A high-resolution waitable
+// A plain sleep on Windows ends on a tick of the system timer, every 15.6 ms
+// unless some program asks for finer: each poll wait of a few milliseconds
+// would take 15.6, and a write of many blocks several times as long as the
+// device needs. A high-resolution waitable
 // timer (Windows 10 1803 and later) wakes when asked without changing the
 // system's timer; before that, the timer's period is raised to 1 ms for the
 // worker thread's life, that is for one transfer.
-#include "workersleep.h"
+#include "precisesleep.h"
 
 #include <windows.h>
 
@@ -46,7 +46,9 @@ struct PreciseWait {
 
 } // namespace
 
-void workerSleepUntil(std::chrono::steady_clock::time_point deadline) {
+namespace platform {
+
+void sleepUntil(std::chrono::steady_clock::time_point deadline) {
     thread_local PreciseWait wait;
     if (!wait.until(deadline) && !wait.periodRaised)
         wait.periodRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
@@ -54,6 +56,4 @@ void workerSleepUntil(std::chrono::steady_clock::time_point deadline) {
     std::this_thread::sleep_until(deadline);
 }
 
-std::chrono::steady_clock::time_point workerNow() {
-    return std::chrono::steady_clock::now();
-}
+} // namespace platform

@@ -1,17 +1,19 @@
-#include "system.h"
+#include "stoprequests.h"
 
-#include "arguments.h"
+#include <QCoreApplication>
+#include <QDebug>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
+#include <cstring>
+#include <sys/socket.h>
 #include <unistd.h>
 
-namespace cli::system {
+namespace platform {
 
 namespace {
+
 void (*g_record)(int, bool) = nullptr;
 
 sigset_t stopSignals() {
@@ -26,31 +28,19 @@ void onSignal(int number, siginfo_t* info, void*) {
     // si_code <= 0: sent by a process (kill, sigqueue), not by the terminal.
     g_record(number, info && info->si_code <= 0 && info->si_pid == ::getppid());
 }
-} // namespace
 
-QByteArray fileNameBytes(const QString& name) {
-    return name.toLocal8Bit();
-}
-
-QString fileNameText(const QByteArray& bytes) {
-    return QString::fromLocal8Bit(bytes);
-}
-
-QStringList programArguments(const QByteArrayList& given) {
-    return decodeArguments(given);
-}
-
-void onStopRequests(void (*record)(int number, bool passedOn)) {
+// restart: system calls a request interrupts go on (an event loop's);
+// without it they fail with EINTR, so that a flasher blocked on opening a
+// FIFO ends as asked.
+void install(void (*record)(int, bool), bool restart) {
     g_record = record;
-    // A logout or a service manager stops a program this way: a transfer cut
-    // mid-block leaves the accessory half-written, so they wait as Ctrl+C does.
     struct sigaction action {};
     action.sa_sigaction = onSignal;
-    action.sa_flags = SA_SIGINFO;
+    action.sa_flags = SA_SIGINFO | (restart ? SA_RESTART : 0);
     action.sa_mask = stopSignals();
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        // Ignored from the start (nohup, a shell's background job) is the
-        // caller's wish that it not stop the program: it stays ignored.
+        // Ignored from the start is the caller's wish that it not stop the
+        // program: it stays ignored.
         struct sigaction inherited {};
         if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
             continue;
@@ -60,11 +50,49 @@ void onStopRequests(void (*record)(int number, bool passedOn)) {
     // (holdingStopRequests); one that came meanwhile arrives now.
     const sigset_t held = stopSignals();
     sigprocmask(SIG_UNBLOCK, &held, nullptr);
-    // A reader that went away (| head -1) is no reason to stop writing
-    // firmware: writes to it fail instead, and the run goes on.
+    // Writes to a reader that went away (| head -1) fail instead, and the
+    // run goes on.
     action.sa_flags = 0;
     action.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &action, nullptr);
+}
+
+// The handler may only write to a descriptor; the event loop reads it.
+int g_pipe[2] = {-1, -1};
+std::function<void(int)> g_react;
+
+void recordToPipe(int number, bool) {
+    // The interrupted code may be about to read errno, which write() can set.
+    const int interruptedErrno = errno;
+    const char byte = char(number);
+    const ssize_t written = ::write(g_pipe[0], &byte, 1);
+    (void)written; // a full pipe already holds a request
+    errno = interruptedErrno;
+}
+
+} // namespace
+
+void onStopRequests(void (*record)(int number, bool passedOn)) {
+    install(record, false);
+}
+
+void onStopRequestsInEventLoop(std::function<void(int number)> react) {
+    g_react = std::move(react);
+    if (g_pipe[0] != -1)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0) {
+        qWarning() << "Stop requests cannot reach the program:" << std::strerror(errno);
+        return;
+    }
+    auto* notifier =
+        new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char byte = 0;
+        while (::read(g_pipe[1], &byte, 1) == 1)
+            if (g_react)
+                g_react(int(byte));
+    });
+    install(recordToPipe, true);
 }
 
 void holdingStopRequests(const std::function<void()>& start) {
@@ -94,43 +122,4 @@ void passStopRequest(qint64 processId, int number) {
     ::kill(pid_t(processId), number);
 }
 
-QString accessAdvice() {
-    return QStringLiteral(", and on Linux the udev rule (man tavrin-dfu)");
-}
-
-bool terminalOutput() {
-    return ::isatty(STDOUT_FILENO);
-}
-
-void writeText(std::FILE* file, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file);
-    std::fflush(file);
-}
-
-int terminalColumns() {
-    struct winsize size {};
-    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
-}
-
-bool regularFile(const std::string& name, qint64* size) {
-    struct stat info {};
-    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    if (size)
-        *size = qint64(info.st_size);
-    return true;
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-std::FILE* openBytes(std::vector<uint8_t>& bytes) {
-    return ::fmemopen(bytes.data(), bytes.size(), "rb");
-}
-
-} // namespace cli::system
+} // namespace platform

@@ -1,7 +1,7 @@
 #pragma once
 // What bench_launch asks of the system: start a program with its standard
 // output in a pipe, and when it has ended, its status and peak memory.
-// POSIX: fork and exec (launch_posix.cpp); Windows: CreateProcess
+// Linux: fork and exec (launch_linux.cpp); Windows: CreateProcess
 // (launch_windows.cpp).
 
 #include <cstdio>

@@ -1,11 +1,8 @@
 #pragma once
-// What the engine needs of the operating system, one source file per
-// platform (platform_linux.cpp, platform_windows.cpp); the procedures call
-// only these.
+// What the engine needs of the system to reach an accessory's HID
+// interface, and what a person can do when it cannot.
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
 struct hid_device_;
 typedef struct hid_device_ hid_device;
@@ -22,13 +19,9 @@ uint16_t featureReportLength(hid_device* device, const char* path);
 // answer for it when 0) and what the person can do about it.
 void warnOpenFailed(const char* path, int error);
 
-// A file that lives in memory only, open for reading and writing; null with
-// the system's reason in error.
-std::FILE* memoryFile(std::string& error);
-
-// The folder that holds the file at path ("." for a bare name), and whether
-// this user may make files in folder.
-std::string folderOf(const std::string& path);
-bool canCreateFilesIn(const std::string& folder);
+// What the advice for an accessory that cannot be reached adds on this
+// system, after "check the cable": on Linux the udev rule that gives users
+// access and where it is described.
+const char* accessAdvice();
 
 } // namespace platform

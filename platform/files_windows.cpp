@@ -1,60 +1,18 @@
-// The file functions that depend on the operating system, for Windows:
-// opening a firmware file without ever waiting and only when it is a file on
-// a disk, resolving a write target and replacing a file.
-#include "dfufile.h"
+// Opening a firmware file without ever waiting and only when it is a file on
+// a disk, resolving a write target and replacing a file, for Windows.
+#include "files.h"
+
 #include "wintext.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <random>
 #include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
 
-namespace dfu {
-
-std::wstring widePath(const std::string& path) {
-    if (path.empty())
-        return {};
-    // A byte string that is not valid UTF-8 can only be the code page's.
-    for (const UINT page : {UINT(CP_UTF8), UINT(CP_ACP)}) {
-        const DWORD flags = page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-        const int length =
-            MultiByteToWideChar(page, flags, path.data(), int(path.size()), nullptr, 0);
-        if (length <= 0)
-            continue;
-        std::wstring wide(std::size_t(length), L'\0');
-        MultiByteToWideChar(page, flags, path.data(), int(path.size()), wide.data(), length);
-        return wide;
-    }
-    return {};
-}
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(std::size_t(length > 0 ? length : 0), '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), length,
-                            nullptr, nullptr);
-    return bytes;
-}
-
-std::string systemMessage(unsigned long code) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = length ? utf8(std::wstring(text, length)) : std::string();
-    LocalFree(text);
-    while (!message.empty() && (std::strchr(" .\r\n", message.back()) != nullptr))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
+namespace platform {
 
 namespace {
 
@@ -146,75 +104,107 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
     return target;
 }
 
-bool ReplacementFile::create(const std::string& target) {
-    discard();
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    std::uniform_int_distribution<std::size_t> letter(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target + ".partial-";
-        for (int i = 0; i < 6; ++i)
-            name += kLetters[letter(random)];
-        // _O_EXCL fails on anything at the name, a link included.
-        int fd = -1;
-        const errno_t failure = _wsopen_s(&fd, widePath(name).c_str(),
-                                          _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT,
-                                          _SH_DENYNO, _S_IREAD | _S_IWRITE);
-        if (failure == EEXIST)
-            continue;
-        if (failure != 0) {
-            errno = failure;
-            return false;
-        }
-        m_file = _wfdopen(fd, L"w+b");
-        if (!m_file) {
-            const int error = errno;
-            _close(fd);
-            DeleteFileW(widePath(name).c_str());
-            errno = error;
-            return false;
-        }
-        m_target = target;
-        m_temporary = std::move(name);
-        return true;
+// Names differ in more than case here.
+const char* const kUniqueNameLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+std::FILE* createNewFile(const std::string& name) {
+    // _O_EXCL fails on anything at the name, a link included.
+    int fd = -1;
+    const errno_t failure = _wsopen_s(&fd, widePath(name).c_str(),
+                                      _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT,
+                                      _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (failure != 0) {
+        errno = failure;
+        return nullptr;
     }
-    errno = EEXIST;
-    return false;
+    std::FILE* file = _wfdopen(fd, L"w+b");
+    if (!file) {
+        const int error = errno;
+        _close(fd);
+        DeleteFileW(widePath(name).c_str());
+        errno = error;
+    }
+    return file;
 }
 
 // Permissions come from the folder's inherited rules on Windows; rename()
 // would not replace an existing file there.
-bool ReplacementFile::commit(std::string& error) {
-    if (!m_file) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    bool done = std::fflush(m_file) == 0 && _commit(_fileno(m_file)) == 0;
+bool replaceFile(std::FILE* file, const std::string& name, const std::string& target,
+                 std::string& error) {
+    bool done = std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
     if (!done)
         error = std::strerror(errno);
-    if (std::fclose(m_file) != 0 && done) {
+    if (std::fclose(file) != 0 && done) {
         done = false;
         error = std::strerror(errno);
     }
-    m_file = nullptr;
-    if (done && !MoveFileExW(widePath(m_temporary).c_str(), widePath(m_target).c_str(),
+    if (done && !MoveFileExW(widePath(name).c_str(), widePath(target).c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         done = false;
         error = systemMessage(GetLastError());
     }
     if (!done)
-        DeleteFileW(widePath(m_temporary).c_str());
-    m_temporary.clear();
+        DeleteFileW(widePath(name).c_str());
     return done;
 }
 
-void ReplacementFile::discard() {
-    if (m_file)
-        std::fclose(m_file);
-    m_file = nullptr;
-    if (!m_temporary.empty())
-        DeleteFileW(widePath(m_temporary).c_str());
-    m_temporary.clear();
+void removeFile(const std::string& name) {
+    DeleteFileW(widePath(name).c_str());
 }
 
-} // namespace dfu
+namespace {
+// The volume and the file's index on it: what names one file (stat has no
+// inode numbers here).
+bool identity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file = CreateFileW(widePath(name).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return known;
+}
+} // namespace
+
+bool regularFile(const std::string& name, long long* size) {
+    struct _stat64 info {};
+    if (_wstat64(widePath(name).c_str(), &info) != 0 || !(info.st_mode & _S_IFREG))
+        return false;
+    if (size)
+        *size = static_cast<long long>(info.st_size);
+    return true;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return identity(a, first) && identity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string(".");
+    // "C:\name" and "\name" lie in a root folder, kept with its separator.
+    const bool root = slash == 0 || (slash == 2 && path[1] == ':');
+    return path.substr(0, root ? slash + 1 : slash);
+}
+
+bool canCreateFilesIn(const std::string& folder) {
+    const std::wstring wide = widePath(folder);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    // The folder's access rules are the system's to judge: a file made and
+    // gone at once asks it.
+    wchar_t probe[MAX_PATH + 1] = {};
+    if (!GetTempFileNameW(wide.c_str(), L"tvr", 0, probe))
+        return false;
+    DeleteFileW(probe);
+    return true;
+}
+
+} // namespace platform
