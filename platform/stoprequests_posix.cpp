@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,9 +81,16 @@ void onStopRequestsInEventLoop(std::function<void(int number)> react) {
     g_react = std::move(react);
     if (g_pipe[0] != -1)
         return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0) {
         qWarning() << "Stop requests cannot reach the program:" << std::strerror(errno);
         return;
+    }
+    // Set apart from socketpair: its SOCK_CLOEXEC and SOCK_NONBLOCK are not
+    // every POSIX system's. Nonblocking: a full pipe must not stop the
+    // handler, nor an empty one the event loop.
+    for (int end : g_pipe) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
     }
     auto* notifier =
         new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
