@@ -13,6 +13,13 @@ namespace bench {
 // so far, in KiB.
 long peakMemoryKiB();
 
+// The process's resident set (Linux) or working set (Windows) now, in KiB;
+// -1 when the system cannot say.
+long residentMemoryKiB();
+
+// How many threads the process has now; -1 when the system cannot say.
+long threadCount();
+
 // CPU time of the whole process so far, user and system, in seconds.
 double cpuSeconds();
 

@@ -5,10 +5,39 @@
 #include <QFile>
 #include <QList>
 
+#include <climits>
+#include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace bench {
+
+namespace {
+
+// A field of /proc/self/status ("VmRSS", "Threads").
+long statusField(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = -1;
+    while (status >> key) {
+        if (key == name + ":") {
+            status >> value;
+            break;
+        }
+        status.ignore(LONG_MAX, '\n');
+    }
+    return value;
+}
+
+} // namespace
+
+long residentMemoryKiB() {
+    return statusField("VmRSS");
+}
+
+long threadCount() {
+    return statusField("Threads");
+}
 
 long peakMemoryKiB() {
     rusage usage{};
