@@ -1,6 +1,6 @@
 #include "installator.h"
 
-#include "enginepath.h"
+#include "filenames.h"
 #include "language.h"
 #include "logfile.h"
 #include "sessioninhibitor.h"
@@ -105,7 +105,7 @@ int installator::backup() {
     // A folder that cannot be made shows up as the engine's open failure.
     QDir::root().mkpath(folder);
     const QString path = folder + "/" + kBackupFileName;
-    const QByteArray encoded = enginePath(path);
+    const QByteArray encoded = platform::fileNameBytes(path);
     qInfo() << "Save firmware backup to " << path;
     qInfo() << "c style" << encoded.constData();
     const int32 code = hidDfuBackup(encoded.constData());
@@ -121,7 +121,7 @@ int installator::upgrade() {
     // Always relative to the executable's folder, even when the name itself
     // is absolute.
     const QString path = folder + "/" + fileName;
-    const QByteArray encoded = enginePath(path);
+    const QByteArray encoded = platform::fileNameBytes(path);
     const QFileInfo info(path);
     const bool present = info.exists() && info.isFile();
     qInfo() << "Firmware file exists in location" << present << folder << "/" << fileName;
@@ -175,7 +175,7 @@ void installator::checkFirmwareFile() {
     const QString path =
         QCoreApplication::applicationDirPath() + "/" + m_textCopy.value(kFirmwareKey).toString();
     std::string why;
-    std::FILE* file = dfu::openRegularFile(enginePath(path).constData(), why);
+    std::FILE* file = dfu::openRegularFile(platform::fileNameBytes(path).constData(), why);
     std::vector<uint8_t> bytes;
     dfu::CheckResult check;
     if (!file) {

@@ -6,6 +6,7 @@
 // and thread count at the start and the end and the results received per
 // operation; asserts nothing.
 
+#include "benchprocess.h"
 #include "demoaccessory.h"
 #include "dfufile.h"
 #include "installator.h"
@@ -20,27 +21,10 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <climits>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
-
-// A field of /proc/self/status ("VmRSS", "Threads").
-long statusField(const std::string& name) {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == name + ":") {
-            status >> value;
-            break;
-        }
-        status.ignore(LONG_MAX, '\n');
-    }
-    return value;
-}
 
 bool writeBeside(const QString& relative, const QByteArray& bytes) {
     const QString path = QCoreApplication::applicationDirPath() + "/" + relative;
@@ -80,7 +64,7 @@ int main(int argc, char** argv) {
         failures += code != 0;
         loop.quit();
     });
-    const long rssStart = statusField("VmRSS"), threadsStart = statusField("Threads");
+    const long rssStart = bench::residentMemoryKiB(), threadsStart = bench::threadCount();
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 2 * operations; ++i) {
@@ -97,8 +81,7 @@ int main(int argc, char** argv) {
     std::printf("results: %d for %d operations, %d failed, %d calls refused\n", results,
                 2 * operations, failures, refused);
     std::printf("resident memory: %ld KiB at the start, %ld KiB at the end\n", rssStart,
-                statusField("VmRSS"));
-    std::printf("threads: %ld at the start, %ld at the end\n", threadsStart,
-                statusField("Threads"));
+                bench::residentMemoryKiB());
+    std::printf("threads: %ld at the start, %ld at the end\n", threadsStart, bench::threadCount());
     return 0;
 }

@@ -1,7 +1,6 @@
 # The Windows build (cross-compiled with cmake/mingw-w64-x86_64.cmake against
-# the toolchain of scripts/windows-toolchain), included from the top-level
-# CMakeLists.txt in place of the Linux set-up: hidapi's Windows backend, the
-# folders that make Windows programs, zlib.
+# the toolchain of scripts/windows-toolchain), included by cmake/platform.cmake:
+# hidapi's Windows backend, the folders that make Windows programs, zlib.
 
 find_package(hidapi 0.13 REQUIRED)
 
@@ -24,11 +23,19 @@ if(hidapi_VERSION VERSION_LESS 0.14)
                  ${CMAKE_CURRENT_LIST_DIR}/../engine/hidapi_declines_descriptor_call.cpp)
 endif()
 
+# The system libraries of platform/'s libraries. winmm: the timer period
+# where no high-resolution timer exists; hid: the system's HID parser (the
+# report length); psapi and shell32: the benchmarks' process counters and
+# command line.
+set(TAVRIN_PLATFORM_LIBRARIES_base winmm)
+set(TAVRIN_PLATFORM_LIBRARIES_hid hid)
+set(TAVRIN_PLATFORM_LIBRARIES_bench psapi shell32)
+
 # MinGW's zlib linked in, rather than one more DLL beside the programs.
 set(ZLIB_USE_STATIC_LIBS ON)
 
 # uhid/ is the Linux kernel's.
-set(TAVRIN_SUBDIRECTORIES platform simaccessory demo installator app cli bench)
+set(TAVRIN_SUBDIRECTORIES simaccessory demo installator app cli bench)
 # The test folders whose programs run on Windows (under Wine here).
 set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli windows)
 

@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstring>
 #include <limits>
-#include <sys/types.h>
 
 namespace dfu {
 

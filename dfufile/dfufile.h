@@ -2,6 +2,8 @@
 // The DFU file: a firmware image followed by the 16-byte USB DFU 1.1 suffix,
 // whose last field is a CRC over every byte of the file before it.
 
+#include "files.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -140,7 +142,7 @@ uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes);
 // error ("not a regular file", or the system's text) on failure.
 std::FILE* openRegularFile(const char* path, std::string& error);
 // The reason openRegularFile gives for anything but a regular file.
-constexpr const char* kNotRegularFile = "not a regular file";
+constexpr const char* kNotRegularFile = platform::kNotRegularFile;
 
 // The file that a write to path must replace, by a new file renamed over it:
 // path itself when it is a regular file or does not exist yet; through a
@@ -153,7 +155,7 @@ constexpr const char* kNotRegularFile = "not a regular file";
 // the system's text) when refused.
 std::string resolveWriteTarget(const std::string& path, std::string& error);
 // The reason resolveWriteTarget gives for a link that leads nowhere.
-constexpr const char* kDanglingLink = "a symbolic link to nothing";
+constexpr const char* kDanglingLink = platform::kDanglingLink;
 
 // A file written beside the one it replaces and put in its place only once
 // complete, so that a failed write never destroys the previous file. Its

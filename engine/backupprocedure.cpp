@@ -4,8 +4,9 @@
 
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
+#include "files.h"
 #include "hidreports.h"
-#include "platform.h"
+#include "memoryfile.h"
 #include "workerhelpers.h"
 
 #include <QDebug>

@@ -1,7 +1,7 @@
 #include "chiddfuengine.h"
 
+#include "hidaccess.h"
 #include "hidreports.h"
-#include "platform.h"
 
 #include <QDebug>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "workersleep.h"
 
-#include <thread>
+#include "precisesleep.h"
 
 void workerSleepUntil(std::chrono::steady_clock::time_point deadline) {
-    std::this_thread::sleep_until(deadline);
+    platform::sleepUntil(deadline);
 }
 
 std::chrono::steady_clock::time_point workerNow() {

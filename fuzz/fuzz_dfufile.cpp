@@ -2,11 +2,10 @@
 // reference check that holds the whole file and computes the CRC bit by bit.
 #include "dfufile.h"
 #include "hiddfu.h"
+#include "memoryfile.h"
 
 #include <cstdio>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -48,11 +47,9 @@ dfu::CheckResult reference(const uint8_t* file, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const int fd = memfd_create("dfu", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, data, size) != ssize_t(size))
+    std::FILE* file = platform::openBytes(std::vector<uint8_t>(data, data + size));
+    if (!file)
         __builtin_trap();
-    std::FILE* file = fdopen(fd, "rb");
-    std::rewind(file);
     const dfu::CheckResult got = dfu::checkFile(file);
     const dfu::CheckResult want = reference(data, size);
     if (got.code != want.code || got.message != want.message)

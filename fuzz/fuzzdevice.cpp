@@ -1,5 +1,7 @@
 #include "fuzzdevice.h"
 
+#include "temporaryfolder.h"
+
 #include <QtGlobal>
 
 #include <hidapi/hidapi.h>
@@ -8,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace fuzzdevice {
 
@@ -52,11 +53,10 @@ hid_device_* handle() {
 
 const std::string& folder() {
     static const std::string path = [] {
-        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = base + "/tavrin-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data()))
+        std::string made = platform::makeTemporaryFolder("tavrin-fuzz-");
+        if (made.empty())
             std::abort();
-        return pattern;
+        return made;
     }();
     return path;
 }

@@ -1,7 +1,7 @@
 #include "simbus.h"
 
 #include "simdescriptors.h"
-#include "simfolder.h"
+#include "temporaryfolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -64,7 +64,9 @@ State& state() {
             s->root = chosenRoot();
             return s;
         }
-        s->root = makeTemporaryFolder();
+        s->root = platform::makeTemporaryFolder("simaccessory-");
+        if (s->root.empty())
+            throw std::runtime_error("cannot create a folder for the simulated HID bus");
         std::atexit(removeTree);
         return s;
     }();

@@ -1,6 +1,6 @@
 #pragma once
 // The signals the flasher's stop rows send, one source per platform
-// (stopsignals_posix.cpp, stopsignals_windows.cpp). Windows sends Ctrl+Break
+// (stopsignals_linux.cpp, stopsignals_windows.cpp). Windows sends Ctrl+Break
 // to a process group of the test's console, and has no other.
 
 #include <QList>

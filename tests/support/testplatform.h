@@ -1,9 +1,12 @@
 #pragma once
-// What the tests need of the system where Linux and Windows differ, one
-// source per platform (testplatform_posix.cpp, testplatform_windows.cpp), so
+// What the tests need of the system where Linux and Windows differ, beyond
+// what platform/ gives the programs, one source per platform
+// (testplatform_linux.cpp, testplatform_windows.cpp), so
 // that each test keeps one table of rows: a row that needs what only Linux
 // has (sysfs, /dev, a lock holder's name) skips itself elsewhere, and a FIFO
 // row takes the system's own kind of pipe.
+
+#include "temporaryfolder.h"
 
 #include <string>
 
@@ -25,9 +28,7 @@ bool makeLink(const std::string& target, const std::string& path);
 // A device that reads as an empty file: /dev/null, NUL.
 std::string nullDevice();
 
-// A folder of its own for temporary files, under the system's temporary
-// folder, named prefix followed by what makes it new; '/' between its
-// elements. Empty when none can be made.
-std::string makeTemporaryFolder(const std::string& prefix);
+// A folder of its own for temporary files (platform/temporaryfolder.h).
+using platform::makeTemporaryFolder;
 
 } // namespace testplatform

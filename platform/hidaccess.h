@@ -1,0 +1,33 @@
+#pragma once
+// What the engine needs of the system to reach an accessory's HID
+// interface, and what a person can do when it cannot.
+
+#include <QLoggingCategory>
+
+#include <cstdint>
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+namespace platform {
+
+// Where warnOpenFailed logs: kHidDfuAdviceLog.
+Q_DECLARE_LOGGING_CATEGORY(adviceLog)
+
+// Byte length of the interface's longest feature report, report ID included,
+// read from its report descriptor; 0, with a warning in the message log, when
+// it cannot be had. device may be null (not opened): the route that needs no
+// open handle is tried alone.
+uint16_t featureReportLength(hid_device* device, const char* path);
+
+// Logs why the node at path could not be opened (error, or the system's
+// answer for it when 0) and what the person can do about it; returns that
+// reason, "" when the system gave none.
+std::string warnOpenFailed(const char* path, int error);
+
+// What the advice for an accessory that cannot be reached adds on this
+// system, after "check the cable": on Linux the udev rule that gives users
+// access and where it is described.
+const char* accessAdvice();
+
+} // namespace platform

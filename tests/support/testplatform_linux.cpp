@@ -1,0 +1,25 @@
+#include "testplatform.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace testplatform {
+
+bool isLinux() {
+    return true;
+}
+
+std::string makeFifo(const std::string& path) {
+    return ::mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST ? path : std::string();
+}
+
+bool makeLink(const std::string& target, const std::string& path) {
+    return ::symlink(target.c_str(), path.c_str()) == 0;
+}
+
+std::string nullDevice() {
+    return "/dev/null";
+}
+
+} // namespace testplatform
