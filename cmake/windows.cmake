@@ -50,10 +50,14 @@ endif()
 # tavrin_windows_program(<target> WINDOW|CONSOLE <description>): the
 # product's icon, version information and application manifest as Windows
 # resources; WINDOW makes a program of the Windows subsystem (no console
-# window of its own).
+# window of its own). A target named *-demo says so in its description, so
+# that Explorer and Task Manager tell the demo twin from the real program.
 function(tavrin_windows_program target subsystem description)
   get_property(TAVRIN_RC_ICON GLOBAL PROPERTY TAVRIN_WINDOW_ICON)
   set(TAVRIN_RC_NAME ${target})
+  if(target MATCHES "-demo$")
+    string(APPEND description " (demo, simulated accessory)")
+  endif()
   set(TAVRIN_RC_DESCRIPTION "${description}")
   set(TAVRIN_RC_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/windows-program.manifest)
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
@@ -64,4 +68,6 @@ function(tavrin_windows_program target subsystem description)
   if(subsystem STREQUAL "WINDOW")
     set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
+  # The icon file is made with the resource bundle.
+  add_dependencies(${target} installator_resources_build)
 endfunction()
