@@ -22,12 +22,13 @@ int main(int argc, char* argv[]) {
     markProgramRunning();
     logToRedirectedStandardError();
     // Qt Quick sizes its texture atlas to the window, 1024 px square for the
-    // wizard's; a software OpenGL stack holds all 4 MiB of it in main memory
-    // while the wizard's images fill less than a quarter of it. Larger
-    // images get textures of their own. A size set by the user still wins.
+    // wizard's; a software OpenGL stack holds all 4 MiB of it in main memory.
+    // 256 px (256 KiB) holds the first page's small images; an image of
+    // 128 px or more on a side gets a texture of its own, exactly its size.
+    // A size set by the user still wins.
     for (const char* side : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
         if (!qEnvironmentVariableIsSet(side))
-            qputenv(side, "512");
+            qputenv(side, "256");
     }
     if (const std::optional<int> exitCode = answerCommandLine(argc, argv))
         return *exitCode;
