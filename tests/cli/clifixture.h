@@ -31,9 +31,16 @@ struct Ran {
 void row(const char* name, const char* line, int status, QStringList fragments,
          bool linuxOnly = false);
 
+// Each test's folder of prepared files lives from its first function to its
+// last; Qt Test runs these inherited slots as its own.
 class CliTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { makeFiles(); }
+    void cleanupTestCase() { removeFiles(); }
+
 protected:
-    // For initTestCase and cleanupTestCase.
     void makeFiles();
     void removeFiles();
     // For commandLines_data and commandLines.

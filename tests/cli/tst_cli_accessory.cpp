@@ -10,8 +10,6 @@ class tst_CliAccessory : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void commandLines_data();
     void commandLines() { checkCommandLine(); }
 };

@@ -11,8 +11,6 @@ class tst_CliAll : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void commandLines_data();
     void commandLines() { checkCommandLine(); }
 };

@@ -84,8 +84,6 @@ class tst_CliHelp : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void commandLines_data();
     void commandLines() { checkCommandLine(); }
     void documentsNameEveryCommandAndOption_data();

@@ -9,8 +9,6 @@ class tst_CliList : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void commandLines_data();
     void commandLines() { checkCommandLine(); }
 };

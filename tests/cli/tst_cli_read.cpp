@@ -12,8 +12,6 @@ class tst_CliRead : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void commandLines_data();
     void commandLines() { checkCommandLine(); }
 };

@@ -15,8 +15,6 @@ class tst_CliSignals : public CliTest {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { makeFiles(); }
-    void cleanupTestCase() { removeFiles(); }
     void signalsLetTheWriteFinish_data();
     void signalsLetTheWriteFinish();
 };
