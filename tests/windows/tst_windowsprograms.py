@@ -333,6 +333,11 @@ def check_setup(args):
                  lambda: not os.path.exists(program_file), 60)
         if folder_argument:
             # What the setup did not put there stays, and so does its folder.
+            # The program goes first; the uninstaller may still be removing
+            # the rest.
+            deadline = time.monotonic() + 30
+            while sorted(os.listdir(folder)) != ["notes.txt"] and time.monotonic() < deadline:
+                time.sleep(0.25)
             leftover = sorted(os.listdir(folder))
             if leftover != ["notes.txt"]:
                 fail("uninstall from a chosen folder left %s, not only notes.txt" % leftover)
