@@ -1,5 +1,6 @@
 import QtQuick 2.6
 import QtQuick.Layouts 1.1
+import QtQuick.Window 2.2
 
 Page {
     id: page
@@ -30,7 +31,13 @@ Page {
             // Reduced to this size at build time: mipmaps made at run time
             // held up the first frame.
             source: "qrc:/installator/Resources/firmware_icon.png"
-            antialiasing: true
+            // Smoothed edges wherever an edge can fall between two pixels:
+            // the window scaled to fit a small screen, a fractional display
+            // scale, a layout placing the icon off the pixel grid. On the
+            // grid they draw the very same pixels, and on a software OpenGL
+            // stack the first frame would pay ~6 ms to compile their shader.
+            antialiasing: windowRoot.contentScale !== 1 || Screen.devicePixelRatio % 1 !== 0
+                          || x % 1 !== 0 || y % 1 !== 0
             smooth: true
             Accessible.ignored: true
         }
