@@ -372,6 +372,11 @@ def main():
     prefix = os.environ.get("WINEPREFIX", "")
     if not os.path.isfile(os.path.join(prefix, "system.reg")):
         wine(["wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # One Wine server for the whole test. An AllUsers setup's HKLM entry once
+    # read back as missing right after the setup, though the prefix held
+    # it; a server quitting (3 s after its last process) while the next
+    # step starts another is the likely gap.
+    subprocess.run(["wineserver", "-p"], env=wine_env(), stderr=subprocess.DEVNULL)
     try:
         walk_wizard(args) if args.command == "wizard" else check_setup(args)
     finally:
