@@ -2,8 +2,8 @@
 
 #include "arguments.h"
 #include "dfufile.h"
+#include "files.h"
 #include "hiddfu.h"
-#include "system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -137,10 +137,10 @@ QString versionShown(const QJsonValue& version) {
 }
 
 Failure refuseExisting(const QString& out, const QString& image) {
-    if (!system::regularFile(nativeName(out).toStdString()))
+    if (!platform::regularFile(nativeName(out).toStdString()))
         return {};
-    const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
-                                                             nativeName(out).toStdString());
+    const bool itself = !image.isEmpty() && platform::sameFile(nativeName(image).toStdString(),
+                                                               nativeName(out).toStdString());
     return {
         FileInvalid, HidDfuResult::FailedToWriteFile,
         QStringLiteral("File \"%1\" exists%2")
