@@ -20,7 +20,7 @@ add_library(tavrin_hidapi INTERFACE)
 target_link_libraries(tavrin_hidapi INTERFACE hidapi::hidapi)
 if(hidapi_VERSION VERSION_LESS 0.14)
   target_sources(tavrin_hidapi INTERFACE
-                 ${CMAKE_CURRENT_LIST_DIR}/../engine/hidapi_declines_descriptor_call.cpp)
+                 ${CMAKE_CURRENT_LIST_DIR}/../platform/hidapi_declines_descriptor_call_windows.cpp)
 endif()
 
 # The system libraries of platform/'s libraries. winmm: the timer period
