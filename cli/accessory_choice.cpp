@@ -1,6 +1,6 @@
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "flasher.h"
 #include "hid_interfaces.h"
 #include "hidaccess.h"

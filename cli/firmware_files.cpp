@@ -1,4 +1,4 @@
-#include "dfufiles.h"
+#include "firmware_files.h"
 
 #include "arguments.h"
 #include "dfufile.h"
