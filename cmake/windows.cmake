@@ -43,7 +43,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # uhid/ is the Linux kernel's.
 set(TAVRIN_SUBDIRECTORIES simaccessory demo installator app cli bench)
 # The test folders whose programs run on Windows (under Wine here).
-set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli windows)
+set(TAVRIN_TEST_FOLDERS support dfufile hiddescriptor engine simaccessory app cli windows)
 
 # Programs the build and ctest run go through Wine in a prefix of the build
 # folder's own (never the user's ~/.wine), by way of cmake/wine-test.
