@@ -2,7 +2,6 @@
 // tavrin-dfu-demo, one row per command line (clifixture.h); and the command
 // table against tavrin-dfu's --help, the man page and the bash completion, so
 // that none of them can lack a command or an option.
-#include "clibackend.h"
 #include "clifixture.h"
 #include "commands.h"
 #include "testplatform.h"
@@ -12,19 +11,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-
-// The table without a backend's options: those of tavrin-dfu, which has none.
-namespace cli {
-QList<QCommandLineOption> backendOptions() {
-    return {};
-}
-bool prepareBackend(const QCommandLineParser&, QString&) {
-    return true;
-}
-QStringList backendChildArguments(const QCommandLineParser&) {
-    return {};
-}
-} // namespace cli
 
 namespace {
 
