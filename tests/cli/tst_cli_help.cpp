@@ -66,18 +66,17 @@ void documented(const QString& document, const QString& command, QStringList& co
 
 } // namespace
 
-class tst_CliHelp : public CliTest {
+class tst_CliHelp : public CliTableTest {
     Q_OBJECT
 
+    void commandRows() override;
+
 private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
     void documentsNameEveryCommandAndOption_data();
     void documentsNameEveryCommandAndOption();
 };
 
-void tst_CliHelp::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliHelp::commandRows() {
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130  interrupted (Ctrl+C", "143  "});
     row("help lists SIGHUP", "--help", 0, {"129  hung up", "143  terminated (SIGTERM)"}, linuxOnly);
