@@ -129,6 +129,8 @@ int32 CHidDfuEngine::Reset() {
 int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::*signal)()) {
     fileName = path;
     readBack.clear();
+    if (signal == &AsyncWorkerManager::doUpgrade)
+        state.startWrite();
     state.start();
     workerManager.startWorker();
     emit(workerManager.*signal)();
@@ -200,6 +202,10 @@ int32 CHidDfuEngine::Result() {
     return state.result();
 }
 
+HidDfuWriteFacts CHidDfuEngine::WriteFacts() const {
+    return state.writeFacts();
+}
+
 void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) {
     state.reportCode(aErrorCode);
 }
@@ -214,6 +220,14 @@ void CHidDfuEngine::SetProgress_(uint8 aProgress) {
 
 void CHidDfuEngine::SetReadBack_(std::vector<uint8_t> bytes) {
     readBack = std::move(bytes);
+}
+
+void CHidDfuEngine::SetBytesWritten_(uint64_t written, uint64_t total) {
+    state.setBytesWritten(written, total);
+}
+
+void CHidDfuEngine::SetStatusRead_(uint8 status, uint8 dfuState) {
+    state.setStatusRead(status, dfuState);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,6 +300,9 @@ uint8 hidDfuGetProgress() {
 }
 int32 hidDfuGetResult() {
     return theEngine.Result();
+}
+HidDfuWriteFacts hidDfuGetWriteFacts() {
+    return theEngine.WriteFacts();
 }
 
 const char* hidDfuGetLastError() {
