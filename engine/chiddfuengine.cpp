@@ -260,11 +260,14 @@ uint16_t hidDfuFeatureReportLength(const char* path) {
         hid_close(device);
     return length;
 }
-int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber) {
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber,
+                        std::string* serialNumber) {
     hid_device_info* devices = hid_enumerate(vendorId, productId);
     int count = 0;
     if (releaseNumber)
         *releaseNumber = devices ? devices->release_number : 0;
+    if (serialNumber)
+        *serialNumber = devices ? wideText(devices->serial_number).toStdString() : std::string();
     for (hid_device_info* d = devices; d; d = d->next)
         ++count;
     hid_free_enumeration(devices);

@@ -7,6 +7,7 @@
 // a call that succeeds leaves the last error as it was.
 
 #include <cstdint>
+#include <string>
 
 typedef uint8_t uint8;
 typedef int32_t int32;
@@ -88,8 +89,11 @@ int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path)
 uint16_t hidDfuFeatureReportLength(const char* path);
 // How many HID interfaces with these IDs are attached now; in releaseNumber
 // (when not null) the USB release number (BCD) the first one reports, 0 when
-// none is attached. Opens nothing, needs no connection and sets nothing.
-int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber);
+// none is attached; in serialNumber (when not null) its serial number in
+// UTF-8, "" when none is attached or it reports none. Opens nothing, needs
+// no connection and sets nothing.
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber,
+                        std::string* serialNumber = nullptr);
 // Closes the open device; 0 also when none was open, -14 while an operation
 // runs (last error set).
 int32 hidDfuDisconnect();
