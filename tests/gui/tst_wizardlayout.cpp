@@ -160,8 +160,8 @@ void tst_wizardlayout::bandOnlyWithButtons_data() {
     QTest::newRow("howTo3Page") << "howTo3Page"
                                 << QStringList{"howTo3PageBack", "howTo3PageForward"};
     QTest::newRow("errorPage") << "errorPage"
-                               << QStringList{"errorPageExit", "errorPageCopyDetails",
-                                              "errorPageForward"};
+                               << QStringList{"errorPageExit", "errorPageOpenLogFolder",
+                                              "errorPageCopyDetails", "errorPageForward"};
     QTest::newRow("progressPage, no way back") << "progressPage" << QStringList();
     QTest::newRow("successPage") << "successPage" << QStringList{"successPageExit"};
 }
