@@ -298,6 +298,17 @@ void tst_wizard::upgradeFailureThenRetry() {
              qPrintable(details));
     QCOMPARE(findItem(item("errorPageCopyDetails"), "buttonLabel")->property("text").toString(),
              text("errorPageDetailsCopied"));
+
+    // The folder goes to the desktop's file manager: here a stand-in for
+    // xdg-open, first on the search path, which notes what it was given.
+    const QString opener = appfolder::path("opener");
+    QVERIFY(appfolder::write("opener/xdg-open", "#!/bin/sh\nprintf %s \"$1\" > \"$0.arg\"\n"));
+    QVERIFY(QFile::setPermissions(opener + "/xdg-open", QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(opener) + ':' + path);
+    STEP(clickButton("errorPageOpenLogFolder"));
+    qputenv("PATH", path);
+    QTRY_COMPARE(readFile(opener + "/xdg-open.arg"), QFile::encodeName(QFileInfo(logFile).path()));
     // Released without a restart, so that the retry connects anew.
     QCOMPARE(sim::Bus::openConnections(), 0);
     QCOMPARE(m_log.texts([](const LogLine& line) {
