@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "files.h"
+#include "folderview.h"
 #include "language.h"
 #include "logfile.h"
 #include "sessioninhibitor.h"
@@ -12,6 +13,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -191,11 +193,18 @@ void installator::checkFirmwareFile() {
     m_firmwareCode = check.code;
     m_firmwareProblem = QString::fromStdString(check.message.empty() ? hidDfuResultText(check.code)
                                                                      : check.message);
+    m_firmwareName = m_textCopy.value(kFirmwareKey).toString();
+    m_firmwareSize = file ? qint64(bytes.size()) : -1;
+    if (check.code == 0)
+        m_firmwareCrc = QStringLiteral("0x%1").arg(
+            dfu::le32(bytes.data() + bytes.size() - dfu::kSuffixLength + dfu::kSuffixCrc), 8, 16,
+            QLatin1Char('0'));
     const uint16_t stated = dfu::suffixBcdDevice(bytes);
-    if (m_textCopy.value(kFirmwareVersionKey).isString())
-        m_fileVersion = m_textCopy.value(kFirmwareVersionKey).toString();
-    else if (check.code == 0 && dfu::suffixStatesVersion(stated))
-        m_fileVersion = QString::fromStdString(dfu::versionText(stated));
+    if (check.code == 0 && dfu::suffixStatesVersion(stated))
+        m_statedVersion = QString::fromStdString(dfu::versionText(stated));
+    m_fileVersion = m_textCopy.value(kFirmwareVersionKey).isString()
+                        ? m_textCopy.value(kFirmwareVersionKey).toString()
+                        : m_statedVersion;
 }
 
 void installator::watchAccessory(bool on) {
@@ -219,12 +228,15 @@ void installator::lookForAccessory() {
     if (hidDfuGetProgress() != kHidDfuNothingRunning)
         return;
     uint16_t release = 0;
+    std::string serial;
     const int attached =
-        std::max(0, hidDfuAttachedCount(kHidDfuVendorId, kHidDfuProductId, &release));
+        std::max(0, hidDfuAttachedCount(kHidDfuVendorId, kHidDfuProductId, &release, &serial));
     // A device whose release number is 0, or not BCD, states no version.
     const QString version = attached > 0 && dfu::deviceStatesVersion(release)
                                 ? QString::fromStdString(dfu::versionText(release))
                                 : QString();
+    m_lastAttached = attached;
+    m_accessorySerial = QString::fromStdString(serial);
     if (attached == m_attached && version == m_installedVersion)
         return;
     m_attached = attached;
@@ -247,17 +259,79 @@ QString installator::logFolder() const {
                : QString();
 }
 
+bool installator::openLogFolder() const {
+    const QString folder = logFolder();
+    QString why = QStringLiteral("this run has no log file");
+    if (!folder.isEmpty() && showFolder(folder, why))
+        return true;
+    qWarning().noquote() << "The log folder cannot be shown:" << why;
+    return false;
+}
+
+QString installator::textFamily() const {
+    return language::textFamily(m_language);
+}
+
+QString installator::adviceKey(int code) const {
+    // The engine's text is the same for both ("Upgrade failed (DFU status
+    // code = 0)"); the state of the last status read tells them apart.
+    const HidDfuWriteFacts facts = hidDfuGetWriteFacts();
+    if (code == HidDfuResult::UpgradeFailed && facts.dfuStatus == 0 &&
+        facts.dfuState == kHidDfuStateDnBusy)
+        return QStringLiteral("errorAdviceBusy");
+    return QStringLiteral("errorAdvice%1").arg(code);
+}
+
+namespace {
+// Texts a device or a file gave, on one line of the details each.
+QString oneLine(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+} // namespace
+
 QString installator::errorDetails(int code, const QStringList& shownTexts) const {
     const auto stated = [](const QString& version) {
         return version.isEmpty() ? QStringLiteral("not stated") : version;
     };
     const LogFile* log = LogFile::current();
+    const QString engineText = QString::fromUtf8(hidDfuGetLastError());
     QStringList lines{QStringLiteral("%1 %2: error %3")
                           .arg(QCoreApplication::applicationName(), QStringLiteral(TAVRIN_VERSION))
                           .arg(code)};
+    lines << QStringLiteral("Code: %1, %2")
+                 .arg(code)
+                 .arg(engineText.isEmpty() ? QString::fromLatin1(hidDfuResultText(code))
+                                           : oneLine(engineText));
+    if (m_lastAttached > 0)
+        lines << QStringLiteral("Accessory: serial %1, firmware %2")
+                     .arg(m_accessorySerial.isEmpty() ? QStringLiteral("not stated")
+                                                      : oneLine(m_accessorySerial),
+                          stated(m_installedVersion));
+    else
+        lines << QStringLiteral("Accessory: no accessory found");
+    if (m_firmwareSize < 0)
+        lines << QStringLiteral("Firmware file: %1, not readable").arg(m_firmwareName);
+    else
+        lines << QStringLiteral("Firmware file: %1, %2 bytes, CRC %3, states %4")
+                     .arg(m_firmwareName)
+                     .arg(m_firmwareSize)
+                     .arg(m_firmwareCrc.isEmpty() ? QStringLiteral("none") : m_firmwareCrc,
+                          m_statedVersion.isEmpty() ? QStringLiteral("no version")
+                                                    : QStringLiteral("version ") + m_statedVersion);
+    const HidDfuWriteFacts write = hidDfuGetWriteFacts();
+    if (write.totalBytes == 0 && write.dfuStatus < 0)
+        lines << QStringLiteral("Last write: none started");
+    else
+        lines << QStringLiteral("Last write: %1 of %2 bytes written; DFU status %3, state %4")
+                     .arg(write.bytesWritten)
+                     .arg(write.totalBytes)
+                     .arg(write.dfuStatus)
+                     .arg(write.dfuState);
+    lines << QStringLiteral("Time: %1").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
+          << QStringLiteral("Language: %1")
+                 .arg(m_language.isEmpty() ? QStringLiteral("en") : m_language);
     lines << shownTexts;
-    lines << QStringLiteral("Firmware on the accessory: %1").arg(stated(m_installedVersion))
-          << QStringLiteral("Firmware in this program: %1").arg(stated(m_fileVersion))
+    lines << QStringLiteral("Firmware in this program: %1").arg(stated(m_fileVersion))
           << QStringLiteral("Firmware file check: code %1%2")
                  .arg(m_firmwareCode)
                  .arg(m_firmwareCode ? QStringLiteral(", ") + m_firmwareProblem : QString())
@@ -287,6 +361,8 @@ void installator::restartAndDisconnect(int status) {
         --m_pendingResults;
     if (status != 0) {
         qInfo() << "Error: " << status;
+        // What support asks first, in the file a person sends them.
+        qInfo().noquote() << "Engine's text:" << getLastError();
         // Left open, the device would refuse every later connect() of the run
         // as already connected. Not restarted: it holds no new firmware. A
         // result that arrives while another operation runs leaves that one

@@ -34,6 +34,9 @@ public:
     // The translation shown, as in its file name ("de", "zh_CN"); "" for
     // English.
     QString language() const { return m_language; }
+    // The family the pages draw their text in; "" for Roboto (see
+    // language::textFamily).
+    Q_INVOKABLE QString textFamily() const;
 
     // The method order below is the class's QML interface; keep it.
 signals:
@@ -91,8 +94,19 @@ public:
     // The folder of this run's log file (the newest there) as the system
     // writes paths; "" when the run has no file.
     Q_INVOKABLE QString logFolder() const;
-    // What a person sends to support after a failure: the code, the texts
-    // the error page shows, the versions, the system and the log's end.
+    // Shows that folder in the desktop's file manager; false (said in the
+    // log) when there is none or it cannot be shown.
+    Q_INVOKABLE bool openLogFolder() const;
+    // The text copy key of what a person can do about code: "errorAdvice-6"
+    // for -6, and for a write the accessory was still busy with when the
+    // time for it ran out (-8 with status 0) one of its own, so that a slow
+    // accessory is not told it refused the firmware.
+    Q_INVOKABLE QString adviceKey(int code) const;
+    // What a person sends to support after a failure: a header of what
+    // support asks first (program, accessory, firmware file, the code with
+    // the engine's text, how far the write came, the time and the page's
+    // language), the texts the error page shows, the system and the log's
+    // end.
     Q_INVOKABLE QString errorDetails(int code, const QStringList& shownTexts) const;
     Q_INVOKABLE void copyToClipboard(const QString& text) const;
 
@@ -118,7 +132,17 @@ private:
     int m_firmwareCode = 0;
     QString m_firmwareProblem;
     QString m_fileVersion;
+    // The firmware file as found at start, for the details: its name beside
+    // the program, size, the CRC its suffix states (when it has one) and the
+    // version its suffix states ("" for none).
+    QString m_firmwareName;
+    qint64 m_firmwareSize = -1;
+    QString m_firmwareCrc;
+    QString m_statedVersion;
     QTimer* m_accessoryTimer = nullptr;
     int m_attached = -1; // -1: not looked yet
+    // What the last look found, kept after the watch stops.
+    int m_lastAttached = -1;
     QString m_installedVersion;
+    QString m_accessorySerial;
 };

@@ -1,6 +1,7 @@
 #include "language.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QtGlobal>
@@ -110,6 +111,17 @@ void useFallbackFamilies(const QString& code) {
         if (!families.isEmpty())
             QFont::insertSubstitutions(roboto, families);
     }
+}
+
+QString textFamily(const QString& code) {
+    if (!code.startsWith(QLatin1String("zh")))
+        return QString();
+    const QStringList installed = QFontDatabase().families();
+    for (const QString& family : fallbackFamilies(code)) {
+        if (installed.contains(family))
+            return family;
+    }
+    return QString();
 }
 
 } // namespace language

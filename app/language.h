@@ -35,4 +35,10 @@ QString choose(const QStringList& languages, const std::function<bool(const QStr
 // system draws both in whichever of its fonts it lists first.
 void useFallbackFamilies(const QString& code);
 
+// The family the wizard draws all its text in for the language the code
+// names, "" for Roboto. Chinese takes its own face throughout: Roboto has
+// the quotation marks Chinese text uses (“ ”), and draws them in their narrow
+// Latin shape. Needs the GUI application.
+QString textFamily(const QString& code);
+
 } // namespace language

@@ -47,7 +47,7 @@ const char* typeName(QtMsgType type) {
 LogFile::LogFile(const QString& folder, qint64 maxBytes) : m_maxBytes(maxBytes) {
     m_header = QStringLiteral("%1 %2 started %3; Qt %4, %5\n")
                    .arg(QCoreApplication::applicationName(), QStringLiteral(TAVRIN_VERSION),
-                        QDateTime::currentDateTime().toString(Qt::ISODate),
+                        QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
                         QString::fromLatin1(qVersion()), systemDescription())
                    .toUtf8();
     QString why;
@@ -133,10 +133,14 @@ void LogFile::handle(QtMsgType type, const QMessageLogContext& context, const QS
     QString failure;
     if (g_current) {
         t_recording = true;
-        failure =
-            g_current->record(QStringLiteral("%1 %2 %3")
-                                  .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
-                                       typeName(type), qFormatLogMessage(type, context, message)));
+        // In UTC, as the file's name: a support desk reads runs from
+        // anywhere.
+        const QString shaped = g_current->m_content.shape(context.category, message);
+        if (!shaped.isNull())
+            failure = g_current->record(
+                QStringLiteral("%1 %2 %3")
+                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                         typeName(type), qFormatLogMessage(type, context, shaped)));
         t_recording = false;
     }
     const QtMessageHandler previous = g_previous;

@@ -5,6 +5,8 @@
 // keeps the last few runs. The last lines stay in memory as well, for the
 // error page's details, also when there is no file.
 
+#include "logcontent.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -51,4 +53,5 @@ private:
     QString m_path;
     QByteArray m_header;
     QStringList m_tail;
+    LogContent m_content;
 };

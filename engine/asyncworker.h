@@ -30,6 +30,10 @@ signals:
     void setMessage(int32 aErrorCode, std::string aErrorMessage);
     void setDefaultMessage(int32 aErrorCode);
     void progressChanged(uint8 aProgress);
+    // An upgrade's image bytes sent in reports the accessory took, of total.
+    void bytesWritten(uint64_t written, uint64_t total);
+    // Every status reply read: its bStatus and bState.
+    void statusRead(uint8 status, uint8 state);
     // A read-back's DFU file, before its exit code (empty when it failed).
     void readBack(std::vector<uint8_t> bytes);
     void exitCode(int32 exitCode);

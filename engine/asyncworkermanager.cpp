@@ -44,6 +44,10 @@ void AsyncWorkerManager::startWorker() {
             Qt::DirectConnection);
     connect(worker, &AsyncWorker::readBack, engine, &CHidDfuEngine::SetReadBack_,
             Qt::DirectConnection);
+    connect(worker, &AsyncWorker::bytesWritten, engine, &CHidDfuEngine::SetBytesWritten_,
+            Qt::DirectConnection);
+    connect(worker, &AsyncWorker::statusRead, engine, &CHidDfuEngine::SetStatusRead_,
+            Qt::DirectConnection);
     connect(worker, &AsyncWorker::exitCode, this, &AsyncWorkerManager::setExitCode,
             Qt::DirectConnection);
     connect(this, &AsyncWorkerManager::doBackup, worker, &AsyncWorker::DoBackup);

@@ -129,6 +129,8 @@ int32 CHidDfuEngine::Reset() {
 int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::*signal)()) {
     fileName = path;
     readBack.clear();
+    if (signal == &AsyncWorkerManager::doUpgrade)
+        state.startWrite();
     state.start();
     workerManager.startWorker();
     emit(workerManager.*signal)();
@@ -200,6 +202,10 @@ int32 CHidDfuEngine::Result() {
     return state.result();
 }
 
+HidDfuWriteFacts CHidDfuEngine::WriteFacts() const {
+    return state.writeFacts();
+}
+
 void CHidDfuEngine::SetDefaultMsg_(int32 aErrorCode) {
     state.reportCode(aErrorCode);
 }
@@ -214,6 +220,14 @@ void CHidDfuEngine::SetProgress_(uint8 aProgress) {
 
 void CHidDfuEngine::SetReadBack_(std::vector<uint8_t> bytes) {
     readBack = std::move(bytes);
+}
+
+void CHidDfuEngine::SetBytesWritten_(uint64_t written, uint64_t total) {
+    state.setBytesWritten(written, total);
+}
+
+void CHidDfuEngine::SetStatusRead_(uint8 status, uint8 dfuState) {
+    state.setStatusRead(status, dfuState);
 }
 
 // ---------------------------------------------------------------------------
@@ -246,11 +260,14 @@ uint16_t hidDfuFeatureReportLength(const char* path) {
         hid_close(device);
     return length;
 }
-int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber) {
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber,
+                        std::string* serialNumber) {
     hid_device_info* devices = hid_enumerate(vendorId, productId);
     int count = 0;
     if (releaseNumber)
         *releaseNumber = devices ? devices->release_number : 0;
+    if (serialNumber)
+        *serialNumber = devices ? wideText(devices->serial_number).toStdString() : std::string();
     for (hid_device_info* d = devices; d; d = d->next)
         ++count;
     hid_free_enumeration(devices);
@@ -286,6 +303,9 @@ uint8 hidDfuGetProgress() {
 }
 int32 hidDfuGetResult() {
     return theEngine.Result();
+}
+HidDfuWriteFacts hidDfuGetWriteFacts() {
+    return theEngine.WriteFacts();
 }
 
 const char* hidDfuGetLastError() {

@@ -19,13 +19,14 @@ typedef struct hid_device_ hid_device;
 // disconnect, reset and the starts run on the caller's (GUI) thread; backup
 // and upgrade run on the worker manager's thread.
 //
-// Thread safety: whether an operation runs, its progress, the last exit code
-// and the error state live in an EngineState, written by the worker's reports
-// on the worker thread and read from the GUI and relay threads. The worker's
-// reports reach the slots directly on the worker thread, and its exit code,
-// the last of them, is what ends "running": a caller that sees "not running"
-// sees the operation's final code and text, whether or not the GUI thread's
-// event loop runs, and no query can slip in between.
+// Thread safety: whether an operation runs, its progress, the last exit code,
+// the error state and the last write's facts live in an EngineState, written
+// by the worker's reports on the worker thread and read from the GUI and
+// relay threads. The worker's reports reach the slots directly on the worker
+// thread, and its exit code, the last of them, is what ends "running": a
+// caller that sees "not running" sees the operation's final code and text,
+// whether or not the GUI thread's event loop runs, and no query can slip in
+// between.
 class CHidDfuEngine : public QObject {
     Q_OBJECT
 
@@ -48,6 +49,7 @@ public:
     int32 ConnectFailure(std::string& reason) const;
     uint8 Progress() const;
     int32 Result();
+    HidDfuWriteFacts WriteFacts() const;
 
     bool isRunning() const;
     uint16_t reportLength() const { return featureReportLength; }
@@ -57,6 +59,8 @@ public slots:
     void SetMsg_(int32 aErrorCode, std::string aErrorMessage);
     void SetProgress_(uint8 aProgress);
     void SetReadBack_(std::vector<uint8_t> bytes);
+    void SetBytesWritten_(uint64_t written, uint64_t total);
+    void SetStatusRead_(uint8 status, uint8 dfuState);
 
 private:
     friend class AsyncWorkerManager;

@@ -52,6 +52,23 @@ void EngineState::setProgress(uint8_t progress) {
     m_progress = std::min<uint8_t>(progress, 100);
 }
 
+void EngineState::startWrite() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writeFacts = HidDfuWriteFacts();
+}
+
+void EngineState::setBytesWritten(uint64_t written, uint64_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writeFacts.bytesWritten = written;
+    m_writeFacts.totalBytes = total;
+}
+
+void EngineState::setStatusRead(uint8_t status, uint8_t state) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writeFacts.dfuStatus = status;
+    m_writeFacts.dfuState = state;
+}
+
 bool EngineState::running() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_running;
@@ -76,4 +93,9 @@ int32 EngineState::connectFailure(std::string& reason) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     reason = m_error.openReason();
     return m_error.connectFailure();
+}
+
+HidDfuWriteFacts EngineState::writeFacts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writeFacts;
 }

@@ -1,10 +1,10 @@
 #pragma once
 // The engine's state that crosses threads: whether an operation runs, its
-// progress, the last exit code and the last error. The worker thread writes
-// it, the GUI and relay threads read it; one mutex guards it all, so that a
-// reader that sees "not running" also sees the final code and text of the
-// operation that has just ended. Plain C++, no Qt: it can be tested from
-// plain threads under ThreadSanitizer.
+// progress, the last exit code, the last error and the last write's facts.
+// The worker thread writes it, the GUI and relay threads read it; one mutex
+// guards it all, so that a reader that sees "not running" also sees the
+// final code and text of the operation that has just ended. Plain C++, no
+// Qt: it can be tested from plain threads under ThreadSanitizer.
 
 #include "chiddfuerrorstate.h"
 
@@ -35,6 +35,10 @@ public:
     void finish(int32 exitCode);
     // Stored capped at 100.
     void setProgress(uint8_t progress);
+    // An upgrade starts: its write facts start afresh (hidDfuGetWriteFacts).
+    void startWrite();
+    void setBytesWritten(uint64_t written, uint64_t total);
+    void setStatusRead(uint8_t status, uint8_t state);
 
     bool running() const;
     // 100 when nothing runs; a running operation reads at most 99.
@@ -45,6 +49,7 @@ public:
     std::string lastError() const;
     // The last error's connect failure cause, and the system's reason in reason.
     int32 connectFailure(std::string& reason) const;
+    HidDfuWriteFacts writeFacts() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -54,4 +59,5 @@ private:
     uint8_t m_progress = 0;
     bool m_running = false;
     int32 m_exitCode = 0;
+    HidDfuWriteFacts m_writeFacts;
 };

@@ -7,6 +7,7 @@
 // a call that succeeds leaves the last error as it was.
 
 #include <cstdint>
+#include <string>
 
 typedef uint8_t uint8;
 typedef int32_t int32;
@@ -88,8 +89,11 @@ int32 hidDfuConnectPath(uint16_t vendorId, uint16_t productId, const char* path)
 uint16_t hidDfuFeatureReportLength(const char* path);
 // How many HID interfaces with these IDs are attached now; in releaseNumber
 // (when not null) the USB release number (BCD) the first one reports, 0 when
-// none is attached. Opens nothing, needs no connection and sets nothing.
-int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber);
+// none is attached; in serialNumber (when not null) its serial number in
+// UTF-8, "" when none is attached or it reports none. Opens nothing, needs
+// no connection and sets nothing.
+int hidDfuAttachedCount(uint16_t vendorId, uint16_t productId, uint16_t* releaseNumber,
+                        std::string* serialNumber = nullptr);
 // Closes the open device; 0 also when none was open, -14 while an operation
 // runs (last error set).
 int32 hidDfuDisconnect();
@@ -131,6 +135,25 @@ int32 hidDfuGetConnectFailure(const char** reason);
 // Percent done of the running operation (0..99), kHidDfuNothingRunning when
 // none runs. Safe to call from any thread; sets nothing.
 uint8 hidDfuGetProgress();
+// What the last upgrade's write came to, for the report of a write that
+// failed or finished: how far it got, and what the accessory said last.
+struct HidDfuWriteFacts {
+    // Image bytes sent in data reports the accessory took, of totalBytes
+    // (the image length field; 0 while the file has not passed its check).
+    uint64_t bytesWritten = 0;
+    uint64_t totalBytes = 0;
+    // bStatus and bState of the last status reply read, -1 before the first.
+    int32 dfuStatus = -1;
+    int32 dfuState = -1;
+};
+// The DFU state of an accessory still programming the last block it took
+// (dfuDNBUSY): a write that ends on it had not finished in time, which is no
+// refusal.
+constexpr int32 kHidDfuStateDnBusy = 4;
+// The facts of the last upgrade started, also while it runs: each upgrade's
+// start resets them; a backup or read-back leaves them. Safe to call from
+// any thread; sets nothing.
+HidDfuWriteFacts hidDfuGetWriteFacts();
 // Exit code of the last operation, or -14 while one runs. Once
 // hidDfuGetProgress has answered kHidDfuNothingRunning, this answers the ended
 // operation's code and hidDfuGetLastError its last message, without the GUI

@@ -19,6 +19,8 @@ namespace {
 
 constexpr uint32_t kMaxPollTimeoutMs = 60000;
 
+static_assert(kStateDfuDnBusy == kHidDfuStateDnBusy, "the contract names the state it reports");
+
 std::string bytesShort(std::size_t got, std::size_t wanted, const char* what) {
     return "Device sent " + std::to_string(got) + " of " + std::to_string(wanted) + " " + what;
 }
@@ -38,6 +40,7 @@ int32 AsyncWorker::GetStatus(uint8& status, uint8& state) {
                              bytesShort(std::size_t(got), kStatusLength, "status bytes"));
     status = report[kStatusStatus];
     state = report[kStatusState];
+    emit statusRead(status, state);
     const uint32_t asked = uint32_t(report[kStatusPollTimeout]) |
                            (uint32_t(report[kStatusPollTimeout + 1]) << 8) |
                            (uint32_t(report[kStatusPollTimeout + 2]) << 16);
@@ -71,6 +74,7 @@ int32 AsyncWorker::DownloadBlock(int32 capacity, uint8_t* report, int64_t& remai
         return ReportMessage(Code::DriverOperationFailed, "Failed to write to device");
     remaining -= n;
     ++blockNumber;
+    emit bytesWritten(imageLength - uint64_t(remaining), imageLength);
     return 0;
 }
 

@@ -189,6 +189,7 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
     int64_t remaining = total;
     uint16_t blockNumber = 0;
     imageLength = uint64_t(total);
+    emit bytesWritten(0, imageLength);
     // Every data report and the end of the download.
     const int64_t reports = (total + capacity - 1) / capacity + 1;
     startTime = workerNow();

@@ -10,15 +10,16 @@ Page {
     // The empty string stands for the generic text.
     property string errorText: ""
     // What the person can do about this code, when the text copy says: the
-    // key of -6 is "errorAdvice-6".
-    readonly property string adviceKey: "errorAdvice" + error
+    // key of -6 is "errorAdvice-6"; a write the accessory was still busy
+    // with when its time ran out has advice of its own.
+    readonly property string adviceKey: installator.adviceKey(error)
     readonly property string advice: installator.hasText(adviceKey) ? installator.getText(adviceKey)
                                                                      : ""
     // A write that stopped part way may leave the accessory's firmware
-    // incomplete: the accessory refused a block (-8) or stopped answering
-    // (-12). The engine's text says what happened, not what that leaves.
-    readonly property bool writeStopped: error === -8 || error === -12
-    readonly property string logFolder: installator.logFolder()
+    // incomplete: the accessory refused a block (-8), stopped answering
+    // (-12) or did not finish in the time allowed (-17). The engine's text
+    // says what happened, not what that leaves.
+    readonly property bool writeStopped: error === -8 || error === -12 || error === -17
 
     // What the page says, for the details a person copies.
     function shownTexts() {
@@ -110,7 +111,7 @@ Page {
             id: stateText
             objectName: "errorPageWriteStopped"
             Layout.fillWidth: true
-            Layout.topMargin: 15
+            Layout.topMargin: 10
             visible: page.writeStopped
             text: installator.getText("errorPageWriteStopped")
         }
@@ -118,18 +119,16 @@ Page {
         RegularText {
             objectName: "errorPageAdvice"
             Layout.fillWidth: true
-            Layout.topMargin: 15
+            Layout.topMargin: 10
             visible: text !== ""
             text: page.advice
         }
 
-        RegularText {
-            objectName: "errorPageLogPlace"
+        // Without a file the log lives on in memory only, for the details.
+        LogFolder {
+            id: logFolder
             Layout.fillWidth: true
-            Layout.topMargin: 15
-            // Without a file the log lives on in memory only, for the details.
-            visible: page.logFolder !== ""
-            text: installator.getText("errorPageLogPlace").arg(page.logFolder)
+            Layout.topMargin: 10
         }
 
         Item {
@@ -143,6 +142,13 @@ Page {
             backgroundImage: ""
             text: installator.getText("errorPageExit")
             onClicked: windowRoot.close()
+        },
+        StyledButton {
+            objectName: "errorPageOpenLogFolder"
+            backgroundImage: ""
+            visible: logFolder.visible
+            text: installator.getText("errorPageOpenLogFolder")
+            onClicked: installator.openLogFolder()
         },
         StyledButton {
             id: copyDetails

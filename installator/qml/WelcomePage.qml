@@ -53,7 +53,9 @@ Page {
             Layout.minimumHeight: preferredHeight
             Layout.preferredHeight: preferredHeight
             Layout.alignment: Qt.AlignHCenter
-            text: installator.getText("welcomePageTitle")
+            // A page that cannot lead to an update does not promise one.
+            text: installator.getText(problem.visible ? "welcomePageBlockedTitle"
+                                                      : "welcomePageTitle")
         }
 
         Item {

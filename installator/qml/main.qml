@@ -66,12 +66,25 @@ Window {
     // Only the faces the pages draw with: each loaded face costs start-up
     // time and memory for as long as the window lives.
     FontLoader {
-        id: robotoFont
+        id: robotoRegularFace
         source: "qrc:/installator/Resources/Roboto-Regular.ttf"
     }
     FontLoader {
-        id: robotoMediumFont
+        id: robotoMediumFace
         source: "qrc:/installator/Resources/Roboto-Medium.ttf"
+    }
+    // The families the components draw in (by these ids): Roboto, unless the
+    // language needs a face of its own throughout (Chinese, whose quotation
+    // marks Roboto would draw in their Latin shape).
+    QtObject {
+        id: robotoFont
+        readonly property string name: installator.textFamily() !== "" ? installator.textFamily()
+                                                                        : robotoRegularFace.name
+    }
+    QtObject {
+        id: robotoMediumFont
+        readonly property string name: installator.textFamily() !== "" ? installator.textFamily()
+                                                                        : robotoMediumFace.name
     }
 
     // Created before the view so that the texts and the changelog are read

@@ -132,6 +132,7 @@ void tst_installator::upgradeWithoutFirmwareKey() {
             firmwareLine(false, "dfuUpdateUrl"),
             info(QStringLiteral("Status after progress:  -3")),
             info(QStringLiteral("Error:  -3")),
+            info("Engine's text: " + controller.getLastError()),
             info(QStringLiteral("Disconnected successfuly")),
         }));
     QCOMPARE(relayLines(), QStringList{info(QStringLiteral("Upgrade status:  -3"))});
@@ -243,7 +244,7 @@ void tst_installator::restartAndDisconnectAfterFailure() {
     controller.restartAndDisconnect(-8);
 
     QStringList expected{info(QStringLiteral("Status after progress:  -8")),
-                         info(QStringLiteral("Error:  -8"))};
+                         info(QStringLiteral("Error:  -8")), info("Engine's text: " + errorBefore)};
     if (!otherOperationRuns)
         expected << info(QStringLiteral("Disconnected successfuly"));
     QCOMPARE(guiLines(), expected);

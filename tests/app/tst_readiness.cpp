@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace enginesupport;
@@ -97,17 +98,22 @@ void tst_readiness::logFileForSupport_data() {
     QTest::addColumn<int>("earlierRuns");
     QTest::addColumn<int>("bound");
     QTest::addColumn<bool>("writable");
-    QTest::newRow("the last five runs kept") << 7 << int(LogFile::kMaxBytes) << true;
-    QTest::newRow("bounded, the end kept") << 0 << 700 << true;
-    QTest::newRow("a folder that cannot be made") << 0 << int(LogFile::kMaxBytes) << false;
+    QTest::addColumn<bool>("accessory");
+    QTest::newRow("the last five runs kept") << 7 << int(LogFile::kMaxBytes) << true << true;
+    QTest::newRow("bounded, the end kept") << 0 << 700 << true << true;
+    QTest::newRow("a folder that cannot be made") << 0 << int(LogFile::kMaxBytes) << false << true;
+    QTest::newRow("no accessory found") << 0 << int(LogFile::kMaxBytes) << true << false;
 }
 
-// The details name the versions the controller knows and end with the log's
-// last lines, also without a file.
+// The details open with what support asks first and end with the log's last
+// lines, also without a file. The file, and those lines, hold progress once
+// per tenth, UTC times, control characters escaped, and no serial number of
+// a device other than the accessory; the message log keeps every line.
 void tst_readiness::logFileForSupport() {
     QFETCH(int, earlierRuns);
     QFETCH(int, bound);
     QFETCH(bool, writable);
+    QFETCH(bool, accessory);
     const QString folder = appfolder::path("logs");
     QFile::remove(folder);
     QDir(folder).removeRecursively();
@@ -117,22 +123,52 @@ void tst_readiness::logFileForSupport() {
                                  "an earlier run\n"));
     QVERIFY(
         appfolder::writeTextCopy({{"dfuUpdateUrl", kFirmwareName}, {"firmwareVersion", "2.4.0"}}));
-    QVERIFY(appfolder::write(kFirmwareName, toQByteArray(firmwareFile(100))));
-    sim::Bus::addAccessory(demo::accessoryConfig());
+    const Bytes firmware = firmwareFile(100);
+    QVERIFY(appfolder::write(kFirmwareName, toQByteArray(firmware)));
+    if (accessory)
+        sim::Bus::addAccessory(demo::accessoryConfig());
     LogFile log(folder, bound);
     installator controller;
     controller.watchAccessory(true);
     controller.watchAccessory(false);
+    for (int percent : {0, 1, 9, 10, 10, 55, 99})
+        qInfo() << "\r" << percent << "% completed";
+    for (int percent : {3, 12})
+        QMessageLogger(nullptr, 0, nullptr, "qml").debug("progress %d%%", percent);
+    qWarning() << "Device Found\n  type: " << 1133 << 49271 << "\n  serial_number: "
+               << "KBD-77\x1b[2J";
+    qWarning() << "Device Found\n  type: " << kHidDfuVendorId << kHidDfuProductId
+               << "\n  serial_number: "
+               << "SIM-0001"
+               << "\n   Product: "
+               << "TAVRIN\x1b]0;x\a";
     for (int line = 0; line < 30; ++line)
         qInfo("line %d", line);
     const QString details = controller.errorDetails(-8, {"Upgrade failed\nError -8", "Advice"});
-    QVERIFY2(details.startsWith(QCoreApplication::applicationName()) &&
-                 details.contains(": error -8\nUpgrade failed\nError -8\nAdvice\n"
-                                  "Firmware on the accessory: 2.3.0\n"
-                                  "Firmware in this program: 2.4.0\nFirmware file check: code 0\n"
-                                  "System: ") &&
-                 details.endsWith(" info line 29"),
+    const QString crc = QString::number(dfu::le32(firmware.data() + firmware.size() - 4), 16);
+    const QRegularExpression header(
+        "^" + QRegularExpression::escape(QCoreApplication::applicationName()) +
+        " [^\n]+: error -8\nCode: -8, [^\n]+\n" +
+        (accessory ? "Accessory: serial SIM-0001, firmware 2\\.3\\.0\n"
+                   : "Accessory: no accessory found\n") +
+        "Firmware file: firmware\\.dfu, 116 bytes, CRC 0x0*" + crc +
+        ", states no version\nLast write: none started\n"
+        "Time: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\nLanguage: en\n"
+        "Upgrade failed\nError -8\nAdvice\nFirmware in this program: 2\\.4\\.0\n"
+        "Firmware file check: code 0\nSystem: ");
+    QVERIFY2(header.match(details).hasMatch() && details.endsWith(" info line 29"),
              qPrintable(details));
+    const QStringList kept = log.tail();
+    QVERIFY2(kept.filter(QRegularExpression(" info \\d+ % completed$")).size() == 4 &&
+                 kept.filter("progress").isEmpty() && kept.filter("KBD-77").isEmpty() &&
+                 kept.filter("\x1b").isEmpty() && !kept.filter("SIM-0001").isEmpty() &&
+                 !kept.filter("TAVRIN\\x1b]0;x\\x07").isEmpty() &&
+                 kept.filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT[\\d:.]+Z ")).size() ==
+                     kept.size(),
+             qPrintable(kept.join('\n')));
+    QCOMPARE(m_log.texts([](const LogLine& l) { return l.text.contains("% completed"); }).size(),
+             7);
+    QVERIFY(!m_log.texts([](const LogLine& l) { return l.text.contains("KBD-77\x1b"); }).isEmpty());
     // Nothing is lost to standard error, with a file or without.
     QCOMPARE(m_log.texts([](const LogLine& l) { return l.text.startsWith("line "); }).size(), 30);
     QCOMPARE(m_log.texts([](const LogLine& l) { return l.text.startsWith("No log file"); }).size(),

@@ -38,6 +38,8 @@ private slots:
     void upgradeTraffic();
     void upgradeFailures_data();
     void upgradeFailures();
+    void writeFacts_data();
+    void writeFacts();
     void busyOnceCostsOneSleep();
     void statusTenAtTheStartIsCleared();
     void statusTenLaterEndsTheRun();
@@ -230,6 +232,55 @@ void tst_Upgrade::upgradeFailures() {
     QCOMPARE(device.resetCount(), 0);
     // the device stays connected
     QCOMPARE(sim::Bus::openConnections(), 1);
+}
+
+// How far each write got and what the accessory said last, as support reads
+// it: 200 bytes go out as blocks of 58, 58, 58 and 26.
+void tst_Upgrade::writeFacts_data() {
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<Bytes>("file");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QList<int>>("facts"); // written, total, status, state
+    const Bytes good = dfu::makeDfuFile(dfu::makeImage(200));
+    Bytes badCrc = good;
+    badCrc[3] ^= 1;
+    const Setup none = [](sim::DeviceModel&) {};
+    QTest::newRow("whole write") << none << good << 0 << QList<int>{200, 200, 0, kIdle};
+    QTest::newRow("still busy after the first block")
+        << Setup([](sim::DeviceModel& d) { d.answerBusyAfterEachBlock(2); }) << good << -8
+        << QList<int>{58, 200, 0, kDnBusy};
+    QTest::newRow("status 3 at the start")
+        << devicefaults::statusThree().setup << good << -8 << QList<int>{0, 200, 3, kIdle};
+    QTest::newRow("unplugged after two blocks")
+        << Setup([](sim::DeviceModel& d) { d.unplugAtReport(5); }) << good << -12
+        << QList<int>{116, 200, 0, kDnloadIdle};
+    QTest::newRow("bad CRC: nothing read or sent")
+        << none << badCrc << -6 << QList<int>{0, 0, -1, -1};
+}
+
+void tst_Upgrade::writeFacts() {
+    QFETCH(Setup, setup);
+    QFETCH(Bytes, file);
+    QFETCH(int, code);
+    QFETCH(QList<int>, facts);
+    sim::AccessoryConfig config;
+    config.busyMs = 0;
+    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    QCOMPARE(connectAccessory(), 0);
+    setup(device);
+    skipWorkerWaits(true);
+    QCOMPARE(hidDfuUpgradeImage(file.data(), file.size()), 0);
+    QVERIFY(waitUntilIdle());
+    QCOMPARE(hidDfuGetResult(), code);
+    const HidDfuWriteFacts got = hidDfuGetWriteFacts();
+    QCOMPARE((QList<int>{int(got.bytesWritten), int(got.totalBytes), got.dfuStatus, got.dfuState}),
+             facts);
+    // A read-back leaves the write's facts as they were.
+    if (code == 0) {
+        QCOMPARE(hidDfuReadBack(), 0);
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(hidDfuGetWriteFacts().bytesWritten, got.bytesWritten);
+    }
 }
 
 void tst_Upgrade::busyOnceCostsOneSleep() {

@@ -26,6 +26,10 @@ namespace {
 constexpr int kFileFormatInvalid = -5;
 // A DFU status the upgrade cannot go on from (errWRITE).
 constexpr uint8_t kFailingDfuStatus = 3;
+// bState of an accessory still programming a block (dfuDNBUSY), and of one
+// that has refused (dfuERROR).
+constexpr uint8_t kStateDnBusy = 4;
+constexpr uint8_t kStateDfuError = 10;
 
 // The progress ring's resting label on the progress page: the test slider's
 // initial value, 0.01.
@@ -45,6 +49,7 @@ private slots:
     void windowAtStart();
     void upgradeToSuccess();
     void connectionFailure();
+    void upgradeFailureThenRetry_data();
     void upgradeFailureThenRetry();
     void successNamesTheInstalledVersion();
     void badFirmwareFileOnlyCloses_data();
@@ -224,9 +229,21 @@ void tst_wizard::connectionFailure() {
     QCOMPARE(activationLog(), activationLines(m_shownPages));
 }
 
+void tst_wizard::upgradeFailureThenRetry_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("refused") << int(kFailingDfuStatus) << int(kStateDfuError) << "errorAdvice-8";
+    // Status 0 and still busy when the last status read came: no refusal.
+    QTest::newRow("still busy") << 0 << int(kStateDnBusy) << "errorAdviceBusy";
+}
+
 void tst_wizard::upgradeFailureThenRetry() {
+    QFETCH(int, status);
+    QFETCH(int, state);
+    QFETCH(QString, advice);
     sim::DeviceModel& device = sim::Bus::addAccessory(demo::accessoryConfig());
-    device.overrideStatus(kFailingDfuStatus, std::nullopt);
+    device.overrideStatus(uint8_t(status), uint8_t(state));
     QSignalSpy results(m_controller, &installator::resultReady);
 
     STEP(walkToHowTo3());
@@ -236,19 +253,23 @@ void tst_wizard::upgradeFailureThenRetry() {
     QCOMPARE(results.at(0).at(0).toInt(), kUpgradeFailed);
     QCOMPARE(itemText("errorPageText"),
              QStringLiteral("Upgrade failed (DFU status code = %1)\nError %2")
-                 .arg(kFailingDfuStatus)
+                 .arg(status)
                  .arg(kUpgradeFailed));
-    STEP(screenshot("11-errorPage-upgrade"));
+    STEP(screenshot(
+        QStringLiteral("11-errorPage-upgrade-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
     // The first status reply ended the run: nothing was written to the device.
     QCOMPARE(sentReports(device), std::vector<Bytes>());
 
-    QCOMPARE(itemText("errorPageAdvice"), text("errorAdvice-8"));
+    QCOMPARE(itemText("errorPageAdvice"), text(advice));
     QVERIFY(item("errorPageWriteStopped")->isVisible());
     QCOMPARE(itemText("errorPageWriteStopped"), text("errorPageWriteStopped"));
     const QString logFile = m_logFile->path();
-    QCOMPARE(itemText("errorPageLogPlace"),
-             text("errorPageLogPlace").arg(QDir::toNativeSeparators(QFileInfo(logFile).path())));
-    QVERIFY(readFile(logFile).contains(" info Status after progress:  -8\n"));
+    QCOMPARE(itemText("errorPageLogPlace"), text("errorPageLogPlace"));
+    QCOMPARE(itemText("errorPageLogFolder"), QDir::toNativeSeparators(QFileInfo(logFile).path()));
+    const QByteArray logged = readFile(logFile);
+    QVERIFY(logged.contains(" info Status after progress:  -8\n"));
+    QVERIFY(logged.contains(" info Engine's text: Upgrade failed (DFU status code = " +
+                            QByteArray::number(status) + ")\n"));
 
     // The details, copied with the keyboard from the button before Try again.
     QGuiApplication::clipboard()->clear();
@@ -256,15 +277,38 @@ void tst_wizard::upgradeFailureThenRetry() {
     QTRY_VERIFY(item("errorPageCopyDetails")->hasActiveFocus());
     QTest::keyClick(m_window, Qt::Key_Return);
     const QString details = QGuiApplication::clipboard()->text();
-    QVERIFY2(details.contains(": error -8\n" + itemText("errorPageText") + "\n" +
-                              text("errorPageWriteStopped") + "\n" + text("errorAdvice-8") +
-                              "\nFirmware on the accessory: 2.3.0\n") &&
+    const QString header =
+        QStringLiteral(": error -8\nCode: -8, Upgrade failed (DFU status code = %1)\n"
+                       "Accessory: serial %2, firmware 2.3.0\n"
+                       "Firmware file: %3, %4 bytes, CRC 0x")
+            .arg(status)
+            .arg(QString::fromStdWString(*demo::accessoryConfig().serialNumber), text(kFirmwareKey))
+            .arg(QFileInfo(appfolder::path(text(kFirmwareKey))).size());
+    const QString lastWrite = QStringLiteral("\nLast write: 0 of %1 bytes written; DFU status %2, "
+                                             "state %3\nTime: ")
+                                  .arg(hidDfuGetWriteFacts().totalBytes)
+                                  .arg(status)
+                                  .arg(state);
+    QVERIFY2(details.contains(header) && details.contains(lastWrite) &&
+                 details.contains("Z\nLanguage: en\n" + itemText("errorPageText") + "\n" +
+                                  text("errorPageWriteStopped") + "\n" + text(advice) + "\n") &&
                  details.contains("\nLog file: " + QDir::toNativeSeparators(logFile) + "\n") &&
                  details.contains(" info Disconnected successfuly\n") &&
                  details.endsWith(" Page errorPage is active."),
              qPrintable(details));
     QCOMPARE(findItem(item("errorPageCopyDetails"), "buttonLabel")->property("text").toString(),
              text("errorPageDetailsCopied"));
+
+    // The folder goes to the desktop's file manager: here a stand-in for
+    // xdg-open, first on the search path, which notes what it was given.
+    const QString opener = appfolder::path("opener");
+    QVERIFY(appfolder::write("opener/xdg-open", "#!/bin/sh\nprintf %s \"$1\" > \"$0.arg\"\n"));
+    QVERIFY(QFile::setPermissions(opener + "/xdg-open", QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(opener) + ':' + path);
+    STEP(clickButton("errorPageOpenLogFolder"));
+    qputenv("PATH", path);
+    QTRY_COMPARE(readFile(opener + "/xdg-open.arg"), QFile::encodeName(QFileInfo(logFile).path()));
     // Released without a restart, so that the retry connects anew.
     QCOMPARE(sim::Bus::openConnections(), 0);
     QCOMPARE(m_log.texts([](const LogLine& line) {
@@ -272,9 +316,13 @@ void tst_wizard::upgradeFailureThenRetry() {
                !line.text.startsWith(QLatin1String("Connection")) &&
                !line.text.startsWith(QLatin1String("Firmware file"));
     }),
-             (QStringList{LogCapture::format(QtInfoMsg, "Status after progress:  -8"),
-                          LogCapture::format(QtInfoMsg, "Error:  -8"),
-                          LogCapture::format(QtInfoMsg, "Disconnected successfuly")}));
+             (QStringList{
+                 LogCapture::format(QtInfoMsg, "Status after progress:  -8"),
+                 LogCapture::format(QtInfoMsg, "Error:  -8"),
+                 LogCapture::format(QtInfoMsg, QStringLiteral("Engine's text: Upgrade failed (DFU "
+                                                              "status code = %1)")
+                                                   .arg(status)),
+                 LogCapture::format(QtInfoMsg, "Disconnected successfuly")}));
 
     // The retry, with the device healthy again, ends on the success page.
     device.clearStatusOverride();
@@ -309,28 +357,45 @@ void tst_wizard::successNamesTheInstalledVersion() {
 void tst_wizard::badFirmwareFileOnlyCloses_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("code");
-    QTest::newRow("damaged") << kDamagedFirmware << -6;
-    QTest::newRow("missing") << "missing.dfu" << -3;
+    QTest::addColumn<QString>("language");
+    QTest::newRow("damaged") << kDamagedFirmware << -6 << "en";
+    QTest::newRow("missing") << "missing.dfu" << -3 << "en";
+    for (const char* language : {"de", "fr", "es", "ja", "zh_CN"})
+        QTest::addRow("damaged, %s", language) << kDamagedFirmware << -6 << QString(language);
 }
 
-// Found on the first page: no way forward, and one that closes, with the
-// focus and Return.
+// Found on the first page, said in the person's language under a heading
+// that promises no update: no way forward, and one that closes, with the
+// focus and Return. The check's own English words go to the log.
 void tst_wizard::badFirmwareFileOnlyCloses() {
     QFETCH(QString, file);
     QFETCH(int, code);
+    QFETCH(QString, language);
     QByteArray bytes = readFile(appfolder::path(text(kFirmwareKey)));
     bytes[0] = char(bytes[0] ^ 1);
     QVERIFY(file != kDamagedFirmware || appfolder::write(file, bytes));
     STEP(reloadWithCopy({{kFirmwareKey, file}}));
+    if (language != QLatin1String("en"))
+        STEP(loadScene(language));
     appfolder::remove(file);
-    QCOMPARE(itemText("welcomePageContent"), text("welcomePageBlockedContent"));
-    QVERIFY(itemText("welcomePageFirmwareProblem")
-                .startsWith(text("firmwareProblemText").arg(code) + "\n"));
+    const auto shown = [this](const QString& key) { return m_controller->getText(key); };
+    const QString reasonKey = QStringLiteral("firmwareFileReason%1").arg(code);
+    STEP(screenshot(QStringLiteral("12-welcomePage-blocked-%1").arg(language)));
+    QCOMPARE(itemText("welcomePageTitle"), shown("welcomePageBlockedTitle"));
+    QCOMPARE(itemText("welcomePageContent"), shown("welcomePageBlockedContent"));
+    QCOMPARE(itemText("welcomePageFirmwareProblem"),
+             shown("firmwareProblemText").arg(code) + "\n" + shown(reasonKey));
+    QCOMPARE(shown(reasonKey) == text(reasonKey), language == QLatin1String("en"));
+    QCOMPARE(shown("welcomePageBlockedTitle") == text("welcomePageBlockedTitle"),
+             language == QLatin1String("en"));
+    QVERIFY(m_log.texts().contains(debug(QStringLiteral("Firmware file check: %1 %2")
+                                             .arg(code)
+                                             .arg(m_controller->firmwareFileProblem()))));
     QVERIFY(!item("welcomePageForward")->isVisible());
     QQuickItem* close = item("welcomePageClose");
     QVERIFY(close);
     QTRY_VERIFY(close->isVisible() && close->hasActiveFocus());
-    QCOMPARE(itemText("welcomePageClose"), text("welcomePageClose"));
+    QCOMPARE(itemText("welcomePageClose"), shown("welcomePageClose"));
     QTest::keyClick(m_window, Qt::Key_Tab);
     QVERIFY(close->hasActiveFocus());
     QTest::keyClick(m_window, Qt::Key_Return);

@@ -140,7 +140,8 @@ void tst_wizardlayout::bandOnlyWithButtons_data() {
         {"howTo1Page", {"howTo1PageBack", "howTo1PageForward"}},
         {"howTo2Page", {"howTo2PageBack", "howTo2PageForward"}},
         {"howTo3Page", {"howTo3PageBack", "howTo3PageForward"}},
-        {"errorPage", {"errorPageExit", "errorPageCopyDetails", "errorPageForward"}},
+        {"errorPage",
+         {"errorPageExit", "errorPageOpenLogFolder", "errorPageCopyDetails", "errorPageForward"}},
         {"progressPage", {}}, // no way back
         {"successPage", {"successPageExit"}}};
     for (auto row = buttons.begin(); row != buttons.end(); ++row)

@@ -46,7 +46,7 @@ PAGES = {page: (page + "Title", [page + t for t in texts], images, [page + b for
              ("howTo2Page", ["Content"], [], ["Back", "Forward"]),
              ("howTo3Page", ["Content"], [], ["Back", "Forward"]),
              ("progressPage", ["Content"], [], []),
-             ("errorPage", [], [], ["Exit", "CopyDetails", "Forward"]),
+             ("errorPage", [], [], ["Exit", "OpenLogFolder", "CopyDetails", "Forward"]),
              ("successPage", ["Content"], ["productName"], ["Exit"])]}
 
 KEYSYMS = {"Return": 0xff0d, "KP_Enter": 0xff8d, "space": 0x20, "Tab": 0xff09,
@@ -250,7 +250,7 @@ class Walk:
         if not any(t.endswith(f"\nError {code}") for t in texts) or advice not in texts:
             fail(f"errorPage: texts {texts}")
         # A write that stopped says what it may have left on the accessory.
-        if (self.text("errorPageWriteStopped") in texts) != (code in (-8, -12)):
+        if (self.text("errorPageWriteStopped") in texts) != (code in (-8, -12, -17)):
             fail(f"errorPage: texts {texts}")
 
     def check_progress(self, title):

@@ -89,6 +89,16 @@ check "installed tavrin-dfu checks the shipped firmware" \
 check "tavrin-dfu check names the shipped test image" bash -c \
     '"$1" check "$2" | grep -q "a generated test image, not a firmware release"' \
     _ "$root/usr/bin/tavrin-dfu" "$program_dir/tavrinFirmware.dfu"
+check "the shipped firmware states the version its changelog announces" bash -c \
+    'v=$(grep -om1 "<h2>TAVRIN firmware [0-9.]*</h2>" "$3" | grep -o "[0-9][0-9.]*[0-9]")
+     test -n "$v" && "$1" check "$2" | grep -qx "Version: *$v"' \
+    _ "$root/usr/bin/tavrin-dfu" "$program_dir/tavrinFirmware.dfu" \
+    "$program_dir/Resources/changelog.html"
+check "man tavrin-installator names the log folder and TAVRIN_LANGUAGE" bash -c \
+    'gzip -dc "$1" | grep -q "TAVRIN_LANGUAGE" && gzip -dc "$1" | grep -q "logs/"' \
+    _ "$root/usr/share/man/man1/tavrin-installator.1.gz"
+check "Debian changelog released" bash -c '! gzip -dc "$1" | head -1 | grep -q UNRELEASED' \
+    _ "$root/usr/share/doc/tavrin-installator/changelog.gz"
 
 # Debian's own check of the package: an error fails the test; warnings are
 # shown for people to weigh. No tag is overridden.
