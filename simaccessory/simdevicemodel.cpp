@@ -133,7 +133,7 @@ bool DeviceModel::admitFeatureReport(uint64_t generation, uint8_t reportId) {
         m_admitted = reportId;
         return true;
     }
-    record({Direction::HostToDevice, reportId, {}, true});
+    record({Direction::HostToDevice, reportId, {reportId}, true});
     return false;
 }
 

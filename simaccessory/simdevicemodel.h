@@ -128,8 +128,9 @@ public:
     // virtual host controller ends the status stage by itself once the data
     // is taken. Counts the next report of this ID against the armed faults
     // now; false when it fails or the device takes no such report (it is then
-    // recorded as failed, without bytes). After true, the next
-    // sendFeatureReport of this ID is that report and is not counted again.
+    // recorded as failed, with its ID alone: all the device saw of it). After
+    // true, the next sendFeatureReport of this ID is that report and is not
+    // counted again.
     bool admitFeatureReport(uint64_t generation, uint8_t reportId);
 
     // --- Faults (usable before or during an operation) -----------------
