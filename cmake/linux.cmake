@@ -6,7 +6,7 @@ add_library(hidapi_headers INTERFACE)
 target_include_directories(hidapi_headers INTERFACE ${HIDAPI_HIDRAW_INCLUDE_DIRS})
 add_library(tavrin_hidapi INTERFACE)
 target_link_libraries(tavrin_hidapi INTERFACE PkgConfig::HIDAPI_HIDRAW)
-set(TAVRIN_SUBDIRECTORIES simaccessory uhid demo installator app cli bench)
+set(TAVRIN_SUBDIRECTORIES simaccessory usbgadget uhid demo installator app cli bench)
 
 # The system libraries of platform/'s libraries: the session inhibitor asks
 # logind over D-Bus.

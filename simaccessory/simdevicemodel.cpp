@@ -111,7 +111,9 @@ int DeviceModel::sendFeatureReport(uint64_t generation, const uint8_t* data, siz
     Report record{Direction::HostToDevice, data[0], std::vector<uint8_t>(data, data + length),
                   true};
     int result = -1;
-    if (reachable(generation) && !consumeFaults(Direction::HostToDevice, data[0])) {
+    const bool admitted = m_admitted == data[0];
+    m_admitted.reset();
+    if (reachable(generation) && (admitted || !consumeFaults(Direction::HostToDevice, data[0]))) {
         if (data[0] == kCommandId) {
             result = handleCommand(data, length);
         } else if (data[0] == kDataId) {
@@ -121,6 +123,18 @@ int DeviceModel::sendFeatureReport(uint64_t generation, const uint8_t* data, siz
     record.failed = result < 0;
     this->record(std::move(record));
     return result;
+}
+
+bool DeviceModel::admitFeatureReport(uint64_t generation, uint8_t reportId) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_admitted.reset();
+    const bool taken = reportId == kCommandId || reportId == kDataId;
+    if (taken && reachable(generation) && !consumeFaults(Direction::HostToDevice, reportId)) {
+        m_admitted = reportId;
+        return true;
+    }
+    record({Direction::HostToDevice, reportId, {reportId}, true});
+    return false;
 }
 
 int DeviceModel::getFeatureReport(uint64_t generation, uint8_t* data, size_t length) {

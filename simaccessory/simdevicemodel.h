@@ -123,6 +123,15 @@ public:
     // device fail without reaching the device's logic.
     int sendFeatureReport(uint64_t generation, const uint8_t* data, size_t length);
     int getFeatureReport(uint64_t generation, uint8_t* data, size_t length);
+    // For an attachment that must refuse a host-to-device report before its
+    // data moves: on USB a device stalls a control write's data stage, and a
+    // virtual host controller ends the status stage by itself once the data
+    // is taken. Counts the next report of this ID against the armed faults
+    // now; false when it fails or the device takes no such report (it is then
+    // recorded as failed, with its ID alone: all the device saw of it). After
+    // true, the next sendFeatureReport of this ID is that report and is not
+    // counted again.
+    bool admitFeatureReport(uint64_t generation, uint8_t reportId);
 
     // --- Faults (usable before or during an operation) -----------------
     // Report counts start with the next report after the call (1 = next).
@@ -201,6 +210,7 @@ private:
     int m_resetCount = 0;
     // Faults.
     std::vector<FailFault> m_failFaults;
+    std::optional<uint8_t> m_admitted;
     int m_unplugCountdown = 0;
     int m_busyReads = 0;
     int m_busyReadsAfterBlock = 0;

@@ -7,6 +7,7 @@
 // report descriptor in sysfs, and its reports travel through the kernel's HID
 // core. Linux only; plain C++, no Qt.
 
+#include "simattachment.h"
 #include "simdevicemodel.h"
 
 #include <atomic>
@@ -49,27 +50,27 @@ Identity keyboardIdentity();
 // did it, and once the model is present again (after its re-enumeration
 // time) it is created anew, as a new kernel device.
 // Without a model every feature report fails, as on a keyboard.
-class Device {
+class Device : public sim::Attachment {
 public:
     explicit Device(Identity identity, sim::DeviceModel* model = nullptr);
-    ~Device();
+    ~Device() override;
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
     // Opens /dev/uhid, creates the kernel device and starts answering. On
     // failure returns false and says why (with the system's reason).
-    bool start(std::string& error);
+    bool start(std::string& error) override;
     // Destroys the kernel device and stops the thread; harmless when stopped.
-    void stop();
+    void stop() override;
 
     // Whether the kernel device exists now.
     bool created() const;
     // How often the kernel device has been created: 1 after start(), one more
     // for every return after a reset.
-    int creations() const;
+    int creations() const override;
     // Kernel requests that were not feature report transfers or that could
     // not be answered, with what went wrong; empty while all is well.
-    std::vector<std::string> problems() const;
+    std::vector<std::string> problems() const override;
 
 private:
     bool create(std::string& error);

@@ -3,6 +3,8 @@
 # (tests/windows/guest/rows.sh: tavrin-dfu.exe on Wine's HID class over the
 # same hidraw node). Sourced by either, which first defines:
 #   PLATFORM    linux or windows: rows of the other platform are skipped
+#   ROUTE       usb when the accessory is a USB device (cli-guest.sh usb);
+#               rows marked usb run only then
 #   ACCESSORY   the tavrin-uhid-accessory program
 #   DFU         a program that runs the flasher with its arguments, its
 #               output (both streams, lines ending in LF, each as it comes)
@@ -11,7 +13,7 @@
 # rows.
 #
 # A row: WHERE | NAME | ACCESSORY | COMMAND | STATUS | OUTPUT
-#   WHERE      both, linux or windows
+#   WHERE      both, linux, windows or usb
 #   ACCESSORY  options of a fresh tavrin-uhid-accessory (with a keyboard
 #              before it), or = to keep the one of the row before
 #   COMMAND    the flasher's arguments, in a work folder holding
@@ -21,7 +23,8 @@
 #              first writes long.dfu; the second's output, then the first's
 #              status), @wait (an upgrade with --wait, the accessory created
 #              once the flasher says it waits), @previous (the row before's
-#              output again)
+#              output again), @killed (the accessory program killed while
+#              an upgrade of long.dfu writes; the upgrade's output)
 #   STATUS     the exit status
 #   OUTPUT     extended regular expressions separated by " ;; ", each to
 #              match a line of the output; one starting with ! must match none
@@ -38,6 +41,7 @@ both    | list: report length 255                           | --report-length 25
 both    | list --json carries the report length             | --report-length 64  | list --json | 0 | "featureReportLength":64,
 linux   | list names the hidraw node                        | =   | list | 0 | ^\* 0a12:fffe .*/dev/hidraw[0-9]+$
 windows | list names the HID class's interface              | =   | list | 0 | ^\* 0a12:fffe .*\\\\\?\\hid#vid_0a12&pid_fffe
+usb     | list shows bcdDevice as the version               | =   | list --json | 0 | "accessory":true,"deviceVersion":"1\.0\.0",
 both    | list shows the keyboard too                       | =   | list | 0 | ^  0a0b:0001  0001:0006 
 both    | upgrade --verify                                  | --report-length 64  | upgrade --verify firmware.dfu | 0 | ^Upgraded with firmware.dfu, verified, reset$
 both    | the accessory holds the image after the reset     | =   | verify firmware.dfu | 0 | ^Verified: the accessory holds firmware.dfu$
@@ -47,6 +51,7 @@ both    | reset                                             | --report-length 64
 both    | the accessory was told to reset                   | =   | @records | 0 | ^> 03 ff$
 both    | a device that answers status 3                    | --status 3          | upgrade firmware.dfu | 5 | ^tavrin-dfu upgrade: Upgrade failed \(DFU status code = 3\) \(code -8\): the accessory may hold an incomplete firmware
 both    | unplugged during the write                        | --unplug-at-report 40 | upgrade firmware.dfu | 5 | \(code -12\)
+linux   | killed during the write (not yet run under Wine)  | --report-length 64  | @killed | 5 | \(code -12\)
 both    | a second writer is refused while the first writes | --report-length 64 --poll-timeout 3 | @second-writer | 3 | ^tavrin-dfu upgrade: Accessory is in use by another program ;; ^first writer: status 0$ ;; !had ended
 linux   | the second writer is told who holds it            | =   | @previous | 0 | Accessory is in use by another program \(tavrin-dfu, process [0-9]+\)
 both    | --wait sees an accessory created after the start  | --report-length 64  | @wait | 0 | ^Waiting up to 300 s for the accessory ;; ^Upgraded with firmware.dfu, reset$
@@ -124,6 +129,24 @@ cli_wait_for_accessory() {
     return "$status"
 }
 
+# The device program's death takes its devices away, as a cable pulled.
+cli_killed() {
+    dfu upgrade long.dfu >upgrading.txt 2>&1 &
+    upgrading=$!
+    tries=0
+    until grep -q 'write: ' upgrading.txt || [ "$tries" -ge 600 ]; do
+        sleep 0.2
+        tries=$((tries + 1))
+    done
+    kill -KILL "$accessory_pid"
+    wait "$accessory_pid" 2>/dev/null
+    accessory_pid=
+    wait "$upgrading"
+    status=$?
+    cat upgrading.txt
+    return "$status"
+}
+
 cli_trim() {
     printf '%s' "$1" | sed 's/^ *//; s/ *$//'
 }
@@ -155,7 +178,7 @@ run_rows() {
         accessory="$(cli_trim "$accessory")"
         command="$(cli_trim "$command")"
         status="$(cli_trim "$status")"
-        if [ "$where" != both ] && [ "$where" != "$PLATFORM" ]; then
+        if [ "$where" != both ] && [ "$where" != "$PLATFORM" ] && [ "$where" != "${ROUTE:-}" ]; then
             continue
         fi
         if [ "$accessory" != = ] && [ "$command" != @wait ]; then
@@ -180,6 +203,11 @@ run_rows() {
         @second-writer)
             cli_accessory_listed
             cli_second_writer >output.txt 2>&1
+            actual=$?
+            ;;
+        @killed)
+            cli_accessory_listed
+            cli_killed >output.txt 2>&1
             actual=$?
             ;;
         @wait)

@@ -19,24 +19,30 @@ if [ -x /bin/systemd-udevd ]; then
     systemd-udevd --daemon --resolve-names=never || echo "systemd-udevd did not start"
 fi
 
-# In dependency order. Without hid-generic no driver binds the devices and no
-# hidraw node appears.
-for module in hid hid-generic uhid; do
-    insmod "/modules/$module.ko" || echo "insmod $module failed"
-done
+# In dependency order (guest-run.sh lists them, with their parameters).
+# Without hid-generic no driver binds the devices and no hidraw node appears.
+while read -r module parameters; do
+    # shellcheck disable=SC2086 # the parameters are words
+    insmod "/modules/$module.ko" $parameters || echo "insmod $module failed"
+done </modules/order
+# The USB gadgets are made in configfs.
+if [ -d /sys/kernel/config ]; then
+    mount -t configfs configfs /sys/kernel/config
+fi
+awaits="$(cat /modules/awaits)"
 waited=0
-while [ ! -e /dev/uhid ] && [ "$waited" -lt 10 ]; do
+while [ ! -e "$awaits" ] && [ "$waited" -lt 10 ]; do
     sleep 1
     waited=$((waited + 1))
 done
 
 export HOME=/root TMPDIR=/tmp
 export LD_LIBRARY_PATH=/lib/x86_64-linux-gnu:/usr/lib/x86_64-linux-gnu
-if [ -e /dev/uhid ]; then
+if [ -e "$awaits" ]; then
     sh /test/run
     result=$?
 else
-    echo "/dev/uhid did not appear"
+    echo "$awaits did not appear"
     result=125
 fi
 echo "TAVRIN-GUEST-EXIT $result"

@@ -17,6 +17,10 @@
 #                 cache and unpacked, never installed)
 # --with          another program (with its libraries) for PROGRAM to run, in
 #                 /test/ of the guest beside it; PROGRAM may then be a script
+# --usb           boot Debian's standard kernel instead (the cloud one has no
+#                 USB) with the USB host and gadget stacks: dummy_hcd's virtual
+#                 host controller with two device-side controllers beside it,
+#                 configfs and FunctionFS for the gadgets, usbhid for the host
 #
 # Exit code: 0 when the program passed, 1 when it failed or the guest ended
 # without a verdict, 77 when QEMU or the kernel cannot be had on this machine
@@ -25,10 +29,20 @@ set -euo pipefail
 
 readonly kSkip=77
 readonly kMarker=TAVRIN-GUEST-EXIT
-# Seconds for the whole guest run; the test's own limit is above this.
-readonly kGuestTimeout=240
-readonly kModules=(hid hid-generic uhid)
-readonly kKernelMetaPackage=linux-image-cloud-amd64
+# Seconds for the whole guest run; the test's own limit is above this. The
+# USB route's control transfers take a few times longer than uhid's requests
+# under emulation.
+kGuestTimeout=240
+# Each route's modules in the order they are loaded, with their parameters.
+# dummy_hcd at full speed, as the accessory is; one controller for the
+# accessory, one for the keyboard beside it.
+readonly kUhidModules=(hid hid-generic uhid)
+readonly kUsbModules=(usb-common usbcore udc-core "dummy_hcd is_high_speed=0 num=2" configfs
+    libcomposite usb_f_fs hid hid-generic usbhid)
+kModules=("${kUhidModules[@]}")
+kKernelMetaPackage=linux-image-cloud-amd64
+# What /init waits for before it starts the test program.
+awaits=/dev/uhid
 
 here="$(cd "$(dirname "$0")" && pwd)"
 
@@ -53,6 +67,13 @@ while [ $# -gt 0 ]; do
     --env) envs+=("$2"); shift 2 ;;
     --udev-rule) udev_rule="$(realpath "$2")"; shift 2 ;;
     --with) withs+=("$(realpath "$2")"); shift 2 ;;
+    --usb)
+        kModules=("${kUsbModules[@]}")
+        kKernelMetaPackage=linux-image-amd64
+        awaits=/sys/class/udc/dummy_udc.1
+        kGuestTimeout=420
+        shift
+        ;;
     --) shift; break ;;
     -*) fail "unknown option $1" ;;
     *) break ;;
@@ -108,9 +129,11 @@ fetch_kernel() {
     vmlinuz="$(find "$cache/root/boot" -name 'vmlinuz-*' | head -n 1)"
     [ -n "$vmlinuz" ] || skip "$package holds no kernel image"
     mkdir -p "$cache/modules"
-    local module found
-    for module in "${kModules[@]}"; do
-        found="$(find "$cache/root/lib/modules" -path '*/drivers/hid/*' \( -name "$module.ko" -o -name "$module.ko.xz" \) | head -n 1)"
+    local entry module found
+    for entry in "${kModules[@]}"; do
+        module="${entry%% *}"
+        # Debian 13 keeps the modules under usr/lib/modules.
+        found="$(find "$cache/root/lib/modules" "$cache/root/usr/lib/modules" \( -name "$module.ko" -o -name "$module.ko.xz" \) 2>/dev/null | head -n 1 || true)"
         [ -n "$found" ] || skip "$package has no $module module"
         case "$found" in
         *.xz) xz -dc "$found" >"$cache/modules/$module.ko" ;;
@@ -198,6 +221,8 @@ build_initramfs() {
         [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
     done
     cp "$cache"/modules/*.ko "$root/modules/"
+    printf '%s\n' "${kModules[@]}" >"$root/modules/order"
+    echo "$awaits" >"$root/modules/awaits"
     copy_with_libraries "$program" "$root/test/$(basename "$program")"
     if [ -n "$udev_rule" ]; then
         add_udev

@@ -3,10 +3,13 @@
 // hidapi-hidraw, sysfs and udev show them, the engine's operations run to
 // their end, and the warnings the engine logs.
 
+#include "devicetraffic.h"
 #include "dfufile.h"
 #include "enginecalls.h"
 #include "hiddfu.h"
 #include "logcapture.h"
+#include "uhiddevice.h"
+#include "usbgadget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +23,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,35 @@ namespace kerneltest {
 
 // Generous: the guest runs on an emulated processor.
 constexpr int kOperationMs = 60000;
+
+// How the guest's devices reach the kernel: through uhid, or with this
+// variable set to "usb" as USB devices on dummy_hcd (guest-run.sh --usb).
+inline bool onUsb() {
+    return qgetenv("TAVRIN_KERNEL_TEST_ROUTE") == "usb";
+}
+
+// A host-to-device report the device fails, as the device saw it: uhid hands
+// it the whole report; on USB it refuses the report at the setup stage,
+// before the data moves (DeviceModel::admitFeatureReport), and sees the ID.
+inline traffic::Entry refused(const traffic::Entry& report) {
+    if (!onUsb())
+        return report;
+    return {report.direction, traffic::Bytes(report.bytes.begin(), report.bytes.begin() + 1)};
+}
+
+inline std::unique_ptr<sim::Attachment> keyboardAttachment() {
+    if (onUsb())
+        return std::make_unique<usbgadget::Gadget>(usbgadget::keyboardIdentity(),
+                                                   usbgadget::kKeyboardController);
+    return std::make_unique<uhid::Device>(uhid::keyboardIdentity());
+}
+
+inline std::unique_ptr<sim::Attachment> accessoryAttachment(sim::DeviceModel& model) {
+    if (onUsb())
+        return std::make_unique<usbgadget::Gadget>(usbgadget::accessoryIdentity(model),
+                                                   usbgadget::kAccessoryController, &model);
+    return std::make_unique<uhid::Device>(uhid::accessoryIdentity(model), &model);
+}
 
 struct Listed {
     std::string path;

@@ -1,8 +1,9 @@
 // The engine, linked with the system's hidapi-hidraw, against the accessory
-// model plugged into a real Linux kernel through /dev/uhid: enumeration,
-// hidraw nodes, the report descriptor in sysfs and every feature report go
-// through the kernel's HID core. Runs as root inside the test guest that
-// guest-run.sh boots; anywhere without /dev/uhid it skips.
+// model plugged into a real Linux kernel through /dev/uhid, or as a USB
+// device (kerneltest::onUsb): enumeration, hidraw nodes, the report
+// descriptor in sysfs and every feature report go through the kernel's HID
+// core, and on USB through usbhid and the USB core as well. Runs as root
+// inside the test guest that guest-run.sh boots; anywhere else it skips.
 //
 // The expected traffic is built by the same builders as the in-process
 // engine tests, and the faults both arm come with their codes and texts from
@@ -18,7 +19,6 @@
 #include "hiddfu.h"
 #include "kerneltest.h"
 #include "testfolder.h"
-#include "uhiddevice.h"
 
 #include <QFile>
 #include <QStringList>
@@ -91,18 +91,21 @@ private:
     bool plug(const sim::AccessoryConfig& config);
     void unplug();
 
-    std::unique_ptr<uhid::Device> m_keyboard;
+    std::unique_ptr<sim::Attachment> m_keyboard;
     std::unique_ptr<sim::DeviceModel> m_model;
-    std::unique_ptr<uhid::Device> m_accessory;
+    std::unique_ptr<sim::Attachment> m_accessory;
 };
 
 void tst_Kernel::initTestCase() {
-    if (!QFile::exists(QStringLiteral("/dev/uhid")))
-        QSKIP("needs /dev/uhid: this test runs inside the kernel guest (see guest-run.sh)");
+    const QString needs =
+        onUsb() ? QStringLiteral("/sys/kernel/config/usb_gadget") : QStringLiteral("/dev/uhid");
+    if (!QFile::exists(needs))
+        QSKIP(qPrintable(needs + " is missing: this test runs inside the kernel guest (see "
+                                 "guest-run.sh)"));
     QVERIFY(m_dir.isValid());
     // Another HID device that stays for the whole run, so every connect walks
     // past it.
-    m_keyboard = std::make_unique<uhid::Device>(uhid::keyboardIdentity());
+    m_keyboard = keyboardAttachment();
     std::string error;
     QVERIFY2(m_keyboard->start(error), error.c_str());
     QTRY_VERIFY_WITH_TIMEOUT(!listHidInterfaces().empty(), kDeviceAppearsMs);
@@ -113,7 +116,7 @@ void tst_Kernel::cleanup() {
     QCOMPARE(hidDfuDisconnect(), 0);
     if (m_accessory) {
         for (const std::string& problem : m_accessory->problems())
-            qWarning("uhid attachment: %s", problem.c_str());
+            qWarning("attachment: %s", problem.c_str());
         QVERIFY(m_accessory->problems().empty());
     }
     unplug();
@@ -134,7 +137,7 @@ sim::AccessoryConfig tst_Kernel::baseConfig() const {
     config.busyMs = 0;
     config.reenumerateMs = kReenumerateMs;
     config.storedImage = dfu::makeImage(kStoredImageLength, kStoredImageSeed);
-    config.product = std::wstring(L"TAVRIN accessory (uhid)");
+    config.product = onUsb() ? L"TAVRIN accessory (USB)" : L"TAVRIN accessory (uhid)";
     return config;
 }
 
@@ -144,7 +147,7 @@ bool tst_Kernel::plug(const sim::AccessoryConfig& config) {
     const int status = qEnvironmentVariableIntValue(kForcedStatusVariable, &forced);
     if (forced)
         m_model->overrideStatus(uint8_t(status), std::nullopt);
-    m_accessory = std::make_unique<uhid::Device>(uhid::accessoryIdentity(*m_model), m_model.get());
+    m_accessory = accessoryAttachment(*m_model);
     std::string error;
     if (!m_accessory->start(error)) {
         qWarning("%s", error.c_str());
@@ -177,11 +180,11 @@ void tst_Kernel::enumerationWalksPastOtherDevices() {
     QCOMPARE(accessory.vendorId, kVendor);
     QCOMPARE(accessory.productId, kProduct);
     QCOMPARE(accessory.usagePage, kVendorUsagePage);
-    // What the kernel knows of a virtual device: its name and unique ID, no
-    // manufacturer.
-    QCOMPARE(accessory.product, std::wstring(L"TAVRIN accessory (uhid)"));
+    // What the kernel knows of a uhid device: its name and unique ID, no
+    // manufacturer. A USB device's strings come from its descriptors.
+    QCOMPARE(accessory.product, *baseConfig().product);
     QCOMPARE(accessory.serialNumber, std::wstring(L"SIM-0001"));
-    QCOMPARE(accessory.manufacturer, std::wstring());
+    QCOMPARE(accessory.manufacturer, onUsb() ? std::wstring(L"TAVRIN") : std::wstring());
 
     LogCapture log;
     log.install();
@@ -309,14 +312,19 @@ void tst_Kernel::upgradeOutcomes_data() {
         return Traffic{failedStatusRead};
     }) << statusRead.code << statusRead.text;
     QTest::newRow("download report fails")
-        << asIs << dataReport.setup
-        << Expect([=](const Bytes& f) { return firstOf(healthyUpgrade(L, f, pt), 2); })
+        << asIs << dataReport.setup << Expect([=](const Bytes& f) {
+               Traffic t = firstOf(healthyUpgrade(L, f, pt), 2);
+               t.back() = refused(t.back());
+               return t;
+           })
         << dataReport.code << dataReport.text;
     // Three data reports, then the end of the download is the fourth ID 1 report.
     QTest::newRow("end of download fails")
         << asIs << endOfDownload.setup << Expect([=](const Bytes& f) {
                const Traffic all = healthyUpgrade(L, f, pt);
-               return firstOf(all, all.size() - 1);
+               Traffic t = firstOf(all, all.size() - 1);
+               t.back() = refused(t.back());
+               return t;
            })
         << endOfDownload.code << endOfDownload.text;
 }

@@ -52,6 +52,28 @@ TEST_F(SimAccessory, DownloadsBlocksAndStoresTheImageAtTheEnd) {
     EXPECT_TRUE(device.receivedImage().empty());
 }
 
+// The USB attachment asks at a control write's setup stage: a report
+// refused there is recorded with its ID alone, one admitted is counted once.
+TEST(DeviceModelAdmission, RefusesAtTheSetupStageAndCountsEachReportOnce) {
+    constexpr size_t L = 16;
+    sim::AccessoryConfig c;
+    c.featureReportLength = L;
+    c.busyMs = 0;
+    sim::DeviceModel device(c);
+    const uint64_t generation = device.generation();
+    const Bytes block0 = downloadReport(L, 0, Bytes(10, 0x40));
+    device.failReport(Direction::HostToDevice, 1, 2);
+
+    EXPECT_TRUE(device.admitFeatureReport(generation, 1));
+    EXPECT_EQ(device.sendFeatureReport(generation, block0.data(), block0.size()), int(L));
+    EXPECT_FALSE(device.admitFeatureReport(generation, 1)); // the second ID 1 report
+    EXPECT_FALSE(device.admitFeatureReport(generation, 2)); // the status is never written
+    EXPECT_FALSE(device.admitFeatureReport(generation + 1, 3));
+    const std::vector<sim::Report> expected = {toDevice(block0), toDevice({1}, true),
+                                               toDevice({2}, true), toDevice({3}, true)};
+    EXPECT_EQ(device.records(), expected);
+}
+
 TEST_F(SimAccessory, IsBusyAfterEachBlockAndRefusesBlocksMeanwhile) {
     sim::AccessoryConfig c = config();
     c.pollTimeoutMs = 20;
