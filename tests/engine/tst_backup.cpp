@@ -77,8 +77,7 @@ void tst_Backup::backupOfAHundredBytes() {
     QCOMPARE(device.receivedImage(), image);
 }
 
-// The release number the caller gives, where it states a version; else the
-// suffix of every backup.
+// The release number given, where it states a version; else 0x0001.
 void tst_Backup::suffixStatesTheVersion_data() {
     QTest::addColumn<int>("releaseNumber");
     QTest::addColumn<int>("bcdDevice");
@@ -101,12 +100,10 @@ void tst_Backup::suffixStatesTheVersion() {
         0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), 0);
-    dfu::Crc32 crc;
-    crc.update(image.data(), image.size());
-    uint8_t suffix[dfu::kSuffixLength];
-    dfu::buildBackupSuffix(suffix, crc, uint16_t(bcdDevice));
-    Bytes expected = image;
-    expected.insert(expected.end(), std::begin(suffix), std::end(suffix));
+    Bytes expected = dfu::makeDfuFile(image);
+    dfu::putLe16(&*(expected.end() - dfu::kSuffixLength + dfu::kSuffixBcdDevice),
+                 uint16_t(bcdDevice));
+    dfu::putLe32(&*(expected.end() - 4), dfu::Crc32().update(expected.data(), expected.size() - 4));
     QCOMPARE(readFile(path), expected);
 }
 
