@@ -39,6 +39,9 @@ void tst_CliRead::commandLines_data() {
          R"j(,"size":)j" + QString::number(demo::kStoredImageLength + 16)});
     row("backup: an accessory that states no version", "backup --release-number 0 {dir}/none.dfu",
         0, {", version not stated)\n"});
+    row("backup: a release number that is not BCD", "backup --release-number 02A0 {dir}/nonbcd.dfu",
+        0, {", version not stated)\n"});
+    row("its suffix says 0x0001, not 0x02a0", "check {dir}/nonbcd.dfu", 0, {"bcdDevice 0x0001,"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
     row("backup refuses a FIFO", "backup {fifo}", 4,
         {"backup: Failed to open file \"{fifo}\": not a regular file (code -3)"});

@@ -28,8 +28,6 @@ class tst_Backup : public EngineTest {
 
 private slots:
     void backupOfAHundredBytes();
-    void suffixStatesTheVersion_data();
-    void suffixStatesTheVersion();
     void backupFailuresKeepThePreviousBackup_data();
     void backupFailuresKeepThePreviousBackup();
     void backupWithSmallReports_data();
@@ -75,36 +73,6 @@ void tst_Backup::backupOfAHundredBytes() {
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), 0);
     QCOMPARE(device.receivedImage(), image);
-}
-
-// The release number given, where it states a version; else 0x0001.
-void tst_Backup::suffixStatesTheVersion_data() {
-    QTest::addColumn<int>("releaseNumber");
-    QTest::addColumn<int>("bcdDevice");
-    QTest::newRow("2.3.0") << 0x0230 << 0x0230;
-    QTest::newRow("none stated") << 0 << 0x0001;
-    QTest::newRow("not BCD") << 0x02A0 << 0x0001;
-}
-
-void tst_Backup::suffixStatesTheVersion() {
-    QFETCH(int, releaseNumber);
-    QFETCH(int, bcdDevice);
-    const Bytes image = dfu::makeImage(100, 9);
-    sim::AccessoryConfig config;
-    config.storedImage = image;
-    sim::Bus::addAccessory(config);
-    const QString path = m_dir.filePath("stating.dfu");
-    QCOMPARE(connectAccessory(), 0);
-    QCOMPARE(
-        hidDfuBackupStatingVersion(QFile::encodeName(path).constData(), uint16_t(releaseNumber)),
-        0);
-    QVERIFY(waitUntilIdle());
-    QCOMPARE(hidDfuGetResult(), 0);
-    Bytes expected = dfu::makeDfuFile(image);
-    dfu::putLe16(&*(expected.end() - dfu::kSuffixLength + dfu::kSuffixBcdDevice),
-                 uint16_t(bcdDevice));
-    dfu::putLe32(&*(expected.end() - 4), dfu::Crc32().update(expected.data(), expected.size() - 4));
-    QCOMPARE(readFile(path), expected);
 }
 
 void tst_Backup::backupFailuresKeepThePreviousBackup_data() {
