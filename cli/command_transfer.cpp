@@ -1,12 +1,12 @@
 #include "arguments.h"
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "files.h"
+#include "firmware_files.h"
 #include "flasher.h"
 #include "hiddfu.h"
 #include "output.h"
 #include "sessioninhibitor.h"
-#include "system.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -4,7 +4,6 @@
 // that none of them can lack a command or an option; the JSON keys each
 // command writes against the man page's table of them; and the advice after
 // a failed write, for how far it got.
-#include "clibackend.h"
 #include "clifixture.h"
 #include "commands.h"
 #include "testplatform.h"
@@ -18,19 +17,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
-
-// The table without a backend's options: those of tavrin-dfu, which has none.
-namespace cli {
-QList<QCommandLineOption> backendOptions() {
-    return {};
-}
-bool prepareBackend(const QCommandLineParser&, QString&) {
-    return true;
-}
-QStringList backendChildArguments(const QCommandLineParser&) {
-    return {};
-}
-} // namespace cli
 
 namespace {
 
@@ -116,12 +102,12 @@ QList<QJsonObject> objectsAt(const QString& where, const Ran& ran) {
 
 } // namespace
 
-class tst_CliHelp : public CliTest {
+class tst_CliHelp : public CliTableTest {
     Q_OBJECT
 
+    void commandRows() override;
+
 private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
     void documentsNameEveryCommandAndOption_data();
     void documentsNameEveryCommandAndOption();
     void jsonKeysAreTheManPagesTable_data();
@@ -130,8 +116,7 @@ private slots:
     void adviceAfterAFailedWrite();
 };
 
-void tst_CliHelp::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliHelp::commandRows() {
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130  interrupted (Ctrl+C", "143  "});
     row("help lists SIGHUP", "--help", 0, {"129  hung up", "143  terminated (SIGTERM)"}, linuxOnly);
