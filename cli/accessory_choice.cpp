@@ -78,7 +78,7 @@ QString openFailureDetail(const QString& path) {
 void recordImage(Run& run) {
     const uint8_t* crc = run.image.data() + run.image.size() - dfu::kSuffixCrcLength;
     run.facts.insert(QStringLiteral("size"), qint64(run.image.size()));
-    run.facts.insert(QStringLiteral("crc"), qint64(dfu::le32(crc)));
+    run.facts.insert(QStringLiteral("crc"), hex(dfu::le32(crc), 8));
     run.facts.insert(QStringLiteral("imageLengthField"),
                      qint64(imageLengthField(run.imageFile.get())));
     run.facts.insert(QStringLiteral("testImage"), isTestImage(run.imageFile.get()));

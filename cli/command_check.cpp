@@ -34,18 +34,18 @@ int checkCommand(Run& run, const QStringList& arguments) {
         const uint32_t field = imageLengthField(file.get());
         const QJsonObject fields{
             {QStringLiteral("bcdDevice"), dfu::le16(suffix + dfu::kSuffixBcdDevice)},
-            {QStringLiteral("idProduct"), dfu::le16(suffix + dfu::kSuffixIdProduct)},
-            {QStringLiteral("idVendor"), dfu::le16(suffix + dfu::kSuffixIdVendor)},
+            {QStringLiteral("productId"), dfu::le16(suffix + dfu::kSuffixIdProduct)},
+            {QStringLiteral("vendorId"), dfu::le16(suffix + dfu::kSuffixIdVendor)},
             {QStringLiteral("bcdDFU"), dfu::le16(suffix + dfu::kSuffixBcdDfu)},
             {QStringLiteral("signature"), signature},
             {QStringLiteral("bLength"), suffix[dfu::kSuffixBLength]},
             {QStringLiteral("imageLengthField"), qint64(field)},
             {QStringLiteral("imageBytes"), imageBytes},
-            {QStringLiteral("crcFound"), qint64(found)}};
+            {QStringLiteral("crc"), hex(found, 8)}};
         for (auto it = fields.begin(); it != fields.end(); ++it)
             run.facts.insert(it.key(), it.value());
         if (accepted)
-            run.facts.insert(QStringLiteral("crcComputed"), qint64(computed));
+            run.facts.insert(QStringLiteral("crcComputed"), hex(computed, 8));
         run.out.say(QStringLiteral("Suffix:             bcdDevice %1, idProduct %2, idVendor %3, "
                                    "bcdDFU %4, signature \"%5\", bLength %6")
                         .arg(hex(dfu::le16(suffix + dfu::kSuffixBcdDevice), 4),

@@ -24,7 +24,7 @@ int listCommand(Run& run, const QStringList&) {
                         {QStringLiteral("productId"), h.productId},
                         {QStringLiteral("usagePage"), h.usagePage},
                         {QStringLiteral("usage"), h.usage},
-                        {QStringLiteral("serialNumber"), h.serialNumber},
+                        {QStringLiteral("serial"), h.serialNumber},
                         {QStringLiteral("manufacturer"), h.manufacturer},
                         {QStringLiteral("product"), h.product},
                         {QStringLiteral("featureReportLength"), length},

@@ -39,8 +39,8 @@ Failure releaseBcd(const QString& text, uint16_t& bcd) {
     }
     bcd = uint16_t((numbers[0] / 10) << 12 | (numbers[0] % 10) << 8 | numbers[1] << 4 | numbers[2]);
     if (!dfu::suffixStatesVersion(bcd))
-        return refuse(QStringLiteral("bcdDevice %1 is what every backup carries, and states no "
-                                     "version")
+        return refuse(QStringLiteral("bcdDevice %1 is what a backup carries when the accessory "
+                                     "states no version, and states none")
                           .arg(hex(bcd, 4)));
     return {};
 }
@@ -111,7 +111,7 @@ int packCommand(Run& run, const QStringList& arguments) {
     run.setFile(outPath);
     run.facts.insert(QStringLiteral("size"), imageBytes + qint64(dfu::kSuffixLength));
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
-    run.facts.insert(QStringLiteral("crc"), qint64(crc));
+    run.facts.insert(QStringLiteral("crc"), hex(crc, 8));
     run.facts.insert(QStringLiteral("fileVersion"), version);
     return run.succeed(QStringLiteral("Packed %1 image bytes into %2 (CRC %3%4)")
                            .arg(imageBytes)

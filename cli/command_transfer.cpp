@@ -83,6 +83,17 @@ QString leftAfterWrite(Run& run, const QString& completed, const QString& skippe
 bool transferred(Run& run, const QString& operation, const Start& start, Writes writes,
                  qint64 total, int& status, const QString& leftIn) {
     const int32 code = transfer(run, operation, start, writes, total);
+    // How far a write got, and what the accessory said last: what support
+    // asks first, and what tells a busy accessory from a refusal.
+    const HidDfuWriteFacts facts = hidDfuGetWriteFacts();
+    if (writes == Writes::Yes) {
+        const auto known = [](int32 value) {
+            return value < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(value);
+        };
+        run.facts.insert(QStringLiteral("bytesWritten"), qint64(facts.bytesWritten));
+        run.facts.insert(QStringLiteral("dfuStatus"), known(facts.dfuStatus));
+        run.facts.insert(QStringLiteral("dfuState"), known(facts.dfuState));
+    }
     if (interrupted()) {
         // --all counts an accessory written before the signal as written.
         if (run.writeCompleted)
@@ -91,7 +102,8 @@ bool transferred(Run& run, const QString& operation, const Start& start, Writes 
         return false;
     }
     if (code != 0) {
-        status = run.failEngine(code, writes == Writes::Yes ? afterFailedWrite(code) : QString());
+        status =
+            run.failEngine(code, writes == Writes::Yes ? afterFailedWrite(code, facts) : QString());
         return false;
     }
     return true;
@@ -160,7 +172,9 @@ int readBackAndCompare(Run& run, const QString& path, bool& matched) {
         detail += QStringLiteral(": the file's image has %1 bytes, the accessory's %2")
                       .arg(expected)
                       .arg(actual);
-    return run.fail({VerifyMismatch, 0, QStringLiteral("Verify mismatch"), detail});
+    // Not the accessory's firmware as the file has it: no success, whose code is 0.
+    return run.fail(
+        {VerifyMismatch, HidDfuResult::FirmwareCorrupt, QStringLiteral("Verify mismatch"), detail});
 }
 } // namespace
 
@@ -222,17 +236,32 @@ int backupCommand(Run& run, const QStringList& arguments) {
     }
     int status = Success;
     const QByteArray name = nativeName(path);
-    const Start read = [&name] { return hidDfuBackup(name.constData()); };
+    // The file says which firmware it holds, as the accessory reported it.
+    const uint16_t release = run.deviceRelease;
+    const Start read = [&name, release] {
+        return hidDfuBackupStatingVersion(name.constData(), release);
+    };
     if (!transferred(run, QStringLiteral("read"), read, Writes::No, -1, status,
                      QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
-    qint64 fileBytes = 0;
-    platform::regularFile(nativeName(path).toStdString(), &fileBytes);
-    const qint64 imageBytes = fileBytes - qint64(dfu::kSuffixLength);
+    // What a station log keeps of the file made, as pack and check name it.
+    Failure failure;
+    const File file = openFile(path, failure);
+    if (!file)
+        return run.fail(failure);
+    const qint64 size = fileSize(file.get());
+    const qint64 imageBytes = size - qint64(dfu::kSuffixLength);
+    uint8_t crc[dfu::kSuffixCrcLength] = {};
+    readAt(file.get(), size - qint64(sizeof crc), crc, sizeof crc);
+    const QJsonValue version = fileVersion(file.get());
     run.setFile(path);
+    run.facts.insert(QStringLiteral("size"), size);
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);
-    return run.succeed(
-        QStringLiteral("Backed up %1 image bytes into %2").arg(imageBytes).arg(shownName(path)));
+    run.facts.insert(QStringLiteral("crc"), hex(dfu::le32(crc), 8));
+    run.facts.insert(QStringLiteral("fileVersion"), version);
+    return run.succeed(QStringLiteral("Backed up %1 image bytes into %2 (CRC %3, version %4)")
+                           .arg(imageBytes)
+                           .arg(shownName(path), hex(dfu::le32(crc), 8), versionShown(version)));
 }
 
 int verifyCommand(Run& run, const QStringList& arguments) {

@@ -15,13 +15,36 @@ QString codeText(int32_t code) {
     return hidDfuIsResultCode(code) ? QString::fromUtf8(hidDfuResultText(code)) : QString();
 }
 
-QString afterFailedWrite(int32_t code) {
-    // The accessory refused a block or stopped answering part way: the
-    // engine's text says which, not that the firmware may now be cut short.
-    if (code == HidDfuResult::UpgradeFailed || code == HidDfuResult::DriverOperationFailed)
-        return QStringLiteral("the accessory may hold an incomplete firmware: run the upgrade "
-                              "again to restore it");
-    return QString();
+QString afterFailedWrite(int32_t code, const HidDfuWriteFacts& facts) {
+    // The engine's text says what went wrong, not whether the firmware may
+    // now be cut short, nor that status 0 from an accessory still busy is
+    // no refusal but a write that did not finish in time.
+    QString cause;
+    if (code == HidDfuResult::UpgradeFailed && facts.dfuStatus == 0 &&
+        facts.dfuState == kHidDfuStateDnBusy)
+        cause = QStringLiteral("the accessory was still busy at the last status read and did "
+                               "not finish in time, which is no refusal");
+    else if (code == HidDfuResult::TimedOut)
+        cause = facts.bytesWritten > 0
+                    ? QStringLiteral("the accessory was still taking the firmware, more slowly "
+                                     "than the time allowed")
+                    : QStringLiteral("the accessory did not become ready in the time allowed");
+    else if (code != HidDfuResult::UpgradeFailed && code != HidDfuResult::DriverOperationFailed)
+        return QString();
+    const QString left =
+        facts.bytesWritten == 0
+            ? QStringLiteral("nothing was written: run the upgrade again")
+            : QStringLiteral("%1 of %2 bytes written: the accessory may hold an incomplete "
+                             "firmware: run the upgrade again to restore it")
+                  .arg(facts.bytesWritten)
+                  .arg(facts.totalBytes);
+    // A slow accessory that runs out of time again is one for support, not
+    // one to switch off and on.
+    const QString again = code == HidDfuResult::TimedOut
+                              ? QStringLiteral("; if it runs out of time again, send this line "
+                                               "to support")
+                              : QString();
+    return (cause.isEmpty() ? QString() : cause + QStringLiteral("; ")) + left + again;
 }
 
 QString Report::programName() {

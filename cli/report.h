@@ -3,6 +3,7 @@
 // engine's code and text (on standard error, or as the JSON result line).
 
 #include "exitstatus.h"
+#include "hiddfu.h"
 #include "output.h"
 
 #include <QElapsedTimer>
@@ -24,8 +25,9 @@ struct Failure {
 QString codeText(int32_t code);
 
 // What a write to the accessory that failed with code leaves there, and the
-// next step; empty for codes that need no such word.
-QString afterFailedWrite(int32_t code);
+// next step, from how far the write got (hidDfuGetWriteFacts); empty for
+// codes that need no such word.
+QString afterFailedWrite(int32_t code, const HidDfuWriteFacts& facts);
 
 class Report {
 public:

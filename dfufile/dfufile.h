@@ -126,8 +126,8 @@ std::string versionText(uint16_t bcd);
 // compare as newer than 2.3.0.
 bool isBcd(uint16_t bcd);
 // Whether a suffix's bcdDevice says which firmware the file holds: 0xFFFF
-// means "any", 0x0001 is what every backup carries, whatever it holds, and a
-// value that is not BCD says nothing.
+// means "any", 0x0001 is what a backup carries when it knows no version,
+// whatever it holds, and a value that is not BCD says nothing.
 bool suffixStatesVersion(uint16_t bcd);
 // Whether a USB device's release number says which firmware it runs: 0 and
 // values that are not BCD do not.

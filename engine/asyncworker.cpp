@@ -5,9 +5,9 @@
 #include <QThread>
 
 AsyncWorker::AsyncWorker(hid_device* handle, std::string name, int32 reportLength,
-                         std::vector<uint8_t> bytes)
+                         std::vector<uint8_t> bytes, uint16_t bcdDevice)
     : QObject(nullptr), deviceHandle(handle), fileName(std::move(name)),
-      featureReportLength(reportLength), image(std::move(bytes)) {}
+      featureReportLength(reportLength), image(std::move(bytes)), backupBcdDevice(bcdDevice) {}
 
 AsyncWorker::~AsyncWorker() = default;
 

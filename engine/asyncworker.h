@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chiddfuengine.h"
+#include "dfufile.h"
 #include "hiddfu.h"
 
 #include <QObject>
@@ -10,10 +11,6 @@
 #include <string>
 #include <vector>
 
-namespace dfu {
-struct CheckResult;
-}
-
 // Runs one backup or upgrade on the engine's worker thread. Everything it
 // needs is copied in at construction; everything it learns leaves through its
 // signals. It uses the engine's device handle but never closes it.
@@ -21,9 +18,10 @@ class AsyncWorker : public QObject {
     Q_OBJECT
 
 public:
-    // An upgrade with an empty file name sends image, the file's bytes.
+    // An upgrade with an empty file name sends image, the file's bytes; a
+    // backup's suffix carries backupBcdDevice.
     AsyncWorker(hid_device* deviceHandle, std::string fileName, int32 featureReportLength,
-                std::vector<uint8_t> image = {});
+                std::vector<uint8_t> image = {}, uint16_t backupBcdDevice = dfu::kBackupBcdDevice);
     ~AsyncWorker() override;
 
 signals:
@@ -75,4 +73,5 @@ private:
     std::string fileName;
     int32 featureReportLength;
     std::vector<uint8_t> image;
+    uint16_t backupBcdDevice;
 };

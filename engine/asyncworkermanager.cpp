@@ -25,8 +25,9 @@ void AsyncWorkerManager::startWorker() {
     // be winding down; QThread::start would ignore a thread that still runs.
     workerThread.wait();
     deleteLeftWorker();
-    auto* worker = new AsyncWorker(engine->deviceHandle, engine->fileName,
-                                   int32(engine->featureReportLength), std::move(engine->image));
+    auto* worker =
+        new AsyncWorker(engine->deviceHandle, engine->fileName, int32(engine->featureReportLength),
+                        std::move(engine->image), engine->backupBcdDevice);
     engine->image.clear();
     lastWorker = worker;
     worker->moveToThread(&workerThread);

@@ -163,7 +163,7 @@ int32 AsyncWorker::runBackup(std::FILE* file) {
     }
 
     uint8_t suffix[dfu::kSuffixLength];
-    dfu::buildBackupSuffix(suffix, crc);
+    dfu::buildBackupSuffix(suffix, crc, backupBcdDevice);
     if (std::fwrite(suffix, 1, sizeof suffix, file) < sizeof suffix) {
         emit setDefaultMessage(Code::FailedToWriteFile);
         return Code::FailedToWriteFile;

@@ -137,18 +137,18 @@ int32 CHidDfuEngine::startOperation(const char* path, void (AsyncWorkerManager::
     return 0;
 }
 
-int32 CHidDfuEngine::Backup(const char* path) {
+int32 CHidDfuEngine::Backup(const char* path, uint16_t bcdDevice) {
     if (!path || !*path)
         return state.setCode(CHidDfuErrorState::InvalidParameter);
-    return startReading(path);
+    return startReading(path, bcdDevice);
 }
 
 // The worker takes an empty file name, which Backup refuses, for memory.
 int32 CHidDfuEngine::ReadBack() {
-    return startReading("");
+    return startReading("", dfu::kBackupBcdDevice);
 }
 
-int32 CHidDfuEngine::startReading(const char* path) {
+int32 CHidDfuEngine::startReading(const char* path, uint16_t bcdDevice) {
     if (!deviceHandle)
         return state.setCode(CHidDfuErrorState::InvalidSequence);
     if (featureReportLength == 0)
@@ -156,6 +156,7 @@ int32 CHidDfuEngine::startReading(const char* path) {
                                     "Feature report length is invalid (0)");
     if (isRunning())
         return state.setCode(CHidDfuErrorState::Busy);
+    backupBcdDevice = bcdDevice;
     return startOperation(path, &AsyncWorkerManager::doBackup);
 }
 
@@ -281,6 +282,10 @@ int32 hidDfuReset() {
 }
 int32 hidDfuBackup(const char* path) {
     return theEngine.Backup(path);
+}
+int32 hidDfuBackupStatingVersion(const char* path, uint16_t releaseNumber) {
+    return theEngine.Backup(path, dfu::deviceStatesVersion(releaseNumber) ? releaseNumber
+                                                                          : dfu::kBackupBcdDevice);
 }
 int32 hidDfuReadBack() {
     return theEngine.ReadBack();

@@ -3,6 +3,7 @@
 #include "asyncworkermanager.h"
 #include "chiddfuerrorstate.h"
 #include "devicelock.h"
+#include "dfufile.h"
 #include "enginestate.h"
 #include "hiddfu.h"
 
@@ -40,7 +41,7 @@ public:
     int32 ConnectPath(uint16_t vendorId, uint16_t productId, const char* path);
     int32 Disconnect();
     int32 Reset();
-    int32 Backup(const char* path);
+    int32 Backup(const char* path, uint16_t bcdDevice = dfu::kBackupBcdDevice);
     int32 ReadBack();
     const std::vector<uint8_t>& readBackBytes() const { return readBack; }
     int32 Upgrade(const char* path);
@@ -71,7 +72,7 @@ private:
                        const char* path);
     // The checks a backup and a read-back share, then the start; path ""
     // reads into memory.
-    int32 startReading(const char* path);
+    int32 startReading(const char* path, uint16_t bcdDevice);
     int32 startOperation(const char* path, void (AsyncWorkerManager::*signal)());
     // The checks an upgrade from a file and from bytes share.
     int32 refuseUpgrade();
@@ -84,6 +85,8 @@ private:
     // An upgrade's file bytes when a caller gave them instead of a name;
     // handed to its worker.
     std::vector<uint8_t> image;
+    // The bcdDevice of the next backup's suffix; handed to its worker.
+    uint16_t backupBcdDevice = dfu::kBackupBcdDevice;
     // Written by the worker of a read-back before its exit code, read once
     // the engine is idle: EngineState's mutex orders the two.
     std::vector<uint8_t> readBack;

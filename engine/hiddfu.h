@@ -107,6 +107,11 @@ int32 hidDfuReset();
 // once the worker runs, or a refusal (-11, -1, -12, -14) with the last error
 // set. The outcome arrives through hidDfuGetResult.
 int32 hidDfuBackup(const char* path);
+// As hidDfuBackup, with the suffix's bcdDevice stating the firmware's version
+// as the accessory reports it (its USB release number, BCD) rather than
+// 0x0001, which states none: the file then says what it holds. A number that
+// states no version (0, not BCD) gives 0x0001.
+int32 hidDfuBackupStatingVersion(const char* path, uint16_t releaseNumber);
 // As hidDfuBackup, into memory: a comparison with a file then needs no
 // temporary file that a full or missing folder could refuse. Once the result
 // is 0, hidDfuGetReadBack has the DFU file's bytes.

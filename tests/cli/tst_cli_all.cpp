@@ -19,8 +19,9 @@ void tst_CliAll::commandRows() {
         "upgrade --all --scenario healthy,write-fails,healthy --no-reset {dir}/full.dfu", 5,
         {"upgrade on 3 accessories", "SIM-0002: FAILED",
          "SIM-0001          ok           0      0\n",
-         "SIM-0002          failed       5     -8  Upgrade failed (DFU status code = 3): the "
-         "accessory may hold an incomplete firmware: run the upgrade again to restore it\n",
+         "SIM-0002          failed       5     -8  Upgrade failed (DFU status code = 3): 39266 of "
+         "65536 bytes written: the accessory may hold an incomplete firmware: run the upgrade "
+         "again to restore it\n",
          "SIM-0003          ok           0      0\n", "2 of 3 accessories succeeded"});
     row("all json: a station log",
         "upgrade --all --json --verify --scenario healthy,healthy,unplugged {dir}/full.dfu", 5,

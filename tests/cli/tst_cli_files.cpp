@@ -25,8 +25,13 @@ void tst_CliFiles::commandRows() {
          "valid (code 0)"});
     row("check states the file's version", "check --json {dir}/v3.dfu", 0,
         {R"j("fileVersion":"3.0.0",)j"});
+    const std::vector<uint8_t> small = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
+    const QString smallCrc =
+        QString::asprintf("0x%08x", dfu::le32(small.data() + small.size() - 4));
     row("check json", "check --json {dir}/small.dfu", 0,
-        {R"j("imageBytes":4096,"imageLengthField":4096,)j",
+        {R"j("command":"check","crc":")j" + smallCrc + R"j(","crcComputed":")j" + smallCrc,
+         R"j("productId":65534,)j", R"j("vendorId":2578})j",
+         R"j("imageBytes":4096,"imageLengthField":4096,)j",
          R"j("size":4112,"status":0,"testImage":true)j"});
     row("check warns of another product", "check {dir}/foreign.dfu", 0,
         {"Warning: the suffix names another product (idVendor 0x1234, idProduct 0xfffe)",
@@ -76,7 +81,7 @@ void tst_CliFiles::commandRows() {
         {"pack: --release 2.10.0: MINOR is at most 9 (the suffix's bcdDevice holds MAJOR 0-99, "
          "MINOR 0-9 and PATCH 0-9)\n"});
     row("pack --release: 0.0.1 is a backup's", "pack --release 0.0.1 {dir}/image.bin {dir}/b.dfu",
-        2, {"bcdDevice 0x0001 is what every backup carries"});
+        2, {"bcdDevice 0x0001 is what a backup carries when the accessory states no version"});
     row("a name that is not UTF-8, C locale", "LC_ALL=C check {dir}/caf\\0351.dfu", 0,
         {"caf\\xe9.dfu (4112 bytes)", "valid (code 0)"}, linuxOnly);
     row("json: a name that is not UTF-8 apart from one spelling \\xe9",

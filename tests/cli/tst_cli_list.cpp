@@ -18,7 +18,7 @@ void tst_CliList::commandRows() {
         {R"j([{"accessory":true,"deviceVersion":"2.3.0","featureReportLength":64,)j"
          R"j("manufacturer":"TAVRIN","path":")j",
          R"j(/bus/dev/hidraw0","product":"TAVRIN accessory (simulated)","productId":65534,)j"
-         R"j("serialNumber":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
+         R"j("serial":"SIM-0001","usage":1,"usagePage":65280,"vendorId":2578}])j"});
     row("list escapes what a device sends", "list --serial-numbers A\x1b[2J\x9b", 0,
         {"A\\x1b[2J\\x9b"});
     row("list json escapes it too", "list --json --serial-numbers A\x1b[2J\x9b", 0,

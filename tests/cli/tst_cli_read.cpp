@@ -27,7 +27,18 @@ void tst_CliRead::commandRows() {
     row("verify refuses another product's file", "verify --all {dir}/foreign.dfu", 4,
         {"verify: File is for another product"});
     row("backup", "backup {dir}/backup.dfu", 0,
-        {"Backed up " + stored + " image bytes into", "read: 0 %\n"});
+        {"Backed up " + stored + " image bytes into {dir}/backup.dfu (CRC 0x", ", version 2.3.0)\n",
+         "read: 0 %\n"});
+    row("backup json: the file, its CRC and the accessory's version",
+        "backup --json --release-number 0240 {dir}/stating.dfu", 0,
+        {R"j("crc":"0x)j", R"j("deviceVersion":"2.4.0",)j",
+         R"j(,"file":"{dir}/stating.dfu","fileVersion":"2.4.0","imageBytes":)j" + stored,
+         R"j(,"size":)j" + QString::number(demo::kStoredImageLength + 16)});
+    row("backup: an accessory that states no version", "backup --release-number 0 {dir}/none.dfu",
+        0, {", version not stated)\n"});
+    row("backup: a release number that is not BCD", "backup --release-number 02A0 {dir}/nonbcd.dfu",
+        0, {", version not stated)\n"});
+    row("its suffix says 0x0001, not 0x02a0", "check {dir}/nonbcd.dfu", 0, {"bcdDevice 0x0001,"});
     row("backup to an unwritable folder", "backup {dir}/none/b.dfu", 4, {"(code -3)"});
     row("backup refuses a FIFO", "backup {fifo}", 4,
         {"backup: Failed to open file \"{fifo}\": not a regular file (code -3)"});
@@ -39,7 +50,7 @@ void tst_CliRead::commandRows() {
         "TMPDIR=/proc upgrade --verify --bus-root {dir}/bus {dir}/small.dfu", 0,
         {"read: 0 % (0 of 4112 bytes)", ", verified, reset"}, linuxOnly);
     row("verify mismatch", "verify --json {dir}/small.dfu", 6,
-        {R"j("code":0,"command":"verify","crc":)j",
+        {R"j("code":-16,"command":"verify","crc":")j",
          R"j(,"detail":"the firmware read back differs from )j",
          R"j(small.dfu at offset 0 (0x0): file 0x)j", R"j("offset":0,)j", R"j("status":6,)j",
          R"j("verify":"mismatch"})j"});

@@ -24,16 +24,20 @@ private slots:
 
 void tst_CliUpgrade::commandRows() {
     const std::vector<uint8_t> small = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
-    const QString smallCrc = QString::number(dfu::le32(small.data() + small.size() - 4));
+    const QString smallCrc =
+        QString::asprintf("\"0x%08x\"", dfu::le32(small.data() + small.size() - 4));
     row("upgrade", "upgrade {dir}/small.dfu", 0,
         {"write: 0 % (0 of 4096 bytes)", "Upgraded with", ", reset"});
     row("upgrade json", "upgrade --json --no-reset {dir}/small.dfu", 0,
         {R"j({"bytes":0,"event":"progress","operation":"write","percent":0,"total":4096})j",
+         R"j({"bytesWritten":4096,"code":0,)j", R"j("dfuState":2,"dfuStatus":0,)j",
          R"j("serial":"SIM-0001","size":4112,"status":0,"testImage":true,"text":"","time":")j",
          R"j("verify":"not run"})j"});
     row("upgrade json: what a station log keeps",
         "upgrade --json --verify --no-reset {dir}/small.dfu", 0,
-        {R"j("crc":)j" + smallCrc + R"j(,"deviceVersion":"2.3.0","durationSeconds":)j",
+        {R"j("crc":)j" + smallCrc +
+             R"j(,"deviceVersion":"2.3.0","dfuState":2,"dfuStatus":0,)j"
+             R"j("durationSeconds":)j",
          R"j(,"event":"result","file":"{dir}/small.dfu","fileVersion":null,)j"
          R"j("imageLengthField":4096,"path":")j",
          R"j("verify":"matched"})j"});
@@ -78,15 +82,26 @@ void tst_CliUpgrade::commandRows() {
         "upgrade --scenario no-accessory {dir}/overlong.dfu", 4, {"the file holds"});
     row("upgrade: device fails mid-transfer",
         "upgrade --json --scenario write-fails {dir}/full.dfu", 5,
-        {R"j("code":-8,"command":"upgrade","crc":)j",
-         R"j(,"detail":"the accessory may hold an incomplete firmware: run the upgrade again )j"
-         R"j(to restore it","deviceVersion":"2.3.0","durationSeconds":)j",
+        {R"j({"bytesWritten":39266,"code":-8,"command":"upgrade","crc":)j",
+         R"j(,"detail":"39266 of 65536 bytes written: the accessory may hold an incomplete )j"
+         R"j(firmware: run the upgrade again to restore it","deviceVersion":"2.3.0",)j"
+         R"j("dfuState":10,"dfuStatus":3,"durationSeconds":)j",
          R"j(,"event":"result","file":"{dir}/full.dfu","fileVersion":null,)j"
          R"j("imageLengthField":65536,"path":")j",
          R"j("status":5,"testImage":true,"text":"Upgrade failed (DFU status code = 3)",)j"});
     row("upgrade: unplugged mid-transfer", "upgrade --scenario unplugged {dir}/full.dfu", 5,
-        {"Failed to get feature information (GetStatus) (code -12): the accessory may hold an "
-         "incomplete firmware: run the upgrade again to restore it"});
+        {"Failed to get feature information (GetStatus) (code -12): 26158 of 65536 bytes "
+         "written: the accessory may hold an incomplete firmware: run the upgrade again to "
+         "restore it"});
+    // The code and text of a refusal, but an accessory still busy: it did
+    // not finish in time.
+    row("upgrade: still busy at the last status read",
+        "upgrade --json --scenario busy {dir}/full.dfu", 5,
+        {R"j("detail":"the accessory was still busy at the last status read and did not )j"
+         R"j(finish in time, which is no refusal; 26158 of 65536 bytes written: the accessory )j"
+         R"j(may hold an incomplete firmware: run the upgrade again to restore it",)j",
+         R"j("dfuState":4,"dfuStatus":0,)j",
+         R"j("text":"Upgrade failed (DFU status code = 0)",)j"});
 }
 
 void tst_CliUpgrade::chains_data() {

@@ -45,11 +45,11 @@ usb     | list shows bcdDevice as the version               | =   | list --json 
 both    | list shows the keyboard too                       | =   | list | 0 | ^  0a0b:0001  0001:0006 
 both    | upgrade --verify                                  | --report-length 64  | upgrade --verify firmware.dfu | 0 | ^Upgraded with firmware.dfu, verified, reset$
 both    | the accessory holds the image after the reset     | =   | verify firmware.dfu | 0 | ^Verified: the accessory holds firmware.dfu$
-both    | backup                                            | =   | backup backup.dfu | 0 | ^Backed up 6000 image bytes into backup.dfu$
+both    | backup                                            | =   | backup backup.dfu | 0 | ^Backed up 6000 image bytes into backup.dfu \(CRC 0x[0-9a-f]{8}, version [^)]+\)$
 both    | the backup passes the file check                  | =   | check backup.dfu | 0 | ^Image length field: 6000 bytes$ ;; ^Result: +valid \(code 0\)$
 both    | reset                                             | --report-length 64  | reset | 0 | ^Reset$
 both    | the accessory was told to reset                   | =   | @records | 0 | ^> 03 ff$
-both    | a device that answers status 3                    | --status 3          | upgrade firmware.dfu | 5 | ^tavrin-dfu upgrade: Upgrade failed \(DFU status code = 3\) \(code -8\): the accessory may hold an incomplete firmware
+both    | a device that answers status 3                    | --status 3          | upgrade firmware.dfu | 5 | ^tavrin-dfu upgrade: Upgrade failed \(DFU status code = 3\) \(code -8\): nothing was written: run the upgrade again$
 both    | unplugged during the write                        | --unplug-at-report 40 | upgrade firmware.dfu | 5 | \(code -12\)
 linux   | killed during the write (not yet run under Wine)  | --report-length 64  | @killed | 5 | \(code -12\)
 both    | a second writer is refused while the first writes | --report-length 64 --poll-timeout 3 | @second-writer | 3 | ^tavrin-dfu upgrade: Accessory is in use by another program ;; ^first writer: status 0$ ;; !had ended
