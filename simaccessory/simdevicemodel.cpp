@@ -78,8 +78,10 @@ bool DeviceModel::reachable(uint64_t generation) const {
     return !m_unplugged && generation == m_generation && Clock::now() >= m_absentUntil;
 }
 
-void DeviceModel::delay() const {
-    if (m_config.reportDelayUs > 0) {
+void DeviceModel::delay(std::size_t length) const {
+    if (m_config.spendTransferTime) {
+        m_config.spendTransferTime(length);
+    } else if (m_config.reportDelayUs > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(m_config.reportDelayUs));
     }
 }
@@ -106,7 +108,7 @@ int DeviceModel::sendFeatureReport(uint64_t generation, const uint8_t* data, siz
     if (data == nullptr || length == 0) {
         return -1;
     }
-    delay();
+    delay(length);
     std::lock_guard<std::mutex> lock(m_mutex);
     Report record{Direction::HostToDevice, data[0], std::vector<uint8_t>(data, data + length),
                   true};
@@ -127,7 +129,7 @@ int DeviceModel::getFeatureReport(uint64_t generation, uint8_t* data, size_t len
     if (data == nullptr || length == 0) {
         return -1;
     }
-    delay();
+    delay(length);
     std::lock_guard<std::mutex> lock(m_mutex);
     Report record{Direction::DeviceToHost, data[0], {}, true};
     if (reachable(generation) && !consumeFaults(Direction::DeviceToHost, data[0])) {

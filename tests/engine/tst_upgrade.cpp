@@ -28,6 +28,23 @@ Bytes singleFeatureDescriptor(uint8_t dataBytes) {
 const Bytes kFifo{'f', 'i', 'f', 'o'};
 const Bytes kOversize{'b', 'i', 'g'};
 
+// The accessory of an upgradeFailures row: "L 255" rows have 255-byte
+// reports, each taking a full-speed device's time on the worker's clock (one
+// 1 ms frame per stage: setup, each 64-byte packet, status).
+sim::AccessoryConfig failureRowAccessory(const QByteArray& tag) {
+    sim::AccessoryConfig config;
+    if (tag == "report length 6") {
+        config.featureReportLength = 6;
+        config.descriptorOverride = singleFeatureDescriptor(5);
+    } else if (tag.startsWith("L 255")) {
+        config.featureReportLength = 255;
+        config.spendTransferTime = [](std::size_t bytes) {
+            spendWorkerTime(std::chrono::milliseconds(2 + (bytes + 63) / 64));
+        };
+    }
+    return config;
+}
+
 } // namespace
 
 class tst_Upgrade : public EngineTest {
@@ -169,6 +186,26 @@ void tst_Upgrade::upgradeFailures_data() {
            })
         << dfu::makeDfuFile(dfu::makeImage(4096)) << -17
         << "Device did not complete the write within 67 s, the time allowed for 4096 bytes" << 6;
+    // An honest slow device: 120 ms to program each 255-byte block, with its
+    // transfers, through 1 MiB; 4,212 blocks of a busy and a ready read each.
+    const Bytes mebibyte = dfu::makeDfuFile(dfu::makeImage(1 << 20));
+    const Setup programs120ms = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(120);
+        d.answerBusyAfterEachBlock(1);
+    };
+    QTest::newRow("L 255, 120 ms a block through 1 MiB")
+        << programs120ms << mebibyte << 0 << "Busy, operation in progress" << 1 + 4212 * 3 + 2;
+    // Thirty blocks pass; the 31st block's busy wait would end past the bound.
+    const Setup stalls = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(59000);
+        d.answerBusyAfterEachBlock(1);
+    };
+    QTest::newRow("L 255, busy for 59 s after every block of 1 MiB")
+        << stalls << mebibyte << -17
+        << "Device did not complete the write within 1795 s, the time allowed for 1048576 bytes"
+        << 1 + 30 * 3 + 2;
     // Eleven reads across the minute, not one after another until it ends.
     const Setup unplugInLongPoll = [](sim::DeviceModel& d) {
         skipWorkerWaits(true);
@@ -195,12 +232,7 @@ void tst_Upgrade::upgradeFailures() {
     QFETCH(int, code);
     QFETCH(QString, text);
     QFETCH(int, reports);
-    sim::AccessoryConfig config;
-    if (QByteArray(QTest::currentDataTag()) == "report length 6") {
-        config.featureReportLength = 6;
-        config.descriptorOverride = singleFeatureDescriptor(5);
-    }
-    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    sim::DeviceModel& device = sim::Bus::addAccessory(failureRowAccessory(QTest::currentDataTag()));
     QCOMPARE(connectAccessory(), 0);
     setup(device);
     QString path = m_dir.filePath("failure.fifo");
