@@ -88,14 +88,17 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
 
     int32 result = Code::Busy;
     uint8 status = 0;
+    lastState = 0;
     for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
         uint8 state = 0;
         // GetStatus has reported each failure; the last one stands. A reread
         // never sleeps past the whole write's bound.
         for (int reread = 1;; ++reread) {
             const int32 read = GetStatus(status, state);
-            if (read == 0)
+            if (read == 0) {
+                lastState = state;
                 break;
+            }
             const auto at = start + std::chrono::microseconds(int64_t(pollTimeout) * 1000 * reread /
                                                               kStatusRereads);
             if (read != Code::DriverOperationFailed || sleepFirst || reread > kStatusRereads ||
@@ -202,7 +205,11 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
     deadline = startTime + writeBound(reports, featureReportLength);
     takePiece();
     int32 result = WaitForStatus(false);
-    if (result == Code::FirmwareCorrupt) {
+    // A device stays in dfuERROR, whatever the status that put it there (a
+    // lost block leaves errADDRESS), until the host clears it: every later
+    // upgrade failed at once until the accessory restarted.
+    if (result == Code::FirmwareCorrupt ||
+        (result == Code::UpgradeFailed && lastState == kStateDfuError)) {
         result = ClearStatus();
         if (result == 0)
             result = WaitForStatus(false);

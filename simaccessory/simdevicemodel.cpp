@@ -54,7 +54,8 @@ void write24(uint8_t* at, uint32_t value) {
 DeviceModel::DeviceModel(AccessoryConfig config)
     : m_config(std::move(config)),
       m_busyMs(m_config.busyMs < 0 ? int(m_config.pollTimeoutMs) : m_config.busyMs),
-      m_status(m_config.initialStatus), m_state(kStateDfuIdle),
+      m_status(m_config.initialStatus),
+      m_state(m_config.startsInError ? kStateDfuError : kStateDfuIdle),
       m_storedImage(m_config.storedImage) {}
 
 std::vector<uint8_t> DeviceModel::reportDescriptor() const {

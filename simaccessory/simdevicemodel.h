@@ -50,6 +50,7 @@ struct AccessoryConfig {
     uint32_t pollTimeoutMs = 0;       // announced in every status reply (24 bits)
     int busyMs = -1;                  // dfuDNBUSY after each data block; -1: pollTimeoutMs
     uint8_t initialStatus = 0;        // e.g. 10 (errFIRMWARE), kept until cleared
+    bool startsInError = false;       // in dfuERROR, as a lost block leaves it, until cleared
     std::vector<uint8_t> storedImage; // what backup serves until a download replaces it
     std::optional<std::wstring> serialNumber = std::wstring(L"SIM-0001");
     std::optional<std::wstring> manufacturer = std::wstring(L"TAVRIN");

@@ -56,7 +56,8 @@ private slots:
     void upgradeFailures_data();
     void upgradeFailures();
     void busyOnceCostsOneSleep();
-    void statusTenAtTheStartIsCleared();
+    void anErrorAtTheStartIsClearedOnce_data();
+    void anErrorAtTheStartIsClearedOnce();
     void statusTenLaterEndsTheRun();
     void aFileChangedDuringTheWriteIsNotSent();
     void progressValues_data();
@@ -129,8 +130,9 @@ void tst_Upgrade::upgradeFailures_data() {
                               dataReport = devicefaults::dataReportFails(2),
                               endOfDownload = devicefaults::endOfDownloadFails(5);
     QTest::newRow("status 3") << status3.setup << good << status3.code << status3.text << 1;
+    // Cleared once, read again.
     QTest::newRow("state dfuERROR") << Setup([](sim::DeviceModel& d) { d.overrideStatus({}, 10); })
-                                    << good << -8 << "Upgrade failed (DFU status code = 0)" << 1;
+                                    << good << -8 << "Upgrade failed (DFU status code = 0)" << 3;
     QTest::newRow("busy twice") << busy2.setup << good << busy2.code << busy2.text << 2;
     QTest::newRow("status 10 stays after clearing")
         << Setup([](sim::DeviceModel& d) { d.overrideStatus(10, {}); }) << good << -16
@@ -284,23 +286,38 @@ void tst_Upgrade::busyOnceCostsOneSleep() {
     QCOMPARE(recorded(device), expected);
 }
 
-void tst_Upgrade::statusTenAtTheStartIsCleared() {
+void tst_Upgrade::anErrorAtTheStartIsClearedOnce_data() {
+    QTest::addColumn<int>("dfuStatus");
+    QTest::addColumn<bool>("inError");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("status 10") << 10 << false << "Device firmware is corrupt";
+    QTest::newRow("status 8 in dfuERROR, as a lost block leaves it")
+        << 8 << true << "Upgrade failed (DFU status code = 8)";
+    QTest::newRow("status 0 in dfuERROR") << 0 << true << "Upgrade failed (DFU status code = 0)";
+}
+
+void tst_Upgrade::anErrorAtTheStartIsClearedOnce() {
+    QFETCH(int, dfuStatus);
+    QFETCH(bool, inError);
+    QFETCH(QString, text);
     sim::AccessoryConfig config;
-    config.initialStatus = 10;
+    config.initialStatus = uint8_t(dfuStatus);
+    config.startsInError = inError;
     config.pollTimeoutMs = 3;
     config.busyMs = 0;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     const Bytes file = dfu::makeDfuFile(dfu::makeImage(100));
-    const QString path = writeFile("corrupt-at-start.dfu", file);
+    const QString path = writeFile("error-at-start.dfu", file);
     QCOMPARE(connectAccessory(), 0);
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), 0);
     // The recovered condition stays the last text; the code tells success.
-    QCOMPARE(lastError(), std::string("Device firmware is corrupt"));
+    QCOMPARE(QString::fromStdString(lastError()), text);
 
     Traffic expected = healthyUpgrade(64, file, 3);
-    expected.insert(expected.begin(), {status(10, 3, kIdle), command(0x04)});
+    expected.insert(expected.begin(),
+                    {status(uint8_t(dfuStatus), 3, inError ? kDfuError : kIdle), command(0x04)});
     QCOMPARE(recorded(device), expected);
     QCOMPARE(device.storedImage(), dfu::makeImage(100));
 }
