@@ -154,8 +154,11 @@ constexpr const char* kNotRegularFile = platform::kNotRegularFile;
 // reason in error ("not a regular file", "a symbolic link to nothing", or
 // the system's text) when refused.
 std::string resolveWriteTarget(const std::string& path, std::string& error);
-// The reason resolveWriteTarget gives for a link that leads nowhere.
+// The reasons resolveWriteTarget gives for a link that leads nowhere, and
+// for a link in a shared folder that the system would not follow for this
+// user: another user's in a sticky folder that all may write, such as /tmp.
 constexpr const char* kDanglingLink = platform::kDanglingLink;
+constexpr const char* kForeignLink = platform::kForeignLink;
 
 // A file written beside the one it replaces and put in its place only once
 // complete, so that a failed write never destroys the previous file. Its

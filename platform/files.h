@@ -14,13 +14,17 @@ namespace platform {
 // that leads nowhere.
 constexpr const char* kNotRegularFile = "not a regular file";
 constexpr const char* kDanglingLink = "a symbolic link to nothing";
+// The reason for a link in a shared folder (sticky, writable by all) that
+// neither this user nor the folder's owner made.
+constexpr const char* kForeignLink = "a symbolic link that another user made in a shared folder";
 
 // Opens path for reading when it is a regular file, without waiting for a
 // writer on the way (a FIFO, a device); null with the reason in error.
 std::FILE* openRegularFile(const char* path, std::string& error);
 
 // The regular file a write to path would reach, links followed; path itself
-// when nothing is there yet. Empty with the reason in error otherwise.
+// when nothing is there yet. Empty with the reason in error otherwise, also
+// for a link the system would not follow for this user (kForeignLink).
 std::string resolveWriteTarget(const std::string& path, std::string& error);
 
 // Letters a unique name may take: both cases where names keep them apart.

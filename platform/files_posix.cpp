@@ -13,6 +13,19 @@ namespace platform {
 namespace {
 // As many links as the kernel follows before it gives up.
 constexpr int kMaxLinks = 40;
+
+// The kernel's rule for links in shared folders (protected_symlinks), which
+// it cannot apply to a link read here: in a sticky folder that everyone may
+// write, such as /tmp, a link is followed only when the caller or the
+// folder's owner made it. Another user's link there would lead a write by
+// root anywhere.
+bool mayFollow(const std::string& link, const struct stat& linkInfo) {
+    struct stat info {};
+    if (::stat(folderOf(link).c_str(), &info) != 0)
+        return false;
+    const bool shared = (info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH);
+    return !shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == info.st_uid;
+}
 } // namespace
 
 std::FILE* openRegularFile(const char* path, std::string& error) {
@@ -50,6 +63,10 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
     std::string target = path;
     int links = 0;
     for (; ::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode); ++links) {
+        if (!mayFollow(target, info)) {
+            error = kForeignLink;
+            return {};
+        }
         char link[PATH_MAX];
         const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
         if (links == kMaxLinks || length <= 0 || std::size_t(length) == sizeof link) {

@@ -25,6 +25,11 @@ std::string makeFifo(const std::string& path);
 // privilege (Windows), and the rows that need one are Linux rows.
 bool makeLink(const std::string& target, const std::string& path);
 
+// Gives the link at path to another user (nobody), as a link that user
+// planted; false where that needs a privilege this process lacks (not root)
+// or links are Linux rows.
+bool giveLinkToAnotherUser(const std::string& path);
+
 // A device that reads as an empty file: /dev/null, NUL.
 std::string nullDevice();
 

@@ -27,6 +27,10 @@ bool makeLink(const std::string&, const std::string&) {
     return false;
 }
 
+bool giveLinkToAnotherUser(const std::string&) {
+    return false;
+}
+
 std::string nullDevice() {
     return "NUL";
 }
