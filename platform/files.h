@@ -40,6 +40,15 @@ bool replaceFile(std::FILE* file, const std::string& name, const std::string& ta
                  std::string& error);
 void removeFile(const std::string& name);
 
+// Marks the open file as in use for as long as this process keeps it open,
+// so that removeUnheldFile leaves it alone wherever it is called from; false
+// when the mark could not be made.
+bool holdOpenFile(std::FILE* file);
+// Removes the regular file name unless a process holds it (holdOpenFile) or
+// it is empty (a file being made, not yet held); false when it stays. Never
+// follows a link and never waits.
+bool removeUnheldFile(const std::string& name);
+
 // Whether the two names name one file (links followed); false when either
 // does not exist.
 bool sameFile(const std::string& a, const std::string& b);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,33 @@ bool replaceFile(std::FILE* file, const std::string& name, const std::string& ta
 
 void removeFile(const std::string& name) {
     ::unlink(name.c_str());
+}
+
+// A shared lock per holder; a remover needs the exclusive one. The holder
+// takes its lock right after making the file and writes only after that, so
+// a file that holds bytes but whose exclusive lock is free has no holder.
+bool holdOpenFile(std::FILE* file) {
+    constexpr int kAttempts = 20;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (::flock(fileno(file), LOCK_SH | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK)
+            return false;
+        // A remover looking at this file lets go within microseconds.
+        ::usleep(1000);
+    }
+    return false;
+}
+
+bool removeUnheldFile(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 &&
+                         S_ISREG(info.st_mode) && info.st_size > 0 && ::unlink(name.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 bool regularFile(const std::string& name, long long* size) {

@@ -30,6 +30,11 @@ bool makeLink(const std::string& target, const std::string& path);
 // or links are Linux rows.
 bool giveLinkToAnotherUser(const std::string& path);
 
+// Makes this process's writes past bytes into any file fail, as on a full
+// disk (Linux: "File too large"); -1 lifts the limit again. False where
+// there is no such limit (Windows).
+bool limitFileSize(long long bytes);
+
 // A device that reads as an empty file: /dev/null, NUL.
 std::string nullDevice();
 

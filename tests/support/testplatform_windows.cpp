@@ -31,6 +31,10 @@ bool giveLinkToAnotherUser(const std::string&) {
     return false;
 }
 
+bool limitFileSize(long long) {
+    return false;
+}
+
 std::string nullDevice() {
     return "NUL";
 }
