@@ -125,9 +125,13 @@ int installator::upgrade() {
     const QFileInfo info(path);
     const bool present = info.exists() && info.isFile();
     qInfo() << "Firmware file exists in location" << present << folder << "/" << fileName;
-    // The engine is asked also when the file is missing: it reports that
-    // case itself, through the operation's result.
-    const int32 code = hidDfuUpgrade(encoded.constData());
+    // The bytes checked at start, which the ready page's versions come from:
+    // read again here, a file swapped meanwhile was written under the
+    // version shown. The engine is asked also when the file failed its
+    // check: it reports that case itself, through the operation's result.
+    const int32 code = m_firmware.empty()
+                           ? hidDfuUpgrade(encoded.constData())
+                           : hidDfuUpgradeImage(m_firmware.data(), uint64_t(m_firmware.size()));
     if (code == 0)
         m_inhibitor->acquire(SessionInhibitor::Wait::No);
     ++m_pendingResults;
@@ -195,6 +199,8 @@ void installator::checkFirmwareFile() {
         m_fileVersion = m_textCopy.value(kFirmwareVersionKey).toString();
     else if (check.code == 0 && dfu::suffixStatesVersion(stated))
         m_fileVersion = QString::fromStdString(dfu::versionText(stated));
+    if (check.code == 0)
+        m_firmware = std::move(bytes);
 }
 
 void installator::watchAccessory(bool on) {

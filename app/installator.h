@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <vector>
+
 class QTimer;
 class SessionInhibitor;
 
@@ -118,6 +121,9 @@ private:
     int m_firmwareCode = 0;
     QString m_firmwareProblem;
     QString m_fileVersion;
+    // The firmware file's bytes as checked at start, when they passed: what
+    // the ready page showed is what is written, whatever happens to the file.
+    std::vector<uint8_t> m_firmware;
     QTimer* m_accessoryTimer = nullptr;
     int m_attached = -1; // -1: not looked yet
     QString m_installedVersion;
