@@ -336,9 +336,19 @@ void installator::loadTextCopy() {
     const QString text = QString::fromUtf8(file.readAll());
     file.close();
     // Anything but an object under "copy" leaves the text copy empty, exactly
-    // as a missing file does; parse errors are not reported.
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    m_textCopy = document.object().value(kTextCopyMember).toObject();
+    // as a missing file does; one line says why, else the pages showed key
+    // names with nothing in the log to tell a broken file from a missing key.
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonValue copy = document.object().value(kTextCopyMember);
+    m_textCopy = copy.toObject();
+    if (error.error != QJsonParseError::NoError)
+        qWarning().noquote() << QStringLiteral("The text copy %1 is not JSON: %2 at byte %3")
+                                    .arg(path, error.errorString())
+                                    .arg(error.offset);
+    else if (!copy.isObject())
+        qWarning().noquote() << QStringLiteral("The text copy %1 holds no object under \"%2\"")
+                                    .arg(path, QLatin1String(kTextCopyMember));
 }
 
 void installator::loadTranslation(const QStringList& uiLanguages) {
