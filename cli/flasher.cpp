@@ -5,12 +5,14 @@
 #include "commands.h"
 #include "exitstatus.h"
 #include "hiddfu.h"
+#include "output.h"
 #include "report.h"
 #include "system.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -79,7 +81,9 @@ void installInterruptHandler() {
     system::onStopRequests(onInterrupt);
 }
 
-int run(const QStringList& arguments) {
+namespace {
+
+int runCommand(const QStringList& arguments) {
     qInstallMessageHandler(quietMessageLog);
     const QString program = Report::programName();
 
@@ -150,6 +154,26 @@ int run(const QStringList& arguments) {
 
     return command->needs & kDevice ? runOnAccessory(run, positional)
                                     : command->run(run, positional);
+}
+
+} // namespace
+
+int run(const QStringList& arguments) {
+    const int status = runCommand(arguments);
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    int lost = outputError();
+    if (lost == 0 && !flushed && errno != EPIPE)
+        lost = errno != 0 ? errno : EIO;
+    if (lost == 0)
+        return status;
+    // As coreutils do: a result that could not be written is lost to the
+    // script that runs the command (--json > file on a full disk), which
+    // must not read success.
+    system::writeText(stderr,
+                      QStringLiteral("%1: write error: %2\n")
+                          .arg(Report::programName(), QString::fromLocal8Bit(std::strerror(lost))));
+    return status == Success ? OutputLost : status;
 }
 
 } // namespace cli
