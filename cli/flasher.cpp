@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -53,6 +54,30 @@ int usageError(const QString& text) {
     const QString program = Report::programName();
     system::writeText(stderr, QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(program, text));
     return UsageError;
+}
+
+// --file-bytes as its JSON spelling gives it: each % followed by two hex
+// digits. Anything else after a % is refused rather than guessed: a decoder
+// that took "%G1" opened the file "q". Empty with the reason in error.
+QByteArray percentDecoded(const QString& text, QString& error) {
+    const QByteArray given = text.toUtf8();
+    QByteArray bytes;
+    for (int i = 0; i < given.size(); ++i) {
+        if (given[i] != '%') {
+            bytes += given[i];
+            continue;
+        }
+        const QByteArray digits = given.mid(i + 1, 2);
+        if (digits.size() != 2 || !std::isxdigit(uchar(digits[0])) ||
+            !std::isxdigit(uchar(digits[1]))) {
+            error = QStringLiteral("--file-bytes: \"%1\" at byte %2 is not % and two hex digits")
+                        .arg(QString::fromUtf8(given.mid(i, 3)), QString::number(i + 1));
+            return {};
+        }
+        bytes += char(digits.toInt(nullptr, 16));
+        i += 2;
+    }
+    return bytes;
 }
 
 } // namespace
@@ -129,9 +154,13 @@ int runCommand(const QStringList& arguments) {
 
     Run run(*command, parser);
     QStringList positional = parser.positionalArguments().mid(1);
-    if (parser.isSet(kFileBytes))
-        positional << decodeArguments(
-            {QByteArray::fromPercentEncoding(parser.value(kFileBytes).toLatin1())});
+    if (parser.isSet(kFileBytes)) {
+        QString error;
+        const QByteArray name = percentDecoded(parser.value(kFileBytes), error);
+        if (!error.isEmpty())
+            return usageError(error);
+        positional << decodeArguments({name});
+    }
     int wanted = synopsisArguments(*command).size();
     if (parser.isSet(kTestImage))
         wanted = 1;
