@@ -1,6 +1,6 @@
 #include "output.h"
 
-#include "system.h"
+#include "console.h"
 
 #include <QByteArray>
 
@@ -32,7 +32,7 @@ void writeOut(const QByteArray& bytes) {
 }
 
 void writeOutText(const QString& text) {
-    noteOutput(system::writeText(stdout, text));
+    noteOutput(platform::writeText(stdout, text));
 }
 
 QString formatDuration(double seconds) {
@@ -48,7 +48,7 @@ int terminalWidth() {
     const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
     if (ok && columns > 0)
         return columns;
-    return system::terminalColumns();
+    return platform::terminalColumns();
 }
 
 // At the rate so far; the engine reports whole percents only.
@@ -105,7 +105,7 @@ QString hex(uint32_t value, int digits) {
 OutputMode Output::modeFor(bool json) {
     if (json)
         return OutputMode::Json;
-    return system::terminalOutput() ? OutputMode::Terminal : OutputMode::Plain;
+    return platform::terminalOutput() ? OutputMode::Terminal : OutputMode::Plain;
 }
 
 void Output::beginTransfer(const QString& operation, qint64 total) {
@@ -211,7 +211,7 @@ void Output::warn(const QString& line) {
         writeOut("\n");
         m_lineOpen = false;
     }
-    system::writeText(stderr, line + QLatin1Char('\n'));
+    platform::writeText(stderr, line + QLatin1Char('\n'));
 }
 
 void Output::jsonLine(const QJsonObject& object) {

@@ -1,6 +1,6 @@
-// The file functions the programs share, over the system's own
-// (platform/files.h).
+// The replacement file over the system's file calls (platform/files.h).
 #include "dfufile.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,14 +44,6 @@ std::string temporaryStem(const std::string& target, std::size_t ending) {
     return target.substr(0, keep);
 }
 } // namespace
-
-std::FILE* openRegularFile(const char* path, std::string& error) {
-    return platform::openRegularFile(path, error);
-}
-
-std::string resolveWriteTarget(const std::string& path, std::string& error) {
-    return platform::resolveWriteTarget(path, error);
-}
 
 bool ReplacementFile::create(const std::string& target) {
     discard();
