@@ -128,9 +128,13 @@ int installator::upgrade() {
     const QFileInfo info(path);
     const bool present = info.exists() && info.isFile();
     qInfo() << "Firmware file exists in location" << present << folder << "/" << fileName;
-    // The engine is asked also when the file is missing: it reports that
-    // case itself, through the operation's result.
-    const int32 code = hidDfuUpgrade(encoded.constData());
+    // The bytes checked at start, which the ready page's versions come from:
+    // read again here, a file swapped meanwhile was written under the
+    // version shown. The engine is asked also when the file failed its
+    // check: it reports that case itself, through the operation's result.
+    const int32 code = m_firmware.empty()
+                           ? hidDfuUpgrade(encoded.constData())
+                           : hidDfuUpgradeImage(m_firmware.data(), uint64_t(m_firmware.size()));
     if (code == 0)
         m_inhibitor->acquire(SessionInhibitor::Wait::No);
     ++m_pendingResults;
@@ -205,6 +209,8 @@ void installator::checkFirmwareFile() {
     m_fileVersion = m_textCopy.value(kFirmwareVersionKey).isString()
                         ? m_textCopy.value(kFirmwareVersionKey).toString()
                         : m_statedVersion;
+    if (check.code == 0)
+        m_firmware = std::move(bytes);
 }
 
 void installator::watchAccessory(bool on) {
@@ -407,9 +413,19 @@ void installator::loadTextCopy() {
     const QString text = QString::fromUtf8(file.readAll());
     file.close();
     // Anything but an object under "copy" leaves the text copy empty, exactly
-    // as a missing file does; parse errors are not reported.
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    m_textCopy = document.object().value(kTextCopyMember).toObject();
+    // as a missing file does; one line says why, else the pages showed key
+    // names with nothing in the log to tell a broken file from a missing key.
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonValue copy = document.object().value(kTextCopyMember);
+    m_textCopy = copy.toObject();
+    if (error.error != QJsonParseError::NoError)
+        qWarning().noquote() << QStringLiteral("The text copy %1 is not JSON: %2 at byte %3")
+                                    .arg(path, error.errorString())
+                                    .arg(error.offset);
+    else if (!copy.isObject())
+        qWarning().noquote() << QStringLiteral("The text copy %1 holds no object under \"%2\"")
+                                    .arg(path, QLatin1String(kTextCopyMember));
 }
 
 void installator::loadTranslation(const QStringList& uiLanguages) {

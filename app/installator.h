@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <vector>
+
 class QTimer;
 class SessionInhibitor;
 
@@ -139,6 +142,9 @@ private:
     qint64 m_firmwareSize = -1;
     QString m_firmwareCrc;
     QString m_statedVersion;
+    // The firmware file's bytes as checked at start, when they passed: what
+    // the ready page showed is what is written, whatever happens to the file.
+    std::vector<uint8_t> m_firmware;
     QTimer* m_accessoryTimer = nullptr;
     int m_attached = -1; // -1: not looked yet
     // What the last look found, kept after the watch stops.

@@ -1,5 +1,8 @@
 #include "logfile.h"
 
+#include "filenames.h"
+#include "files.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
@@ -8,6 +11,10 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 #include <QSysInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -88,6 +95,11 @@ LogFile* LogFile::current() {
     return g_current;
 }
 
+QString LogFile::failure() const {
+    QMutexLocker locked(&lock());
+    return m_failure;
+}
+
 QStringList LogFile::tail() const {
     QMutexLocker locked(&lock());
     return m_tail;
@@ -99,28 +111,70 @@ bool LogFile::open(const QString& folder, QString& why) {
         return false;
     }
     // Names in the order of their start, so that the oldest sort first.
-    const QString name = QStringLiteral("%1%2-%3%4")
+    const QString stem = QStringLiteral("%1%2-%3")
                              .arg(kPrefix)
                              .arg(QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss"))
-                             .arg(QCoreApplication::applicationPid())
-                             .arg(kSuffix);
-    m_file.setFileName(QDir(folder).filePath(name));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append) || !write(m_header)) {
+                             .arg(QCoreApplication::applicationPid());
+    // A new file each run, made exclusively: whatever stands at a name (a
+    // link, which was appended through, a FIFO, which kept the window from
+    // ever appearing, another run's file) is never opened; the next name is
+    // tried.
+    std::FILE* made = nullptr;
+    QString path;
+    int error = 0;
+    for (int attempt = 1; attempt <= kNameAttempts && !made; ++attempt) {
+        path = QDir(folder).filePath(
+            stem + (attempt > 1 ? QStringLiteral("-%1").arg(attempt) : QString()) + kSuffix);
+        errno = 0;
+        made = platform::createNewFile(platform::fileNameBytes(path).toStdString());
+        error = errno;
+        if (!made && error != EEXIST)
+            break;
+    }
+    if (!made) {
+        why = QString::fromLocal8Bit(std::strerror(error != 0 ? error : EEXIST));
+        return false;
+    }
+    // Before the first byte: another run's rotation leaves a held file alone.
+    platform::holdOpenFile(made);
+    if (!m_file.open(made, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::AutoCloseHandle)) {
+        std::fclose(made);
         why = m_file.errorString();
+        return false;
+    }
+    if (!write(m_header)) {
+        why = m_failure;
         m_file.close();
         return false;
     }
-    m_path = m_file.fileName();
+    m_path = path;
+    // Only other runs' files go, the oldest names first, and only those no
+    // running wizard holds: sorting by name alone removed this run's own
+    // file when later-named ones stood there, and seven wizards started
+    // together removed each other's.
     QStringList runs =
         QDir(folder).entryList({QString(kPrefix) + "*" + kSuffix}, QDir::Files, QDir::Name);
-    while (runs.size() > kKeptFiles)
-        QFile::remove(QDir(folder).filePath(runs.takeFirst()));
+    runs.removeAll(QFileInfo(path).fileName());
+    int excess = int(runs.size()) + 1 - kKeptFiles;
+    for (const QString& run : runs) {
+        if (excess <= 0)
+            break;
+        if (platform::removeUnheldFile(
+                platform::fileNameBytes(QDir(folder).filePath(run)).toStdString()))
+            --excess;
+    }
     return true;
 }
 
 bool LogFile::write(const QByteArray& bytes) {
     m_written += bytes.size();
-    return m_file.write(bytes) == bytes.size() && m_file.flush();
+    errno = 0;
+    if (m_file.write(bytes) == bytes.size() && m_file.flush())
+        return true;
+    // The system's reason: a full disk said "Unknown error".
+    m_failure = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : m_file.errorString();
+    return false;
 }
 
 void LogFile::handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -172,7 +226,9 @@ QString LogFile::record(const QString& line) {
     }
     if (!bytes.isEmpty() && write(bytes))
         return QString();
-    const QString why = m_file.errorString();
+    if (bytes.isEmpty())
+        m_failure = m_file.errorString();
+    const QString why = m_failure;
     m_file.close();
     return QStringLiteral("The log file %1 is not written any more: %2").arg(m_path, why);
 }

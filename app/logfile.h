@@ -19,10 +19,13 @@ public:
     static constexpr qint64 kMaxBytes = 1024 * 1024;
     // Lines kept in memory.
     static constexpr int kTailLines = 40;
+    // Names tried for this run's file when something stands at the first.
+    static constexpr int kNameAttempts = 20;
 
     // Takes Qt's log until destroyed. A folder that cannot be made or
     // written leaves this run without a file, which the log says once;
-    // nothing else changes.
+    // nothing else changes. The folder keeps kKeptFiles runs, more while
+    // more wizards run: a running wizard's file is never removed.
     explicit LogFile(const QString& folder, qint64 maxBytes = kMaxBytes);
     ~LogFile();
     LogFile(const LogFile&) = delete;
@@ -34,6 +37,9 @@ public:
     static LogFile* current();
     // This run's file; empty when it has none.
     QString path() const { return m_path; }
+    // Why this run's file is not written any more, in the system's words;
+    // empty while it is.
+    QString failure() const;
     // The last lines logged, oldest first.
     QStringList tail() const;
     // The operating system, its kernel and the processor's architecture.
@@ -52,6 +58,8 @@ private:
     QFile m_file;
     QString m_path;
     QByteArray m_header;
+    // Why the last write failed, in the system's words.
+    QString m_failure;
     QStringList m_tail;
     LogContent m_content;
 };

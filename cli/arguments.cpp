@@ -68,6 +68,12 @@ QString shownName(const QString& argument) {
     for (int i = 0; i < argument.size(); ++i) {
         const ushort c = argument.at(i).unicode();
         const bool control = c < 0x20 || (c >= 0x7F && c < 0xA0);
+        // A backslash that a name spells before "x" is doubled, so that the
+        // name "caf\xe9" never looks like the byte 0xE9 shown as "\xe9".
+        if (c == '\\' && argument.mid(i + 1, 1) == QLatin1String("x")) {
+            shown += QLatin1String("\\\\");
+            continue;
+        }
         shown +=
             isKeptByte(argument, i) || control
                 ? QStringLiteral("\\x%1").arg(control ? c : c - 0xDC00, 2, 16, QLatin1Char('0'))

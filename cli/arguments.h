@@ -16,9 +16,9 @@ namespace cli {
 QStringList decodeArguments(const QByteArrayList& given);
 // The bytes an argument was given as.
 QByteArray nativeName(const QString& argument);
-// For people: "\xe9" for each byte that did not decode, and "\x1b" for each
+// For people: "\xe9" for each byte that did not decode, "\x1b" for each
 // control character, which could move a terminal's cursor or rewrite its
-// screen.
+// screen, and "\\" for a backslash the name has before an "x".
 QString shownName(const QString& argument);
 // Whether shownName gives the argument itself; false when another name
 // could spell what it shows.

@@ -95,7 +95,11 @@ bool transferred(Run& run, const QString& operation, const Start& start, Writes 
         run.facts.insert(QStringLiteral("dfuState"), known(facts.dfuState));
     }
     if (interrupted()) {
-        // --all counts an accessory written before the signal as written.
+        // --all counts an accessory written before the signal as written,
+        // also when its write completed while the signal waited for it: the
+        // firmware is on the accessory.
+        if (code == 0 && writes == Writes::Yes)
+            run.writeCompleted = true;
         if (run.writeCompleted)
             run.facts.insert(QStringLiteral("writeCompleted"), true);
         status = run.failInterrupted(code, leftIn);

@@ -29,6 +29,7 @@ const char* exitStatusHelp() {
         std::string(
             "Exit status:\n"
             "  0    success\n"
+            "  1    output lost: standard output could not be written (a full disk)\n"
             "  2    usage error (unknown command or option, missing argument, several\n"
             "       accessories attached and none chosen)\n"
             "  3    no device: no accessory found (also after --wait), or it cannot be opened\n"

@@ -8,6 +8,8 @@ namespace cli {
 
 enum ExitStatus : int {
     Success = 0,
+    // Standard output could not be written (a full disk): the result is lost.
+    OutputLost = 1,
     UsageError = 2,
     NoDevice = 3,
     FileInvalid = 4,

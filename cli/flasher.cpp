@@ -6,12 +6,15 @@
 #include "console.h"
 #include "exitstatus.h"
 #include "hiddfu.h"
+#include "output.h"
 #include "report.h"
 #include "stoprequests.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +57,30 @@ int usageError(const QString& text) {
     return UsageError;
 }
 
+// --file-bytes as its JSON spelling gives it: each % followed by two hex
+// digits. Anything else after a % is refused rather than guessed: a decoder
+// that took "%G1" opened the file "q". Empty with the reason in error.
+QByteArray percentDecoded(const QString& text, QString& error) {
+    const QByteArray given = text.toUtf8();
+    QByteArray bytes;
+    for (int i = 0; i < given.size(); ++i) {
+        if (given[i] != '%') {
+            bytes += given[i];
+            continue;
+        }
+        const QByteArray digits = given.mid(i + 1, 2);
+        if (digits.size() != 2 || !std::isxdigit(uchar(digits[0])) ||
+            !std::isxdigit(uchar(digits[1]))) {
+            error = QStringLiteral("--file-bytes: \"%1\" at byte %2 is not % and two hex digits")
+                        .arg(QString::fromUtf8(given.mid(i, 3)), QString::number(i + 1));
+            return {};
+        }
+        bytes += char(digits.toInt(nullptr, 16));
+        i += 2;
+    }
+    return bytes;
+}
+
 } // namespace
 
 bool interrupted() {
@@ -80,7 +107,9 @@ void installInterruptHandler() {
     platform::onStopRequests(onInterrupt);
 }
 
-int run(const QStringList& arguments) {
+namespace {
+
+int runCommand(const QStringList& arguments) {
     qInstallMessageHandler(quietMessageLog);
     const QString program = Report::programName();
 
@@ -126,9 +155,13 @@ int run(const QStringList& arguments) {
 
     Run run(*command, parser);
     QStringList positional = parser.positionalArguments().mid(1);
-    if (parser.isSet(kFileBytes))
-        positional << decodeArguments(
-            {QByteArray::fromPercentEncoding(parser.value(kFileBytes).toLatin1())});
+    if (parser.isSet(kFileBytes)) {
+        QString error;
+        const QByteArray name = percentDecoded(parser.value(kFileBytes), error);
+        if (!error.isEmpty())
+            return usageError(error);
+        positional << decodeArguments({name});
+    }
     int wanted = synopsisArguments(*command).size();
     if (parser.isSet(kTestImage))
         wanted = 1;
@@ -151,6 +184,26 @@ int run(const QStringList& arguments) {
 
     return command->needs & kDevice ? runOnAccessory(run, positional)
                                     : command->run(run, positional);
+}
+
+} // namespace
+
+int run(const QStringList& arguments) {
+    const int status = runCommand(arguments);
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    int lost = outputError();
+    if (lost == 0 && !flushed && errno != EPIPE)
+        lost = errno != 0 ? errno : EIO;
+    if (lost == 0)
+        return status;
+    // As coreutils do: a result that could not be written is lost to the
+    // script that runs the command (--json > file on a full disk), which
+    // must not read success.
+    platform::writeText(
+        stderr, QStringLiteral("%1: write error: %2\n")
+                    .arg(Report::programName(), QString::fromLocal8Bit(std::strerror(lost))));
+    return status == Success ? OutputLost : status;
 }
 
 } // namespace cli

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace cli {
@@ -13,9 +14,25 @@ namespace {
 // Plain lines only at these steps, so that a log file stays readable.
 constexpr int kPlainStepPercent = 10;
 
+// The first reason standard output failed; a reader that left (EPIPE) is
+// none: SIGPIPE is ignored so that the write goes on without it.
+int g_outputError = 0;
+
+void noteOutput(int error) {
+    if (error != 0 && error != EPIPE && g_outputError == 0)
+        g_outputError = error;
+}
+
 void writeOut(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+                         std::size_t(bytes.size());
+    if (std::fflush(stdout) != 0 || !written)
+        noteOutput(errno != 0 ? errno : EIO);
+}
+
+void writeOutText(const QString& text) {
+    noteOutput(platform::writeText(stdout, text));
 }
 
 QString formatDuration(double seconds) {
@@ -40,6 +57,10 @@ double secondsLeft(int percent, double seconds) {
 }
 
 } // namespace
+
+int outputError() {
+    return g_outputError;
+}
 
 QString escapeControls(const QString& text) {
     QString shown;
@@ -167,7 +188,7 @@ void Output::printTerminalLine(int percent, bool done) {
     // Padded to the last line's length too, so that a console that ignores
     // the erase sequence shows no characters of the longer line before.
     const int previous = m_lineOpen ? m_lastLineLength : 0;
-    platform::writeText(stdout, QStringLiteral("\r\033[K") + line.leftJustified(previous));
+    writeOutText(QStringLiteral("\r\033[K") + line.leftJustified(previous));
     m_lastLineLength = int(line.size());
     m_lineOpen = true;
 }
@@ -182,7 +203,7 @@ void Output::endTransfer(bool completed) {
 
 void Output::say(const QString& line) {
     if (!json())
-        platform::writeText(stdout, line + QLatin1Char('\n'));
+        writeOutText(line + QLatin1Char('\n'));
 }
 
 void Output::warn(const QString& line) {

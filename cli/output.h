@@ -55,6 +55,10 @@ private:
     QElapsedTimer m_clock;
 };
 
+// The system's reason (an errno value) the first write to standard output
+// failed, 0 when none did; a reader that went away counts as none.
+int outputError();
+
 // Text a device gave (a serial number) as a terminal may show it: control
 // characters, which could move the cursor or rewrite the screen, as "\x1b".
 QString escapeControls(const QString& text);

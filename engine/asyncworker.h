@@ -64,6 +64,8 @@ private:
     void finish(int32 result);
 
     uint32_t pollTimeout = 0;
+    // The state of WaitForStatus's last successful read; 0 when none was.
+    uint8 lastState = 0;
     // The whole write's bound, set from the image before an upgrade's first
     // report; the device has no say in it.
     uint64_t imageLength = 0;

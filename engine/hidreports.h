@@ -38,5 +38,6 @@ constexpr uint8_t kStateAppIdle = 0;
 constexpr uint8_t kStateDfuIdle = 2;
 constexpr uint8_t kStateDfuDnBusy = 4;
 constexpr uint8_t kStateDfuDnloadIdle = 5;
+constexpr uint8_t kStateDfuError = 10;
 
 } // namespace hidreport

@@ -31,29 +31,37 @@ using std::chrono::milliseconds;
 // its own poll timeouts, so a bound built from them is one the device sets:
 // asking for 59 s after every block kept a 64 KiB write going for 18 hours.
 //
-// Each report is allowed what a slow but working full-speed device needs: its
-// control transfers at one 1 ms frame per stage (setup, each packet of up to
-// 64 bytes, status), for the report itself and for the two status reads of a
-// busy wait, and kProgrammingTime to write a block into flash, which covers
-// a page erase at every block. kMargin covers one wait of the longest poll
-// timeout a device may ask for (60 s), such as an erase of its whole flash
-// before the first block. At 64-byte reports that is 60 s and 109 ms a
-// report: 67 s for 4 KiB, 183 s for 64 KiB. kLongestBound caps it for the
-// largest files (above about 7.3 MiB at 64-byte reports).
+// Each report is allowed what a slow but working full-speed device needs for
+// what it carries: its control transfers at one 1 ms frame per stage (setup,
+// each packet of up to 64 bytes, status), for the report itself and for the
+// two status reads of a busy wait, and kProgrammingTime for every 64 bytes
+// it carries, so that a longer report is allowed as much per byte as a
+// 64-byte one: 100 ms a report whatever its length refused a device at
+// 120 ms a 255-byte report.
+// kMargin covers one wait of the longest poll timeout a device may ask for
+// (60 s), such as an erase of its whole flash before the first block. At
+// 64-byte reports that is 60 s and 109 ms a report: 67 s for 4 KiB, 183 s
+// for 64 KiB, 8 h 47 min for the largest file (16 MiB). No cap: the file
+// bound is the cap, and one below it refused slow devices that were still
+// making progress.
 constexpr milliseconds kFrame{1};
 constexpr int64_t kPacketBytes = 64;
 constexpr milliseconds kProgrammingTime{100};
 constexpr milliseconds kMargin{60000};
-constexpr milliseconds kLongestBound = std::chrono::hours(4);
+
+constexpr int64_t packets(int64_t reportBytes) {
+    return (reportBytes + kPacketBytes - 1) / kPacketBytes;
+}
 
 constexpr milliseconds transferTime(int64_t reportBytes) {
-    return kFrame * (2 + (reportBytes + kPacketBytes - 1) / kPacketBytes);
+    return kFrame * (2 + packets(reportBytes));
 }
 
 milliseconds writeBound(int64_t reports, int64_t reportLength) {
-    const milliseconds perReport =
-        transferTime(reportLength) + 2 * transferTime(int64_t(kStatusLength)) + kProgrammingTime;
-    return std::min(kMargin + perReport * reports, kLongestBound);
+    const milliseconds perReport = transferTime(reportLength) +
+                                   2 * transferTime(int64_t(kStatusLength)) +
+                                   kProgrammingTime * packets(reportLength);
+    return kMargin + perReport * reports;
 }
 
 // A device may refuse a status read while it programs, so a failed read is
@@ -81,14 +89,17 @@ int32 AsyncWorker::WaitForStatus(bool sleepFirst) {
 
     int32 result = Code::Busy;
     uint8 status = 0;
+    lastState = 0;
     for (int pass = 1; pass <= passes && result == Code::Busy; ++pass) {
         uint8 state = 0;
         // GetStatus has reported each failure; the last one stands. A reread
         // never sleeps past the whole write's bound.
         for (int reread = 1;; ++reread) {
             const int32 read = GetStatus(status, state);
-            if (read == 0)
+            if (read == 0) {
+                lastState = state;
                 break;
+            }
             const auto at = start + std::chrono::microseconds(int64_t(pollTimeout) * 1000 * reread /
                                                               kStatusRereads);
             if (read != Code::DriverOperationFailed || sleepFirst || reread > kStatusRereads ||
@@ -196,7 +207,11 @@ int32 AsyncWorker::SendImage(const std::vector<uint8_t>& bytes, int64_t capacity
     deadline = startTime + writeBound(reports, featureReportLength);
     takePiece();
     int32 result = WaitForStatus(false);
-    if (result == Code::FirmwareCorrupt) {
+    // A device stays in dfuERROR, whatever the status that put it there (a
+    // lost block leaves errADDRESS), until the host clears it: every later
+    // upgrade failed at once until the accessory restarted.
+    if (result == Code::FirmwareCorrupt ||
+        (result == Code::UpgradeFailed && lastState == kStateDfuError)) {
         result = ClearStatus();
         if (result == 0)
             result = WaitForStatus(false);

@@ -7,22 +7,25 @@
 #include "fuzzdevice.h"
 #include "fuzzworker.h"
 #include "hiddfu.h"
+#include "memoryfiles.h"
 
 #include <algorithm>
 #include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = fuzzdevice::folder() + "/fuzz.backup";
+    // In memory (memoryfiles.cpp): the backup's file functions are the
+    // fuzzer's own.
+    static const std::string path = "fuzz.backup";
     static const fuzzdevice::Bytes previous = dfu::makeDfuFile(dfu::makeImage(77, 1));
     static const bool quiet = (fuzzdevice::quietQtLog(), true);
     (void)quiet;
-    if (!fuzzdevice::writeFile(path, previous))
-        __builtin_trap();
+    memoryfiles::clear();
+    memoryfiles::write(path, previous);
     const auto [exits, code] = fuzzdevice::runWorker(data, size, path, &AsyncWorker::DoBackup);
 
-    const fuzzdevice::Bytes written = fuzzdevice::readFile(path);
-    if (exits != 1 || fuzzdevice::readFile(path + ".partial").size() != 0 ||
-        std::fopen((path + ".partial").c_str(), "rb") != nullptr)
+    const fuzzdevice::Bytes written = memoryfiles::read(path);
+    // Nothing but the backup itself is left: no partial file.
+    if (exits != 1 || memoryfiles::count() != 1)
         __builtin_trap();
     if (code != HidDfuResult::Success) {
         if ((code != HidDfuResult::DriverOperationFailed && code != HidDfuResult::UnknownError) ||
@@ -30,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         return 0;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = ::fmemopen(const_cast<uint8_t*>(written.data()), written.size(), "rb");
+    if (!file)
+        __builtin_trap();
     const dfu::CheckResult check = dfu::checkFile(file);
     std::fclose(file);
     if (check.code != 0 ||

@@ -22,8 +22,9 @@ QStringList programArguments(const QByteArrayList& given,
 bool terminalOutput();
 // Writes text for people to file (stdout or stderr): the locale's bytes on
 // POSIX systems; on Windows UTF-16 to a console, whatever its code page,
-// and UTF-8 to a file or a pipe, so that no name is shown as "?".
-void writeText(std::FILE* file, const QString& text);
+// and UTF-8 to a file or a pipe, so that no name is shown as "?". 0, or the
+// system's reason (an errno value) when the text was not all written.
+int writeText(std::FILE* file, const QString& text);
 
 // Columns of the terminal standard output writes to; 0 when unknown.
 int terminalColumns();

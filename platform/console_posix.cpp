@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -14,10 +15,14 @@ bool terminalOutput() {
     return ::isatty(STDOUT_FILENO);
 }
 
-void writeText(std::FILE* file, const QString& text) {
+int writeText(std::FILE* file, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file);
-    std::fflush(file);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file) ==
+                         std::size_t(bytes.size());
+    if (std::fflush(file) == 0 && written)
+        return 0;
+    return errno != 0 ? errno : EIO;
 }
 
 int terminalColumns() {

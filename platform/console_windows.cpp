@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <string>
 
 #include <windows.h>
@@ -20,19 +21,25 @@ bool terminalOutput() {
             SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
 }
 
-void writeText(std::FILE* file, const QString& text) {
+int writeText(std::FILE* file, const QString& text) {
     std::fflush(file);
     const HANDLE handle = GetStdHandle(file == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
         const std::wstring wide = text.toStdWString();
         DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), DWORD(wide.size()), &written, nullptr);
-        return;
+        return WriteConsoleW(handle, wide.data(), DWORD(wide.size()), &written, nullptr) &&
+                       written == DWORD(wide.size())
+                   ? 0
+                   : EIO;
     }
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file);
-    std::fflush(file);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file) ==
+                         std::size_t(bytes.size());
+    if (std::fflush(file) == 0 && written)
+        return 0;
+    return errno != 0 ? errno : EIO;
 }
 
 int terminalColumns() {

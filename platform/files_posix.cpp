@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,19 @@ namespace platform {
 namespace {
 // As many links as the kernel follows before it gives up.
 constexpr int kMaxLinks = 40;
+
+// The kernel's rule for links in shared folders (protected_symlinks), which
+// it cannot apply to a link read here: in a sticky folder that everyone may
+// write, such as /tmp, a link is followed only when the caller or the
+// folder's owner made it. Another user's link there would lead a write by
+// root anywhere.
+bool mayFollow(const std::string& link, const struct stat& linkInfo) {
+    struct stat info {};
+    if (::stat(folderOf(link).c_str(), &info) != 0)
+        return false;
+    const bool shared = (info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH);
+    return !shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == info.st_uid;
+}
 } // namespace
 
 std::FILE* openRegularFile(const char* path, std::string& error) {
@@ -50,6 +64,10 @@ std::string resolveWriteTarget(const std::string& path, std::string& error) {
     std::string target = path;
     int links = 0;
     for (; ::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode); ++links) {
+        if (!mayFollow(target, info)) {
+            error = kForeignLink;
+            return {};
+        }
         char link[PATH_MAX];
         const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
         if (links == kMaxLinks || length <= 0 || std::size_t(length) == sizeof link) {
@@ -118,6 +136,33 @@ bool replaceFile(std::FILE* file, const std::string& name, const std::string& ta
 
 void removeFile(const std::string& name) {
     ::unlink(name.c_str());
+}
+
+// A shared lock per holder; a remover needs the exclusive one. The holder
+// takes its lock right after making the file and writes only after that, so
+// a file that holds bytes but whose exclusive lock is free has no holder.
+bool holdOpenFile(std::FILE* file) {
+    constexpr int kAttempts = 20;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (::flock(fileno(file), LOCK_SH | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK)
+            return false;
+        // A remover looking at this file lets go within microseconds.
+        ::usleep(1000);
+    }
+    return false;
+}
+
+bool removeUnheldFile(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 &&
+                         S_ISREG(info.st_mode) && info.st_size > 0 && ::unlink(name.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 bool regularFile(const std::string& name, long long* size) {

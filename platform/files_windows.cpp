@@ -152,6 +152,21 @@ void removeFile(const std::string& name) {
     DeleteFileW(widePath(name).c_str());
 }
 
+// A file open here (createNewFile's) does not share deletion: DeleteFileW
+// fails on it from the moment it is made, which is the mark.
+bool holdOpenFile(std::FILE*) {
+    return true;
+}
+
+bool removeUnheldFile(const std::string& name) {
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!GetFileAttributesExW(widePath(name).c_str(), GetFileExInfoStandard, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0))
+        return false;
+    return DeleteFileW(widePath(name).c_str()) != 0;
+}
+
 namespace {
 // The volume and the file's index on it: what names one file (stat has no
 // inode numbers here).

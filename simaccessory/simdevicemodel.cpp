@@ -54,7 +54,8 @@ void write24(uint8_t* at, uint32_t value) {
 DeviceModel::DeviceModel(AccessoryConfig config)
     : m_config(std::move(config)),
       m_busyMs(m_config.busyMs < 0 ? int(m_config.pollTimeoutMs) : m_config.busyMs),
-      m_status(m_config.initialStatus), m_state(kStateDfuIdle),
+      m_status(m_config.initialStatus),
+      m_state(m_config.startsInError ? kStateDfuError : kStateDfuIdle),
       m_storedImage(m_config.storedImage) {}
 
 std::vector<uint8_t> DeviceModel::reportDescriptor() const {
@@ -78,8 +79,10 @@ bool DeviceModel::reachable(uint64_t generation) const {
     return !m_unplugged && generation == m_generation && Clock::now() >= m_absentUntil;
 }
 
-void DeviceModel::delay() const {
-    if (m_config.reportDelayUs > 0) {
+void DeviceModel::delay(std::size_t length) const {
+    if (m_config.spendTransferTime) {
+        m_config.spendTransferTime(length);
+    } else if (m_config.reportDelayUs > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(m_config.reportDelayUs));
     }
 }
@@ -106,7 +109,7 @@ int DeviceModel::sendFeatureReport(uint64_t generation, const uint8_t* data, siz
     if (data == nullptr || length == 0) {
         return -1;
     }
-    delay();
+    delay(length);
     std::lock_guard<std::mutex> lock(m_mutex);
     Report record{Direction::HostToDevice, data[0], std::vector<uint8_t>(data, data + length),
                   true};
@@ -141,7 +144,7 @@ int DeviceModel::getFeatureReport(uint64_t generation, uint8_t* data, size_t len
     if (data == nullptr || length == 0) {
         return -1;
     }
-    delay();
+    delay(length);
     std::lock_guard<std::mutex> lock(m_mutex);
     Report record{Direction::DeviceToHost, data[0], {}, true};
     if (reachable(generation) && !consumeFaults(Direction::DeviceToHost, data[0])) {

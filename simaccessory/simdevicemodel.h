@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,11 +50,15 @@ struct AccessoryConfig {
     uint32_t pollTimeoutMs = 0;       // announced in every status reply (24 bits)
     int busyMs = -1;                  // dfuDNBUSY after each data block; -1: pollTimeoutMs
     uint8_t initialStatus = 0;        // e.g. 10 (errFIRMWARE), kept until cleared
+    bool startsInError = false;       // in dfuERROR, as a lost block leaves it, until cleared
     std::vector<uint8_t> storedImage; // what backup serves until a download replaces it
     std::optional<std::wstring> serialNumber = std::wstring(L"SIM-0001");
     std::optional<std::wstring> manufacturer = std::wstring(L"TAVRIN");
     std::optional<std::wstring> product = std::wstring(L"TAVRIN accessory (simulated)");
     int reportDelayUs = 0; // time each report takes, spent before it is handled
+    // When set, called with each report's length in place of reportDelayUs:
+    // a test spends a transfer's time on its own clock instead of waiting.
+    std::function<void(std::size_t)> spendTransferTime;
     int reenumerateMs = 0; // absence from the bus after a reset
     LateFault lateFault = LateFault::None;
     int lateFaultAfterBlocks = 0;
@@ -182,7 +187,7 @@ private:
 
     bool reachable(uint64_t generation) const;
     bool consumeFaults(Direction direction, uint8_t reportId);
-    void delay() const;
+    void delay(std::size_t length) const;
     int handleCommand(const uint8_t* data, size_t length);
     int handleDownload(const uint8_t* data, size_t length);
     std::vector<uint8_t> statusReply();

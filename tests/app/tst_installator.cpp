@@ -39,6 +39,7 @@ private slots:
     void restartAndDisconnectAfterSuccess();
     void restartAndDisconnectAfterFailure_data();
     void restartAndDisconnectAfterFailure();
+    void upgradeEndToEnd_data();
     void upgradeEndToEnd();
     void upgradeFromNonAsciiFolder();
     void backupReplacesEarlierFile();
@@ -256,13 +257,33 @@ void tst_installator::restartAndDisconnectAfterFailure() {
         QVERIFY(device.records().empty());
 }
 
+// A DFU file whose suffix states the version bcd.
+Bytes stating(Bytes file, uint16_t bcd) {
+    const std::size_t suffix = file.size() - dfu::kSuffixLength;
+    file[suffix + dfu::kSuffixBcdDevice] = uint8_t(bcd);
+    file[suffix + dfu::kSuffixBcdDevice + 1] = uint8_t(bcd >> 8);
+    dfu::putLe32(file.data() + file.size() - 4, dfu::Crc32().update(file.data(), file.size() - 4));
+    return file;
+}
+
+void tst_installator::upgradeEndToEnd_data() {
+    QTest::addColumn<bool>("swapped");
+    QTest::newRow("the file as shown") << false;
+    // What the ready page showed is what is written and named on success.
+    QTest::newRow("file swapped after start") << true;
+}
+
 void tst_installator::upgradeEndToEnd() {
+    QFETCH(bool, swapped);
     // The demo program's accessory, with a shorter image than its firmware.
     constexpr uint32_t kImageLength = 8 * 1024 + 3;
-    const Bytes firmware = firmwareFile(kImageLength, 5);
+    const Bytes firmware = stating(firmwareFile(kImageLength, 5), 0x0240);
     writeFiles(kFirmwareName, firmware);
     sim::DeviceModel& device = sim::Bus::addAccessory(demo::accessoryConfig());
     installator controller;
+    if (swapped)
+        QVERIFY(appfolder::write(kFirmwareName, toQByteArray(stating(firmwareFile(4096), 0x0100))));
+    QCOMPARE(controller.fileVersion(), QString("2.4.0"));
     QSignalSpy progress(&controller, &installator::progressChanged);
     QSignalSpy results(&controller, &installator::resultReady);
     m_log.clear();

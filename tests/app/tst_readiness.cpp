@@ -8,11 +8,15 @@
 #include "installator.h"
 #include "logcapture.h"
 #include "logfile.h"
+#include "testplatform.h"
 
 #include <QDir>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 using namespace enginesupport;
 
@@ -36,6 +40,8 @@ private slots:
     void accessoryWatchedWithItsVersion();
     void logFileForSupport_data();
     void logFileForSupport();
+    void logFileOfEachRun_data();
+    void logFileOfEachRun();
 
 private:
     LogCapture m_log;
@@ -184,6 +190,80 @@ void tst_readiness::logFileForSupport() {
     const QStringList runs = QDir(folder).entryList({"installator-*.log"});
     QCOMPARE(runs.size(), std::min(earlierRuns + 1, LogFile::kKeptFiles));
     QVERIFY(runs.contains(QFileInfo(log.path()).fileName()));
+}
+
+void tst_readiness::logFileOfEachRun_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<int>("wizards");
+    QTest::newRow("a FIFO at the run's names") << "fifo" << 1;
+    QTest::newRow("a link at the run's names") << "link" << 1;
+    QTest::newRow("five later-named runs") << "later" << 1;
+    QTest::newRow("seven wizards started together") << "" << 7;
+    QTest::newRow("a full disk mid-run") << "full" << 1;
+}
+
+// Each run writes a new file of its own, whatever stands in the folder, and
+// no run's rotation removes a running run's file.
+void tst_readiness::logFileOfEachRun() {
+    QFETCH(QString, planted);
+    QFETCH(int, wizards);
+    if ((planted == "fifo" || planted == "link" || planted == "full") && !testplatform::isLinux())
+        QSKIP("FIFOs, links and file size limits are Linux rows");
+    const QString folder = appfolder::path("logs");
+    QFile::remove(folder);
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray victimBytes = "the person's own file\n";
+    QVERIFY(appfolder::write("victim.txt", victimBytes));
+    // The run's names in this second and the next two.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int second = 0; second < 3 && (planted == "fifo" || planted == "link"); ++second) {
+        const std::string name = QStringLiteral("%1/installator-%2-%3.log")
+                                     .arg(folder, now.addSecs(second).toString("yyyyMMdd-HHmmss"))
+                                     .arg(QCoreApplication::applicationPid())
+                                     .toStdString();
+        if (planted == "fifo")
+            QVERIFY(!testplatform::makeFifo(name).empty());
+        else if (planted == "link")
+            QVERIFY(testplatform::makeLink(appfolder::path("victim.txt").toStdString(), name));
+    }
+    for (int run = 0; run < 5 && planted == "later"; ++run)
+        QVERIFY(appfolder::write(QStringLiteral("logs/installator-2099010%1-000000-1.log").arg(run),
+                                 "a later run\n"));
+
+    std::vector<std::unique_ptr<LogFile>> runs;
+    for (int run = 0; run < wizards; ++run)
+        runs.push_back(std::make_unique<LogFile>(folder));
+    qInfo("a line of the run");
+    if (planted == "full") {
+        // The system's reason, not "Unknown error".
+        QVERIFY(testplatform::limitFileSize(QFileInfo(runs.back()->path()).size() + 10));
+        qInfo("a line the disk has no room for");
+        QVERIFY(testplatform::limitFileSize(-1));
+        QCOMPARE(runs.back()->failure(), QString("File too large"));
+        runs.pop_back();
+        return;
+    }
+    QStringList paths;
+    for (const auto& run : runs) {
+        QFile file(run->path());
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(run->path()));
+        QVERIFY(file.readAll().startsWith(QCoreApplication::applicationName().toUtf8()));
+        paths << run->path();
+    }
+    paths.removeDuplicates();
+    QCOMPARE(paths.size(), wizards);
+    QFile last(runs.back()->path());
+    QVERIFY(last.open(QIODevice::ReadOnly) && last.readAll().endsWith(" info a line of the run\n"));
+    QFile victim(appfolder::path("victim.txt"));
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), victimBytes);
+    const QStringList kept = QDir(folder).entryList({"installator-*.log"}, QDir::Files);
+    if (planted == "later")
+        QCOMPARE(kept.size(), LogFile::kKeptFiles);
+    // The newest takes the log back from the others as it goes.
+    while (!runs.empty())
+        runs.pop_back();
 }
 
 QTEST_GUILESS_MAIN(tst_readiness)

@@ -99,42 +99,48 @@ void tst_textcopy::lookup_data() {
     QTest::addColumn<QString>("expected");
     // -1: no warning; otherwise the JSON type of what stands under the key.
     QTest::addColumn<int>("warningType");
+    // The one line a file that holds no texts gives when read, %1 its path.
+    QTest::addColumn<QString>("why");
 
+    const QString noCopy = "The text copy %1 holds no object under \"copy\"";
     QTest::newRow("string") << QByteArray(R"({"copy": {"applicationTitle": "Firmware update"}})")
                             << "applicationTitle"
-                            << "Firmware update" << -1;
-    QTest::newRow("non-ASCII and escapes") << QByteArray("{\"copy\": {\"k\": \"Gr\xc3\xbc\xc3\x9f"
-                                                         R"(e \"quoted\"\n\u00e9"}})")
-                                           << "k" << QString::fromUtf8("Grüße \"quoted\"\né") << -1;
+                            << "Firmware update" << -1 << QString();
+    QTest::newRow("non-ASCII and escapes")
+        << QByteArray("{\"copy\": {\"k\": \"Gr\xc3\xbc\xc3\x9f"
+                      R"(e \"quoted\"\n\u00e9"}})")
+        << "k" << QString::fromUtf8("Grüße \"quoted\"\né") << -1 << QString();
     QTest::newRow("empty string") << QByteArray(R"({"copy": {"k": ""}})") << "k"
-                                  << "" << -1;
+                                  << "" << -1 << QString();
     QTest::newRow("number") << QByteArray(R"({"copy": {"k": 42}})") << "k"
-                            << "k" << 2;
+                            << "k" << 2 << QString();
     QTest::newRow("boolean") << QByteArray(R"({"copy": {"k": true}})") << "k"
-                             << "k" << 1;
+                             << "k" << 1 << QString();
     QTest::newRow("null") << QByteArray(R"({"copy": {"k": null}})") << "k"
-                          << "k" << 0;
+                          << "k" << 0 << QString();
     QTest::newRow("array value") << QByteArray(R"({"copy": {"k": ["v"]}})") << "k"
-                                 << "k" << 4;
+                                 << "k" << 4 << QString();
     QTest::newRow("object value") << QByteArray(R"({"copy": {"k": {"v": "w"}}})") << "k"
-                                  << "k" << 5;
+                                  << "k" << 5 << QString();
     QTest::newRow("missing key") << QByteArray(R"({"copy": {"other": "v"}})") << "k"
-                                 << "k" << 0;
+                                 << "k" << 0 << QString();
     QTest::newRow("case differs") << QByteArray(R"({"copy": {"applicationTitle": "T"}})")
                                   << "ApplicationTitle"
-                                  << "ApplicationTitle" << 0;
+                                  << "ApplicationTitle" << 0 << QString();
     QTest::newRow("key at the top, not in copy") << QByteArray(R"({"k": "v", "copy": {}})") << "k"
-                                                 << "k" << 0;
+                                                 << "k" << 0 << QString();
     QTest::newRow("invalid JSON") << QByteArray(R"({"copy": {"k": "v")") << "k"
-                                  << "k" << 0;
+                                  << "k" << 0
+                                  << "The text copy %1 is not JSON: unterminated string at byte 18";
     QTest::newRow("array at the top") << QByteArray(R"([{"copy": {"k": "v"}}])") << "k"
-                                      << "k" << 0;
+                                      << "k" << 0 << noCopy;
     QTest::newRow("copy a string") << QByteArray(R"({"copy": "k"})") << "k"
-                                   << "k" << 0;
+                                   << "k" << 0 << noCopy;
     QTest::newRow("no copy") << QByteArray(R"({"text": {"k": "v"}})") << "k"
-                             << "k" << 0;
+                             << "k" << 0 << noCopy;
     QTest::newRow("empty file") << QByteArray() << "k"
-                                << "k" << 0;
+                                << "k" << 0
+                                << "The text copy %1 is not JSON: illegal value at byte 0";
     // Advice that names a platform's tools: each platform reads its own.
 #ifdef Q_OS_WIN
     const char* here = "on Windows";
@@ -143,7 +149,7 @@ void tst_textcopy::lookup_data() {
 #endif
     QTest::newRow("a text of its own on Windows")
         << QByteArray(R"({"copy": {"k": "elsewhere", "k.windows": "on Windows"}})") << "k" << here
-        << -1;
+        << -1 << QString();
 }
 
 void tst_textcopy::lookup() {
@@ -151,12 +157,18 @@ void tst_textcopy::lookup() {
     QFETCH(QString, key);
     QFETCH(QString, expected);
     QFETCH(int, warningType);
+    QFETCH(QString, why);
     QVERIFY(appfolder::write(appfolder::textCopyFile(), file));
     QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
 
     installator controller;
-    // A file that cannot be used is no open failure: nothing is logged yet.
-    QCOMPARE(m_log.texts(LogCapture::onThisThread()), QStringList());
+    // A file that holds no texts says why, once; no other line is logged yet.
+    QCOMPARE(m_log.texts(LogCapture::onThisThread()),
+             why.isEmpty()
+                 ? QStringList()
+                 : QStringList{LogCapture::format(
+                       QtWarningMsg, why.arg(appfolder::path(appfolder::textCopyFile())))});
+    m_log.clear();
 
     // Twice: a value that is not a string warns on every lookup, and the
     // null entry a missing key leaves behind reads as null again.

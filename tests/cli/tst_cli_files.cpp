@@ -87,6 +87,13 @@ void tst_CliFiles::commandRows() {
     row("json: a name that is not UTF-8 apart from one spelling \\xe9",
         "LC_ALL=C check --json {dir}/caf\\0351.dfu", 0,
         {R"j("file":"{dir}/caf\\xe9.dfu","fileBytes":"{dir}/caf%E9.dfu",)j"}, linuxOnly);
+    row("a name that spells \\xe9 looks unlike the byte",
+        "pack --test-image 4096 {dir}/spelt\\xe9.dfu", 0, {"into {dir}/spelt\\\\xe9.dfu (CRC"},
+        linuxOnly);
+    row("--file-bytes refuses what is not % and two hex digits", "upgrade --file-bytes {dir}/%G1",
+        2, {": --file-bytes: \"%G1\" at byte", "is not % and two hex digits\n"});
+    row("--file-bytes refuses a % at the end", "upgrade --file-bytes {dir}/small.dfu%", 2,
+        {": --file-bytes: \"%\" at byte"});
 }
 
 QTEST_GUILESS_MAIN(tst_CliFiles)

@@ -41,6 +41,9 @@ void tst_CliUpgrade::commandRows() {
          R"j(,"event":"result","file":"{dir}/small.dfu","fileVersion":null,)j"
          R"j("imageLengthField":4096,"path":")j",
          R"j("verify":"matched"})j"});
+    // As coreutils: a result that could not be written is a failure.
+    row("a result that cannot be written", ">/dev/full upgrade --json --no-reset {dir}/small.dfu",
+        1, {"write error: No space left on device\n"}, linuxOnly);
     row("--no-progress", "upgrade --json --no-progress --no-reset {dir}/small.dfu", 0,
         {R"j(!"event":"progress")j", R"j("event":"result")j"});
     row("--no-progress: --all", "upgrade --all --no-progress --no-reset {dir}/small.dfu", 0,

@@ -233,12 +233,25 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
     const std::string dangling = folder + "/dangling";
     // Symbolic links are Linux rows: Windows makes them only with a privilege.
     const bool links = testplatform::isLinux();
+    // A sticky folder that all may write, as /tmp: its owner's links and the
+    // caller's are followed, another user's are not (as root, too).
+    const std::string shared = folder + "/shared", own = shared + "/own",
+                      planted = shared + "/planted";
+    bool foreign = false;
     if (links) {
         namespace fs = std::filesystem;
         fs::create_symlink("plain", link);
         fs::create_symlink("loop", loop);
         fs::create_symlink(folder + "/new", dangling);
+        fs::create_directory(shared);
+        fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+        fs::create_symlink("../plain", own);
+        fs::create_symlink("../plain", planted);
+        foreign = testplatform::giveLinkToAnotherUser(planted);
     }
+    // Reading is the kernel's to refuse, when its own rule is on.
+    std::ifstream rule("/proc/sys/fs/protected_symlinks");
+    const bool protectedLinks = rule.get() == '1';
     const std::string loops = "Too many levels of symbolic links", odd = "not a regular file";
     // The path, openRegularFile's reason, resolveWriteTarget's target or
     // reason, and whether the row runs here.
@@ -250,10 +263,14 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
         {link, "", folder + "/plain", links},
         {dangling, "No such file or directory", platform::kDanglingLink, links},
         {loop, loops, loops, links},
+        {own, "", shared + "/../plain", links},
+        {planted, protectedLinks ? "Permission denied" : "", platform::kForeignLink, foreign},
         {testplatform::nullDevice(), odd, odd, true}};
     for (const auto& [path, reason, target, runs] : rows) {
         if (!runs) {
-            std::printf("Row %s skipped: symbolic links are Linux rows\n", path.c_str());
+            std::printf("Row %s skipped: symbolic links are Linux rows, another user's "
+                        "need root\n",
+                        path.c_str());
             continue;
         }
         std::string error;

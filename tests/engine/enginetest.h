@@ -196,8 +196,10 @@ inline void runFaultCase(bool backup, const QString& path, int position, int fau
     QCOMPARE(hidDfuGetResult(), code);
     QCOMPARE(QString::fromStdString(lastError()), text);
     const traffic::Traffic t = traffic::recorded(device);
-    QVERIFY(int(t.size()) >= position);
-    for (std::size_t i = std::size_t(position); i < t.size(); ++i)
+    // dfuERROR at the first status read is cleared once and read again.
+    const int failing = !backup && position == 1 && fault == BadState ? 3 : position;
+    QVERIFY(int(t.size()) >= failing);
+    for (std::size_t i = std::size_t(failing); i < t.size(); ++i)
         QVERIFY2(t[i].direction == sim::Direction::DeviceToHost, qPrintable(traffic::describe(t)));
     if (backup) {
         QCOMPARE(TestFolder::readFile(path), previousBackup());

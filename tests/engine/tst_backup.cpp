@@ -185,6 +185,8 @@ void tst_Backup::hostileTargets_data() {
         << "dang.dfu" << -3 << "Failed to open file \"{dir}/dang.dfu\": a symbolic link to nothing";
     QTest::newRow("target's mode 600 is kept") << "mode 600 private.dfu"
                                                << "private.dfu" << 0 << "";
+    const QString longest = QString(246, 'n') + ".dfu";
+    QTest::newRow("target name of 250 bytes") << "mode 600 " + longest << longest << 0 << "";
 }
 
 void tst_Backup::hostileTargets() {

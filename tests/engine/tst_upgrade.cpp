@@ -28,6 +28,23 @@ Bytes singleFeatureDescriptor(uint8_t dataBytes) {
 const Bytes kFifo{'f', 'i', 'f', 'o'};
 const Bytes kOversize{'b', 'i', 'g'};
 
+// The accessory of an upgradeFailures row: "L 255" rows have 255-byte
+// reports, each taking a full-speed device's time on the worker's clock (one
+// 1 ms frame per stage: setup, each 64-byte packet, status).
+sim::AccessoryConfig failureRowAccessory(const QByteArray& tag) {
+    sim::AccessoryConfig config;
+    if (tag == "report length 6") {
+        config.featureReportLength = 6;
+        config.descriptorOverride = singleFeatureDescriptor(5);
+    } else if (tag.startsWith("L 255")) {
+        config.featureReportLength = 255;
+        config.spendTransferTime = [](std::size_t bytes) {
+            spendWorkerTime(std::chrono::milliseconds(2 + (bytes + 63) / 64));
+        };
+    }
+    return config;
+}
+
 } // namespace
 
 class tst_Upgrade : public EngineTest {
@@ -41,7 +58,8 @@ private slots:
     void writeFacts_data();
     void writeFacts();
     void busyOnceCostsOneSleep();
-    void statusTenAtTheStartIsCleared();
+    void anErrorAtTheStartIsClearedOnce_data();
+    void anErrorAtTheStartIsClearedOnce();
     void statusTenLaterEndsTheRun();
     void aFileChangedDuringTheWriteIsNotSent();
     void progressValues_data();
@@ -114,8 +132,9 @@ void tst_Upgrade::upgradeFailures_data() {
                               dataReport = devicefaults::dataReportFails(2),
                               endOfDownload = devicefaults::endOfDownloadFails(5);
     QTest::newRow("status 3") << status3.setup << good << status3.code << status3.text << 1;
+    // Cleared once, read again.
     QTest::newRow("state dfuERROR") << Setup([](sim::DeviceModel& d) { d.overrideStatus({}, 10); })
-                                    << good << -8 << "Upgrade failed (DFU status code = 0)" << 1;
+                                    << good << -8 << "Upgrade failed (DFU status code = 0)" << 3;
     QTest::newRow("busy twice") << busy2.setup << good << busy2.code << busy2.text << 2;
     QTest::newRow("status 10 stays after clearing")
         << Setup([](sim::DeviceModel& d) { d.overrideStatus(10, {}); }) << good << -16
@@ -171,6 +190,26 @@ void tst_Upgrade::upgradeFailures_data() {
            })
         << dfu::makeDfuFile(dfu::makeImage(4096)) << -17
         << "Device did not complete the write within 67 s, the time allowed for 4096 bytes" << 6;
+    // An honest slow device: 120 ms to program each 255-byte block, with its
+    // transfers, through 1 MiB; 4,212 blocks of a busy and a ready read each.
+    const Bytes mebibyte = dfu::makeDfuFile(dfu::makeImage(1 << 20));
+    const Setup programs120ms = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(120);
+        d.answerBusyAfterEachBlock(1);
+    };
+    QTest::newRow("L 255, 120 ms a block through 1 MiB")
+        << programs120ms << mebibyte << 0 << "Busy, operation in progress" << 1 + 4212 * 3 + 2;
+    // Thirty blocks pass; the 31st block's busy wait would end past the bound.
+    const Setup stalls = [](sim::DeviceModel& d) {
+        skipWorkerWaits(true);
+        d.announcePollTimeout(59000);
+        d.answerBusyAfterEachBlock(1);
+    };
+    QTest::newRow("L 255, busy for 59 s after every block of 1 MiB")
+        << stalls << mebibyte << -17
+        << "Device did not complete the write within 1795 s, the time allowed for 1048576 bytes"
+        << 1 + 30 * 3 + 2;
     // Eleven reads across the minute, not one after another until it ends.
     const Setup unplugInLongPoll = [](sim::DeviceModel& d) {
         skipWorkerWaits(true);
@@ -197,12 +236,7 @@ void tst_Upgrade::upgradeFailures() {
     QFETCH(int, code);
     QFETCH(QString, text);
     QFETCH(int, reports);
-    sim::AccessoryConfig config;
-    if (QByteArray(QTest::currentDataTag()) == "report length 6") {
-        config.featureReportLength = 6;
-        config.descriptorOverride = singleFeatureDescriptor(5);
-    }
-    sim::DeviceModel& device = sim::Bus::addAccessory(config);
+    sim::DeviceModel& device = sim::Bus::addAccessory(failureRowAccessory(QTest::currentDataTag()));
     QCOMPARE(connectAccessory(), 0);
     setup(device);
     QString path = m_dir.filePath("failure.fifo");
@@ -297,23 +331,38 @@ void tst_Upgrade::busyOnceCostsOneSleep() {
     QCOMPARE(recorded(device), expected);
 }
 
-void tst_Upgrade::statusTenAtTheStartIsCleared() {
+void tst_Upgrade::anErrorAtTheStartIsClearedOnce_data() {
+    QTest::addColumn<int>("dfuStatus");
+    QTest::addColumn<bool>("inError");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("status 10") << 10 << false << "Device firmware is corrupt";
+    QTest::newRow("status 8 in dfuERROR, as a lost block leaves it")
+        << 8 << true << "Upgrade failed (DFU status code = 8)";
+    QTest::newRow("status 0 in dfuERROR") << 0 << true << "Upgrade failed (DFU status code = 0)";
+}
+
+void tst_Upgrade::anErrorAtTheStartIsClearedOnce() {
+    QFETCH(int, dfuStatus);
+    QFETCH(bool, inError);
+    QFETCH(QString, text);
     sim::AccessoryConfig config;
-    config.initialStatus = 10;
+    config.initialStatus = uint8_t(dfuStatus);
+    config.startsInError = inError;
     config.pollTimeoutMs = 3;
     config.busyMs = 0;
     sim::DeviceModel& device = sim::Bus::addAccessory(config);
     const Bytes file = dfu::makeDfuFile(dfu::makeImage(100));
-    const QString path = writeFile("corrupt-at-start.dfu", file);
+    const QString path = writeFile("error-at-start.dfu", file);
     QCOMPARE(connectAccessory(), 0);
     QCOMPARE(hidDfuUpgrade(QFile::encodeName(path).constData()), 0);
     QVERIFY(waitUntilIdle());
     QCOMPARE(hidDfuGetResult(), 0);
     // The recovered condition stays the last text; the code tells success.
-    QCOMPARE(lastError(), std::string("Device firmware is corrupt"));
+    QCOMPARE(QString::fromStdString(lastError()), text);
 
     Traffic expected = healthyUpgrade(64, file, 3);
-    expected.insert(expected.begin(), {status(10, 3, kIdle), command(0x04)});
+    expected.insert(expected.begin(),
+                    {status(uint8_t(dfuStatus), 3, inError ? kDfuError : kIdle), command(0x04)});
     QCOMPARE(recorded(device), expected);
     QCOMPARE(device.storedImage(), dfu::makeImage(100));
 }

@@ -25,6 +25,16 @@ std::string makeFifo(const std::string& path);
 // privilege (Windows), and the rows that need one are Linux rows.
 bool makeLink(const std::string& target, const std::string& path);
 
+// Gives the link at path to another user (nobody), as a link that user
+// planted; false where that needs a privilege this process lacks (not root)
+// or links are Linux rows.
+bool giveLinkToAnotherUser(const std::string& path);
+
+// Makes this process's writes past bytes into any file fail, as on a full
+// disk (Linux: "File too large"); -1 lifts the limit again. False where
+// there is no such limit (Windows).
+bool limitFileSize(long long bytes);
+
 // A device that reads as an empty file: /dev/null, NUL.
 std::string nullDevice();
 

@@ -27,6 +27,14 @@ bool makeLink(const std::string&, const std::string&) {
     return false;
 }
 
+bool giveLinkToAnotherUser(const std::string&) {
+    return false;
+}
+
+bool limitFileSize(long long) {
+    return false;
+}
+
 std::string nullDevice() {
     return "NUL";
 }

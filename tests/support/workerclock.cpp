@@ -15,6 +15,10 @@ void skipWorkerWaits(bool skip) {
     skipping = skip;
 }
 
+void spendWorkerTime(std::chrono::microseconds spent) {
+    skipped += std::chrono::duration_cast<Clock::duration>(spent).count();
+}
+
 Clock::time_point workerNow() {
     return Clock::now() + Clock::duration(skipped.load());
 }
