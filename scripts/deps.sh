@@ -20,7 +20,7 @@ TAVRIN_TEST_PACKAGES=(
   lintian
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes;
   # the format check.
-  clang libclang-rt-14-dev clang-format git
+  clang libclang-rt-dev clang-format git
   # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
   # The session inhibitor against logind's mock.
