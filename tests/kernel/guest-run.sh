@@ -108,9 +108,12 @@ fetch_kernel() {
     vmlinuz="$(find "$cache/root/boot" -name 'vmlinuz-*' | head -n 1)"
     [ -n "$vmlinuz" ] || skip "$package holds no kernel image"
     mkdir -p "$cache/modules"
-    local module found
+    # Debian 12's package keeps the modules in lib/modules, Debian 13's in
+    # usr/lib/modules.
+    local module found module_tree="$cache/root/lib/modules"
+    [ -d "$module_tree" ] || module_tree="$cache/root/usr/lib/modules"
     for module in "${kModules[@]}"; do
-        found="$(find "$cache/root/lib/modules" -path '*/drivers/hid/*' \( -name "$module.ko" -o -name "$module.ko.xz" \) | head -n 1)"
+        found="$(find "$module_tree" -path '*/drivers/hid/*' \( -name "$module.ko" -o -name "$module.ko.xz" \) | head -n 1)"
         [ -n "$found" ] || skip "$package has no $module module"
         case "$found" in
         *.xz) xz -dc "$found" >"$cache/modules/$module.ko" ;;
@@ -153,13 +156,17 @@ fetch_udev() {
 # udevadm is also systemd-udevd (by the name it is started with); guest-init.sh
 # starts it when it is there.
 add_udev() {
-    local unpacked="$cache/udev/root" library target found
-    cp "$unpacked/bin/udevadm" "$root/bin/udevadm"
+    local unpacked="$cache/udev/root" library target found udevadm
+    # Debian 12's udev keeps it in bin, Debian 13's in usr/bin (with a
+    # library in systemd's own folder, below).
+    udevadm="$unpacked/bin/udevadm"
+    [ -e "$udevadm" ] || udevadm="$unpacked/usr/bin/udevadm"
+    cp "$udevadm" "$root/bin/udevadm"
     ln -sf udevadm "$root/bin/systemd-udevd"
     mkdir -p "$root/etc/udev/rules.d" "$root/run"
     cp "$udev_rule" "$root/etc/udev/rules.d/"
-    found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu" \
-        ldd "$unpacked/bin/udevadm")"
+    found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu/systemd" \
+        ldd "$udevadm")"
     ! grep -q 'not found' <<<"$found" || skip "udevadm needs libraries that cannot be had: $found"
     awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' <<<"$found" |
         while read -r library; do
