@@ -1,6 +1,6 @@
 #pragma once
 // Each executable links exactly one definition of this function, matching the
-// hidapi implementation it links: the shipping program's (hidraw_backend.cpp,
+// hidapi implementation it links: the shipping program's (hidbackend_system.cpp,
 // also on Windows) reaches the system's HID devices and has nothing to
 // prepare; the demo program's plugs its simulated accessory into the
 // in-process bus. main calls it before the QML loads, so the wizard finds the

@@ -1,6 +1,7 @@
 #include "installator.h"
 
 #include "filenames.h"
+#include "files.h"
 #include "language.h"
 #include "logfile.h"
 #include "sessioninhibitor.h"
@@ -175,7 +176,7 @@ void installator::checkFirmwareFile() {
     const QString path =
         QCoreApplication::applicationDirPath() + "/" + m_textCopy.value(kFirmwareKey).toString();
     std::string why;
-    std::FILE* file = dfu::openRegularFile(platform::fileNameBytes(path).constData(), why);
+    std::FILE* file = platform::openRegularFile(platform::fileNameBytes(path).constData(), why);
     std::vector<uint8_t> bytes;
     dfu::CheckResult check;
     if (!file) {

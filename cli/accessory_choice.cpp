@@ -1,11 +1,12 @@
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "flasher.h"
 #include "hid_interfaces.h"
+#include "hidaccess.h"
 #include "hiddfu.h"
+#include "memoryfile.h"
 #include "output.h"
-#include "system.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,8 +48,8 @@ bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSecon
 
 // What was not found, and where the station's engineer looks next.
 QString describe(const QCommandLineParser& parser) {
-    const QString advice =
-        QStringLiteral(": check the cable, run `tavrin-dfu list`") + system::accessAdvice();
+    const QString advice = QStringLiteral(": check the cable, run `tavrin-dfu list`") +
+                           QString::fromUtf8(platform::accessAdvice());
     if (parser.isSet(kPath))
         return QStringLiteral("no accessory at %1").arg(parser.value(kPath)) + advice;
     if (parser.isSet(kSerial))
@@ -95,7 +96,8 @@ int runOnAccessory(Run& run, const QStringList& arguments) {
         const File opened = openFile(file, failure);
         if (opened) {
             failure = readImage(opened.get(), run.image);
-            run.imageFile.reset(failure.status == Success ? system::openBytes(run.image) : nullptr);
+            run.imageFile.reset(failure.status == Success ? platform::openBytes(run.image)
+                                                          : nullptr);
             if (failure.status == Success && !run.imageFile)
                 failure = {FileInvalid, HidDfuResult::OutOfMemory,
                            codeText(HidDfuResult::OutOfMemory), QString()};

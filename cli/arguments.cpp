@@ -1,6 +1,6 @@
 #include "arguments.h"
 
-#include "system.h"
+#include "filenames.h"
 
 namespace cli {
 
@@ -22,8 +22,8 @@ int sequenceLength(uchar lead) {
 }
 
 QString decodeArgument(const QByteArray& bytes) {
-    const QString text = system::fileNameText(bytes);
-    if (system::fileNameBytes(text) == bytes)
+    const QString text = platform::fileNameText(bytes);
+    if (platform::fileNameBytes(text) == bytes)
         return text;
     // Only a UTF-8 locale loses bytes (Qt takes the C locale for UTF-8 too).
     QString kept;
@@ -60,7 +60,7 @@ QByteArray nativeName(const QString& argument) {
         }
     }
     // Text without kept bytes was decoded as the system's; the rest as UTF-8.
-    return from == 0 ? system::fileNameBytes(argument) : bytes + argument.mid(from).toUtf8();
+    return from == 0 ? platform::fileNameBytes(argument) : bytes + argument.mid(from).toUtf8();
 }
 
 QString shownName(const QString& argument) {

@@ -1,7 +1,7 @@
 #pragma once
 // Each tavrin-dfu executable links exactly one definition of these, matching
 // the hidapi implementation it links: the shipping program's
-// (hidraw_backend.cpp, also on Windows) reaches the system's HID devices and
+// (clibackend_system.cpp, also on Windows) reaches the system's HID devices and
 // has no options of its own; the demo twin's plugs simulated accessories into
 // its in-process bus, as its options say.
 

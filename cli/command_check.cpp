@@ -1,7 +1,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "output.h"
 
 #include <QJsonObject>

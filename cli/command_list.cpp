@@ -1,5 +1,5 @@
 #include "commands.h"
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "hid_interfaces.h"
 #include "hiddfu.h"
 #include "output.h"

@@ -1,10 +1,10 @@
 #include "arguments.h"
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "hiddfu.h"
+#include "memoryfile.h"
 #include "output.h"
-#include "system.h"
 
 #include <QRegularExpression>
 
@@ -74,7 +74,7 @@ int packCommand(Run& run, const QStringList& arguments) {
         if (const Failure large = refuseLarge(length); large.status != Success)
             return run.fail(large);
         generated = dfu::makeImage(length);
-        image.reset(system::openBytes(generated));
+        image.reset(platform::openBytes(generated));
         if (!image)
             return run.fail({FileInvalid, HidDfuResult::OutOfMemory,
                              codeText(HidDfuResult::OutOfMemory), QString()});

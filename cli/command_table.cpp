@@ -1,7 +1,7 @@
 #include "clibackend.h"
 #include "commands.h"
-#include "dfufiles.h"
 #include "exitstatus.h"
+#include "firmware_files.h"
 
 namespace cli {
 

@@ -1,12 +1,12 @@
 #include "arguments.h"
 #include "commands.h"
 #include "dfufile.h"
-#include "dfufiles.h"
+#include "files.h"
+#include "firmware_files.h"
 #include "flasher.h"
 #include "hiddfu.h"
 #include "output.h"
 #include "sessioninhibitor.h"
-#include "system.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -227,7 +227,7 @@ int backupCommand(Run& run, const QStringList& arguments) {
                      QStringLiteral("the backup completed into %1").arg(shownName(path))))
         return status;
     qint64 fileBytes = 0;
-    system::regularFile(nativeName(path).toStdString(), &fileBytes);
+    platform::regularFile(nativeName(path).toStdString(), &fileBytes);
     const qint64 imageBytes = fileBytes - qint64(dfu::kSuffixLength);
     run.setFile(path);
     run.facts.insert(QStringLiteral("imageBytes"), imageBytes);

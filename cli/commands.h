@@ -3,7 +3,7 @@
 // each. A function gets the command line and the report of its Run and
 // returns the exit status (exitstatus.h).
 
-#include "dfufiles.h"
+#include "firmware_files.h"
 #include "report.h"
 
 #include <QCommandLineOption>

@@ -1,7 +1,7 @@
 #include "exitstatus.h"
 
 #include "hiddfu.h"
-#include "system.h"
+#include "stoprequests.h"
 
 #include <string>
 
@@ -38,7 +38,7 @@ const char* exitStatusHelp() {
             "  7    not newer: upgrade --newer-only refused a file not newer than the "
             "accessory's\n"
             "       firmware, or one of the two does not state its version\n") +
-        system::stopStatusHelp() +
+        platform::stopStatusHelp() +
         "With --all: the status of the first accessory (in list order) that failed.\n";
     return text.c_str();
 }

@@ -3,10 +3,11 @@
 #include "arguments.h"
 #include "clibackend.h"
 #include "commands.h"
+#include "console.h"
 #include "exitstatus.h"
 #include "hiddfu.h"
 #include "report.h"
-#include "system.h"
+#include "stoprequests.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -44,12 +45,12 @@ void quietMessageLog(QtMsgType type, const QMessageLogContext& context, const QS
     static const bool verbose = qEnvironmentVariableIsSet("TAVRIN_DFU_VERBOSE");
     const bool advice = context.category && std::strcmp(context.category, kHidDfuAdviceLog) == 0;
     if (verbose || advice || type == QtCriticalMsg || type == QtFatalMsg)
-        system::writeText(stderr, text + QLatin1Char('\n'));
+        platform::writeText(stderr, text + QLatin1Char('\n'));
 }
 
 int usageError(const QString& text) {
     const QString program = Report::programName();
-    system::writeText(stderr, QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(program, text));
+    platform::writeText(stderr, QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(program, text));
     return UsageError;
 }
 
@@ -72,11 +73,11 @@ ExitStatus interruptStatus() {
 }
 
 QString interruptText() {
-    return system::stopText(g_interrupted);
+    return platform::stopText(g_interrupted);
 }
 
 void installInterruptHandler() {
-    system::onStopRequests(onInterrupt);
+    platform::onStopRequests(onInterrupt);
 }
 
 int run(const QStringList& arguments) {

@@ -1,7 +1,7 @@
 #pragma once
 // The HID interfaces on the bus, as hidapi enumerates them.
 
-#include "dfufiles.h"
+#include "firmware_files.h"
 
 #include <QString>
 #include <QVector>

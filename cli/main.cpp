@@ -1,7 +1,7 @@
 #include "arguments.h"
+#include "console.h"
 #include "flasher.h"
 #include "runningmark.h"
-#include "system.h"
 
 #include <QCoreApplication>
 
@@ -16,5 +16,5 @@ int main(int argc, char* argv[]) {
         given << QByteArray(argv[i]);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
-    return cli::run(cli::system::programArguments(given));
+    return cli::run(platform::programArguments(given, cli::decodeArguments));
 }

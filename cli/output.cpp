@@ -1,6 +1,6 @@
 #include "output.h"
 
-#include "system.h"
+#include "console.h"
 
 #include <QByteArray>
 
@@ -31,7 +31,7 @@ int terminalWidth() {
     const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
     if (ok && columns > 0)
         return columns;
-    return system::terminalColumns();
+    return platform::terminalColumns();
 }
 
 // At the rate so far; the engine reports whole percents only.
@@ -84,7 +84,7 @@ QString hex(uint32_t value, int digits) {
 OutputMode Output::modeFor(bool json) {
     if (json)
         return OutputMode::Json;
-    return system::terminalOutput() ? OutputMode::Terminal : OutputMode::Plain;
+    return platform::terminalOutput() ? OutputMode::Terminal : OutputMode::Plain;
 }
 
 void Output::beginTransfer(const QString& operation, qint64 total) {
@@ -167,7 +167,7 @@ void Output::printTerminalLine(int percent, bool done) {
     // Padded to the last line's length too, so that a console that ignores
     // the erase sequence shows no characters of the longer line before.
     const int previous = m_lineOpen ? m_lastLineLength : 0;
-    system::writeText(stdout, QStringLiteral("\r\033[K") + line.leftJustified(previous));
+    platform::writeText(stdout, QStringLiteral("\r\033[K") + line.leftJustified(previous));
     m_lastLineLength = int(line.size());
     m_lineOpen = true;
 }
@@ -182,7 +182,7 @@ void Output::endTransfer(bool completed) {
 
 void Output::say(const QString& line) {
     if (!json())
-        system::writeText(stdout, line + QLatin1Char('\n'));
+        platform::writeText(stdout, line + QLatin1Char('\n'));
 }
 
 void Output::warn(const QString& line) {
@@ -190,7 +190,7 @@ void Output::warn(const QString& line) {
         writeOut("\n");
         m_lineOpen = false;
     }
-    system::writeText(stderr, line + QLatin1Char('\n'));
+    platform::writeText(stderr, line + QLatin1Char('\n'));
 }
 
 void Output::jsonLine(const QJsonObject& object) {

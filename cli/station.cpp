@@ -1,8 +1,9 @@
 #include "station.h"
 
+#include "console.h"
 #include "exitstatus.h"
 #include "flasher.h"
-#include "system.h"
+#include "stoprequests.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -88,7 +89,7 @@ private:
                              if (e == QProcess::FailedToStart)
                                  finish(child, DeviceFailed);
                          });
-        system::holdingStopRequests([process, &child] {
+        platform::holdingStopRequests([process, &child] {
             process->start(QCoreApplication::applicationFilePath(), child.job.arguments);
         });
     }
@@ -150,7 +151,7 @@ private:
                            .arg(interruptText()));
             for (const auto& child : m_children) {
                 if (!child->done && child->process->processId() > 0)
-                    system::passStopRequest(child->process->processId(), interruptSignal());
+                    platform::passStopRequest(child->process->processId(), interruptSignal());
             }
         }
         redraw();
@@ -168,7 +169,7 @@ private:
             block +=
                 QStringLiteral("\r\033[K%1  %2\n").arg(child->label(), -16).arg(child->state());
         m_drawn = true;
-        system::writeText(stdout, block);
+        platform::writeText(stdout, block);
     }
 
     int summarise() {

@@ -20,7 +20,7 @@ add_library(tavrin_hidapi INTERFACE)
 target_link_libraries(tavrin_hidapi INTERFACE hidapi::hidapi)
 if(hidapi_VERSION VERSION_LESS 0.14)
   target_sources(tavrin_hidapi INTERFACE
-                 ${CMAKE_CURRENT_LIST_DIR}/../engine/hidapi_declines_descriptor_call.cpp)
+                 ${CMAKE_CURRENT_LIST_DIR}/../platform/hidapi_declines_descriptor_call_windows.cpp)
 endif()
 
 # The system libraries of platform/'s libraries. winmm: the timer period
@@ -43,7 +43,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # uhid/ is the Linux kernel's.
 set(TAVRIN_SUBDIRECTORIES simaccessory demo installator app cli bench)
 # The test folders whose programs run on Windows (under Wine here).
-set(TAVRIN_TEST_FOLDERS support dfufile reportdescriptor engine simaccessory app cli windows)
+set(TAVRIN_TEST_FOLDERS support dfufile hiddescriptor engine simaccessory app cli windows)
 
 # Programs the build and ctest run go through Wine in a prefix of the build
 # folder's own (never the user's ~/.wine), by way of cmake/wine-test.

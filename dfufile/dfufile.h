@@ -2,8 +2,6 @@
 // The DFU file: a firmware image followed by the 16-byte USB DFU 1.1 suffix,
 // whose last field is a CRC over every byte of the file before it.
 
-#include "files.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -136,26 +134,6 @@ bool suffixStatesVersion(uint16_t bcd);
 bool deviceStatesVersion(uint16_t bcd);
 // The bcdDevice of a whole file's suffix; 0xFFFF for a file too short for one.
 uint16_t suffixBcdDevice(const std::vector<uint8_t>& bytes);
-
-// Opens path for reading without ever blocking (a FIFO would wait for a
-// writer) and refuses anything but a regular file. nullptr with a reason in
-// error ("not a regular file", or the system's text) on failure.
-std::FILE* openRegularFile(const char* path, std::string& error);
-// The reason openRegularFile gives for anything but a regular file.
-constexpr const char* kNotRegularFile = platform::kNotRegularFile;
-
-// The file that a write to path must replace, by a new file renamed over it:
-// path itself when it is a regular file or does not exist yet; through a
-// symbolic link, the file the link leads to, as editors save, so that the
-// link stays. Anything else that exists (a device node, a FIFO, a socket, a
-// folder) is refused: the rename would replace the node rather than write
-// where it leads. So is a link to nothing, which would create a file
-// wherever the link points, past any check of what exists. Empty with a
-// reason in error ("not a regular file", "a symbolic link to nothing", or
-// the system's text) when refused.
-std::string resolveWriteTarget(const std::string& path, std::string& error);
-// The reason resolveWriteTarget gives for a link that leads nowhere.
-constexpr const char* kDanglingLink = platform::kDanglingLink;
 
 // A file written beside the one it replaces and put in its place only once
 // complete, so that a failed write never destroys the previous file. Its

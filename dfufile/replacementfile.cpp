@@ -1,6 +1,6 @@
-// The file functions the programs share, over the system's own
-// (platform/files.h).
+// The replacement file over the system's file calls (platform/files.h).
 #include "dfufile.h"
+#include "files.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,14 +14,6 @@ namespace {
 constexpr int kCreateAttempts = 100;
 constexpr std::size_t kUniqueLength = 6;
 } // namespace
-
-std::FILE* openRegularFile(const char* path, std::string& error) {
-    return platform::openRegularFile(path, error);
-}
-
-std::string resolveWriteTarget(const std::string& path, std::string& error) {
-    return platform::resolveWriteTarget(path, error);
-}
 
 bool ReplacementFile::create(const std::string& target) {
     discard();

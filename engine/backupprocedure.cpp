@@ -53,7 +53,7 @@ void AsyncWorker::DoBackup() {
     // over the link itself it would replace the link. A device node, FIFO,
     // folder or a link to nothing is never replaced by a file.
     std::string why;
-    const std::string target = dfu::resolveWriteTarget(fileName, why);
+    const std::string target = platform::resolveWriteTarget(fileName, why);
     if (target.empty()) {
         finish(ReportMessage(Code::FailedToOpenFile,
                              "Failed to open file " + quoted(fileName) + ": " + why));

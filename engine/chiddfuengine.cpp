@@ -12,11 +12,11 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
-namespace platform {
-Q_LOGGING_CATEGORY(adviceLog, kHidDfuAdviceLog)
-} // namespace platform
+static_assert(std::string_view(kHidDfuAdviceLog) == platform::kAdviceLog,
+              "the advice the flasher picks out of the log is the platform's");
 
 namespace {
 

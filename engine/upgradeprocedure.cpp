@@ -4,6 +4,7 @@
 
 #include "chiddfuerrorstate.h"
 #include "dfufile.h"
+#include "files.h"
 #include "hidreports.h"
 #include "workerhelpers.h"
 #include "workersleep.h"
@@ -144,11 +145,11 @@ void AsyncWorker::DoUpgrade() {
     int32 result = 0;
     if (!fileName.empty()) {
         std::string why;
-        std::FILE* file = dfu::openRegularFile(fileName.c_str(), why);
+        std::FILE* file = platform::openRegularFile(fileName.c_str(), why);
         if (!file) {
             // A FIFO or device node would block the worker, and with it the
             // program's exit, until something writes to it.
-            const bool special = why == dfu::kNotRegularFile;
+            const bool special = why == platform::kNotRegularFile;
             finish(
                 ReportMessage(Code::FailedToOpenFile, "Failed to open file " + quoted(fileName) +
                                                           (special ? ": " + why : std::string())));

@@ -1,10 +1,8 @@
 #include "reportdescriptor.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <map>
+#include <vector>
 
 namespace hiddescriptor {
 
@@ -42,13 +40,6 @@ constexpr uint32_t kMaxReportId = 0xFF;
 // report that cannot be described in 16 bits is a broken descriptor.
 constexpr uint64_t kMaxReportLength = 0xFFFF;
 constexpr uint64_t kMaxReportBits = (kMaxReportLength - kReportIdLength) * 8;
-
-// Report descriptors are at most a few kilobytes (the kernel caps them at
-// 4096 bytes); anything far larger is not a descriptor.
-constexpr size_t kMaxDescriptorFileSize = 1 << 16;
-
-constexpr const char* kSysfsFolder = "sys/class/hidraw/";
-constexpr const char* kDescriptorFile = "/device/report_descriptor";
 
 // The global items this computation needs; Push and Pop save and restore all
 // of them together.
@@ -182,54 +173,6 @@ Result longestFeatureReport(const uint8_t* data, size_t size) {
         result.featureReportLength = std::max(result.featureReportLength, length);
     }
     return result;
-}
-
-std::string descriptorPath(const std::string& devicePath) {
-    const size_t nodeStart = devicePath.rfind('/');
-    if (nodeStart == std::string::npos || nodeStart + 1 == devicePath.size()) {
-        return {};
-    }
-    const std::string node = devicePath.substr(nodeStart + 1);
-    if (nodeStart == 0) {
-        return {}; // "/hidraw3": the node's folder is the file system root
-    }
-    const size_t folderStart = devicePath.rfind('/', nodeStart - 1);
-    if (folderStart == std::string::npos) {
-        return {};
-    }
-    const std::string root = devicePath.substr(0, folderStart + 1);
-    return root + kSysfsFolder + node + kDescriptorFile;
-}
-
-bool readDescriptor(const std::string& devicePath, std::vector<uint8_t>& out, std::string& error) {
-    out.clear();
-    const std::string path = descriptorPath(devicePath);
-    if (path.empty()) {
-        error = "device path \"" + devicePath + "\" names no hidraw node inside a folder";
-        return false;
-    }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot open \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    // sysfs announces a size that is not the descriptor's: read to the end.
-    std::vector<uint8_t> bytes(kMaxDescriptorFileSize + 1);
-    const size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool readError = std::ferror(file) != 0;
-    std::fclose(file);
-    if (readError) {
-        error = "cannot read \"" + path + "\"";
-        return false;
-    }
-    if (count > kMaxDescriptorFileSize) {
-        error = "\"" + path + "\" is larger than " + std::to_string(kMaxDescriptorFileSize) +
-                " bytes, too large for a report descriptor";
-        return false;
-    }
-    bytes.resize(count);
-    out = std::move(bytes);
-    return true;
 }
 
 } // namespace hiddescriptor

@@ -65,7 +65,7 @@ endfunction()
 _tavrin_install_windows_runtime()
 
 # The benchmarks as a folder of their own to copy to a Windows machine and
-# run there by hand (README, Performance): `cmake --install BUILD --component
+# run there by hand (docs/performance.md): `cmake --install BUILD --component
 # bench --prefix FOLDER`. The wizard under measure reads its files beside it
 # like the wizard, its 512 KiB firmware among them, so the folder cannot be
 # the program's; an install without a component leaves it out.

@@ -21,6 +21,7 @@ extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, si
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -56,15 +57,66 @@ bool descriptorFromHidapi(hid_device* device, std::vector<uint8_t>& out) {
     return length > 0;
 }
 
+// Report descriptors are at most a few kilobytes (the kernel caps them at
+// 4096 bytes); a file far larger is not a descriptor.
+constexpr size_t kMaxDescriptorFileSize = 1 << 16;
+
+// Empty when the path has no node or no folder above the node's folder.
+std::string storedDescriptorPath(const std::string& devicePath) {
+    const size_t nodeStart = devicePath.rfind('/');
+    if (nodeStart == std::string::npos || nodeStart + 1 == devicePath.size())
+        return {};
+    const std::string node = devicePath.substr(nodeStart + 1);
+    if (nodeStart == 0)
+        return {}; // "/hidraw3": the node's folder is the file system root
+    const size_t folderStart = devicePath.rfind('/', nodeStart - 1);
+    if (folderStart == std::string::npos)
+        return {};
+    const std::string root = devicePath.substr(0, folderStart + 1);
+    return root + "sys/class/hidraw/" + node + "/device/report_descriptor";
+}
+
 } // namespace
 
 namespace platform {
+
+bool readStoredDescriptor(const char* devicePath, std::vector<uint8_t>& out, std::string& error) {
+    out.clear();
+    const std::string path = storedDescriptorPath(devicePath ? devicePath : "");
+    if (path.empty()) {
+        error = "device path \"" + std::string(devicePath ? devicePath : "") +
+                "\" names no hidraw node inside a folder";
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot open \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    // sysfs announces a size that is not the descriptor's: read to the end.
+    std::vector<uint8_t> bytes(kMaxDescriptorFileSize + 1);
+    const size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) {
+        error = "cannot read \"" + path + "\"";
+        return false;
+    }
+    if (count > kMaxDescriptorFileSize) {
+        error = "\"" + path + "\" is larger than " + std::to_string(kMaxDescriptorFileSize) +
+                " bytes, too large for a report descriptor";
+        return false;
+    }
+    bytes.resize(count);
+    out = std::move(bytes);
+    return true;
+}
 
 uint16_t featureReportLength(hid_device* device, const char* path) {
     std::vector<uint8_t> descriptor;
     std::string error;
     if (!descriptorFromHidapi(device, descriptor) &&
-        !hiddescriptor::readDescriptor(path ? path : "", descriptor, error)) {
+        !readStoredDescriptor(path, descriptor, error)) {
         qWarning() << "Cannot read the report descriptor of" << (path ? path : "") << ":"
                    << error.c_str();
         return 0;

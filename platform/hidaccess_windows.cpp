@@ -85,6 +85,12 @@ bool lengthFromHidapi(hid_device* device, uint16_t& length, std::string& error) 
 
 namespace platform {
 
+bool readStoredDescriptor(const char*, std::vector<uint8_t>& out, std::string& error) {
+    out.clear();
+    error = "Windows keeps no report descriptor beside the device";
+    return false;
+}
+
 uint16_t featureReportLength(hid_device* device, const char* path) {
     uint16_t length = 0;
     std::string systemError = "no path", error;

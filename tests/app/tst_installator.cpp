@@ -3,6 +3,7 @@
 // restart and release after a result, and its destruction during a transfer.
 #include "appfolder.h"
 #include "controllerlog.h"
+#include "controllertest.h"
 #include "demoaccessory.h"
 #include "enginesupport.h"
 #include "installator.h"
@@ -17,23 +18,19 @@ using namespace enginesupport;
 
 namespace {
 
-const char kFirmwareName[] = "firmware.dfu";
-
 QString notConnectedText() {
     return QStringLiteral("Invalid sequence (hidDfuConnect must be called first)");
 }
 
 } // namespace
 
-class tst_installator : public QObject {
+class tst_installator : public ControllerTest {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
+public:
+    tst_installator() : ControllerTest({{"dfuUpdateUrl", kFirmwareName}}) {}
 
+private slots:
     void connectWithoutAccessory();
     void connectTwice();
     void upgradeWithoutFirmwareKey();
@@ -54,34 +51,7 @@ private:
     static QString backupPath();
     QStringList relayLines() const;
     void writeFiles(const QString& firmwareName, const Bytes& firmware);
-
-    QThread* m_guiThread = nullptr;
-    LogCapture m_log;
 };
-
-void tst_installator::initTestCase() {
-    registerEngineMetaTypes();
-    m_log.install();
-    m_guiThread = QThread::currentThread();
-    QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
-}
-
-void tst_installator::init() {
-    sim::Bus::reset();
-    QVERIFY(appfolder::writeTextCopy({{"dfuUpdateUrl", kFirmwareName}}));
-    appfolder::remove(kFirmwareName);
-    m_log.clear();
-}
-
-void tst_installator::cleanup() {
-    settle();
-}
-
-void tst_installator::cleanupTestCase() {
-    appfolder::remove(kFirmwareName);
-    appfolder::remove(appfolder::textCopyFile());
-    appfolder::remove(appfolder::changelogFile());
-}
 
 QStringList tst_installator::guiLines() const {
     QThread* const gui = m_guiThread;

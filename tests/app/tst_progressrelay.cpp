@@ -1,6 +1,7 @@
 // The progress relay: polling runs on the relay thread, re-emitted on the
 // controller's signals in the GUI thread.
 #include "appfolder.h"
+#include "controllertest.h"
 #include "enginesupport.h"
 #include "installator.h"
 #include "logcapture.h"
@@ -14,7 +15,6 @@ using namespace enginesupport;
 
 namespace {
 
-const char kFirmwareName[] = "firmware.dfu";
 // msleep guarantees at least this much between two polls.
 constexpr qint64 kPollIntervalNs = 100 * 1000 * 1000;
 
@@ -24,15 +24,13 @@ bool isStatusLine(const LogLine& line) {
 
 } // namespace
 
-class tst_progressrelay : public QObject {
+class tst_progressrelay : public ControllerTest {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
+public:
+    tst_progressrelay() : ControllerTest({}) {}
 
+private slots:
     void operationAlreadyOver();
     void progressInPollingOrder();
     void twoStartsInQuickSuccession_data();
@@ -41,34 +39,10 @@ private slots:
 private:
     // Starts an upgrade on a slow accessory through the engine itself.
     void startSlowUpgrade();
-
-    LogCapture m_log;
 };
 
-void tst_progressrelay::initTestCase() {
-    registerEngineMetaTypes();
-    m_log.install();
-    QVERIFY(appfolder::writeTextCopy({}));
-    QVERIFY(appfolder::write(appfolder::changelogFile(), "<p>notes</p>"));
-    QVERIFY(appfolder::write(kFirmwareName, toQByteArray(firmwareFile(kSlowImageLength))));
-}
-
-void tst_progressrelay::init() {
-    sim::Bus::reset();
-    m_log.clear();
-}
-
-void tst_progressrelay::cleanup() {
-    settle();
-}
-
-void tst_progressrelay::cleanupTestCase() {
-    appfolder::remove(kFirmwareName);
-    appfolder::remove(appfolder::textCopyFile());
-    appfolder::remove(appfolder::changelogFile());
-}
-
 void tst_progressrelay::startSlowUpgrade() {
+    QVERIFY(appfolder::write(kFirmwareName, toQByteArray(firmwareFile(kSlowImageLength))));
     sim::Bus::addAccessory(slowAccessory());
     QCOMPARE(hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0), 0);
     const QByteArray path = QFile::encodeName(appfolder::path(kFirmwareName));

@@ -21,11 +21,12 @@ void row(const char* name, const char* line, int status, QStringList fragments, 
     QTest::newRow(name) << QString::fromLatin1(line) << status << fragments << linuxOnly;
 }
 
-void CliTest::addCommandLineColumns() {
+void CliTableTest::commandLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("fragments");
     QTest::addColumn<bool>("linuxOnly");
+    commandRows();
 }
 
 Ran CliTest::run(QStringList arguments) {
@@ -132,7 +133,7 @@ void CliTest::removeFiles() {
         std::remove(QFile::encodeName(m_dir.path()) + name);
 }
 
-void CliTest::checkCommandLine() {
+void CliTableTest::commandLines() {
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fragments);

@@ -43,9 +43,6 @@ private slots:
 protected:
     void makeFiles();
     void removeFiles();
-    // For commandLines_data and commandLines.
-    static void addCommandLineColumns();
-    void checkCommandLine();
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString filled(QString text) const {
@@ -57,4 +54,17 @@ protected:
 
     QTemporaryDir m_dir;
     QString m_fifo;
+};
+
+// A test whose rows are command lines (row() above): the test adds them in
+// commandRows, the fixture runs each. A test may have slots of its own.
+class CliTableTest : public CliTest {
+    Q_OBJECT
+
+private slots:
+    void commandLines_data();
+    void commandLines();
+
+protected:
+    virtual void commandRows() = 0;
 };

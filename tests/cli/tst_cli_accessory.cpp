@@ -6,16 +6,13 @@
 
 #include <QTest>
 
-class tst_CliAccessory : public CliTest {
+class tst_CliAccessory : public CliTableTest {
     Q_OBJECT
 
-private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
+    void commandRows() override;
 };
 
-void tst_CliAccessory::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliAccessory::commandRows() {
     row("reset", "reset", 0, {"Reset"});
     row("wait: appears late", "reset --appear-after 1500 --wait 20", 0,
         {"Waiting up to 20 s for the accessory...", "Reset"});

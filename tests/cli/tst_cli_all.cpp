@@ -7,16 +7,13 @@
 
 #include <QTest>
 
-class tst_CliAll : public CliTest {
+class tst_CliAll : public CliTableTest {
     Q_OBJECT
 
-private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
+    void commandRows() override;
 };
 
-void tst_CliAll::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliAll::commandRows() {
     const QString stored = QString::number(demo::kStoredImageLength);
     row("all: three, one fails",
         "upgrade --all --scenario healthy,write-fails,healthy --no-reset {dir}/full.dfu", 5,

@@ -7,16 +7,13 @@
 
 #include <QTest>
 
-class tst_CliFiles : public CliTest {
+class tst_CliFiles : public CliTableTest {
     Q_OBJECT
 
-private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
+    void commandRows() override;
 };
 
-void tst_CliFiles::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliFiles::commandRows() {
     const QString stored = QString::number(demo::kStoredImageLength);
     row("check escapes the signature", "check {dir}/controls.dfu", 4,
         {"signature \"\\x1bc\\x07\", bLength 16"});

@@ -2,7 +2,6 @@
 // tavrin-dfu-demo, one row per command line (clifixture.h); and the command
 // table against tavrin-dfu's --help, the man page and the bash completion, so
 // that none of them can lack a command or an option.
-#include "clibackend.h"
 #include "clifixture.h"
 #include "commands.h"
 #include "testplatform.h"
@@ -12,19 +11,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-
-// The table without a backend's options: those of tavrin-dfu, which has none.
-namespace cli {
-QList<QCommandLineOption> backendOptions() {
-    return {};
-}
-bool prepareBackend(const QCommandLineParser&, QString&) {
-    return true;
-}
-QStringList backendChildArguments(const QCommandLineParser&) {
-    return {};
-}
-} // namespace cli
 
 namespace {
 
@@ -80,18 +66,17 @@ void documented(const QString& document, const QString& command, QStringList& co
 
 } // namespace
 
-class tst_CliHelp : public CliTest {
+class tst_CliHelp : public CliTableTest {
     Q_OBJECT
 
+    void commandRows() override;
+
 private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
     void documentsNameEveryCommandAndOption_data();
     void documentsNameEveryCommandAndOption();
 };
 
-void tst_CliHelp::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliHelp::commandRows() {
     row("help lists exit statuses", "--help", 0,
         {"upgrade  Write", "6    verify mismatch", "130  interrupted (Ctrl+C", "143  "});
     row("help lists SIGHUP", "--help", 0, {"129  hung up", "143  terminated (SIGTERM)"}, linuxOnly);

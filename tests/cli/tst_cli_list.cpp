@@ -5,16 +5,13 @@
 
 #include <QTest>
 
-class tst_CliList : public CliTest {
+class tst_CliList : public CliTableTest {
     Q_OBJECT
 
-private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
+    void commandRows() override;
 };
 
-void tst_CliList::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliList::commandRows() {
     row("list", "list --scenario healthy,healthy", 0,
         {"* 0a12:fffe  ff00:0001      64  SIM-0001", "SIM-0002      2.3.0    ", "dev/hidraw1"});
     row("list json", "list --json --bus-root {dir}/bus", 0,

@@ -8,16 +8,13 @@
 
 #include <QTest>
 
-class tst_CliRead : public CliTest {
+class tst_CliRead : public CliTableTest {
     Q_OBJECT
 
-private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
+    void commandRows() override;
 };
 
-void tst_CliRead::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliRead::commandRows() {
     const QString stored = QString::number(demo::kStoredImageLength);
     row("backup over a file", "backup {dir}/small.dfu", 4,
         {"backup: File \"{dir}/small.dfu\" exists (code -4): refused; --force replaces it"});

@@ -10,20 +10,19 @@
 #include <QProcess>
 #include <QTest>
 
-class tst_CliUpgrade : public CliTest {
+class tst_CliUpgrade : public CliTableTest {
     Q_OBJECT
 
+    void commandRows() override;
+
 private slots:
-    void commandLines_data();
-    void commandLines() { checkCommandLine(); }
     void chains_data();
     void chains();
     void upgradeSendsTheFileAndResets();
     void theFileCheckedIsTheFileWritten();
 };
 
-void tst_CliUpgrade::commandLines_data() {
-    addCommandLineColumns();
+void tst_CliUpgrade::commandRows() {
     const std::vector<uint8_t> small = dfu::makeDfuFile(dfu::makeImage(kSmallImageLength));
     const QString smallCrc = QString::number(dfu::le32(small.data() + small.size() - 4));
     row("upgrade", "upgrade {dir}/small.dfu", 0,

@@ -1,4 +1,5 @@
 #include "dfufile.h"
+#include "files.h"
 #include "testplatform.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ struct TempFile {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         std::string error;
-        file = dfu::openRegularFile(path.c_str(), error);
+        file = platform::openRegularFile(path.c_str(), error);
         EXPECT_NE(file, nullptr) << path << ": " << error;
     }
     ~TempFile() {
@@ -247,7 +248,7 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
         {plain + "x", "No such file or directory", plain + "x", true},
         {plain, "", plain, true},
         {link, "", folder + "/plain", links},
-        {dangling, "No such file or directory", dfu::kDanglingLink, links},
+        {dangling, "No such file or directory", platform::kDanglingLink, links},
         {loop, loops, loops, links},
         {testplatform::nullDevice(), odd, odd, true}};
     for (const auto& [path, reason, target, runs] : rows) {
@@ -256,13 +257,13 @@ TEST(OpenRegularFile, RefusesWithoutBlocking) {
             continue;
         }
         std::string error;
-        std::FILE* f = dfu::openRegularFile(path.c_str(), error);
+        std::FILE* f = platform::openRegularFile(path.c_str(), error);
         EXPECT_EQ(f != nullptr, reason.empty()) << path;
         EXPECT_EQ(error, reason) << path;
         if (f)
             std::fclose(f);
         std::string why;
-        const std::string resolved = dfu::resolveWriteTarget(path, why);
+        const std::string resolved = platform::resolveWriteTarget(path, why);
         EXPECT_EQ(resolved.empty() ? why : resolved, target) << path;
     }
     std::error_code ignored;

@@ -8,6 +8,13 @@
 
 namespace wizardtest {
 
+QQuickItem* controlOf(QQuickItem* item) {
+    QQuickItem* up = item->parentItem();
+    while (up && !up->property("__panel").isValid())
+        up = up->parentItem();
+    return up;
+}
+
 namespace {
 
 // Half a pixel of rounding in a laid out size or place.
@@ -15,14 +22,6 @@ constexpr qreal kRounding = 0.5;
 
 bool isText(const QQuickItem* item) {
     return item->inherits("QQuickText") || item->inherits("QQuickTextEdit");
-}
-
-// A control of Qt Quick Controls 1, drawn by its style.
-QQuickItem* controlOf(QQuickItem* item) {
-    QQuickItem* up = item->parentItem();
-    while (up && !up->property("__panel").isValid())
-        up = up->parentItem();
-    return up;
 }
 
 bool isAncestor(const QQuickItem* ancestor, const QQuickItem* item) {

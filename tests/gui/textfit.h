@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,10 @@ constexpr int kNoAccessory = -1;
 // Named by the text copy in the state of a damaged file; the test makes it.
 constexpr char kDamagedFirmware[] = "damaged.dfu";
 QVector<PageState> pageStates();
+
+// The control of Qt Quick Controls 1 that item is drawn in (its style's
+// part), null for none.
+QQuickItem* controlOf(QQuickItem* item);
 
 // What is wrong with the window's visible texts, one line each: a text
 // larger than its box, outside the window or a clipping item, or overlapping

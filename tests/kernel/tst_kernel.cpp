@@ -14,9 +14,9 @@
 #include "devicetraffic.h"
 #include "dfufile.h"
 #include "enginecalls.h"
+#include "hidaccess.h"
 #include "hiddfu.h"
 #include "kerneltest.h"
-#include "reportdescriptor.h"
 #include "testfolder.h"
 #include "uhiddevice.h"
 
@@ -211,7 +211,7 @@ void tst_Kernel::reportLengthComesFromTheSysfsDescriptor() {
     const std::string path = accessoryPath();
     std::vector<uint8_t> descriptor;
     std::string error;
-    QVERIFY2(hiddescriptor::readDescriptor(path, descriptor, error), error.c_str());
+    QVERIFY2(platform::readStoredDescriptor(path.c_str(), descriptor, error), error.c_str());
     // The kernel serves the descriptor the device was created with, byte for byte.
     QCOMPARE(descriptor, m_model->reportDescriptor());
     QCOMPARE(connectAccessory(), 0);

@@ -2,15 +2,10 @@
 // device, written out byte by byte, and the parser's refusal of broken ones.
 
 #include "reportdescriptor.h"
-#include "testplatform.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -207,74 +202,6 @@ TEST(FeatureReportLengthOfNothing, IsZero) {
     const hiddescriptor::Result result = hiddescriptor::longestFeatureReport(nullptr, 0);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.featureReportLength, 0);
-}
-
-struct PathRow {
-    const char* name;
-    const char* devicePath;
-    const char* descriptorPath;
-};
-
-const PathRow kPathRows[] = {
-    {"KernelNode", "/dev/hidraw3", "/sys/class/hidraw/hidraw3/device/report_descriptor"},
-    {"NodeUnderAnotherRoot", "/tmp/bus/dev/hidraw12",
-     "/tmp/bus/sys/class/hidraw/hidraw12/device/report_descriptor"},
-    {"NodeWithoutFolder", "hidraw3", ""},
-    {"NodeInFileSystemRoot", "/hidraw3", ""},
-    {"FolderWithoutNode", "/dev/", ""},
-    {"Empty", "", ""},
-};
-
-class DescriptorPath : public testing::TestWithParam<PathRow> {};
-
-TEST_P(DescriptorPath, LiesBesideTheNodeInSysfs) {
-    EXPECT_EQ(hiddescriptor::descriptorPath(GetParam().devicePath), GetParam().descriptorPath);
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, DescriptorPath, testing::ValuesIn(kPathRows), rowName<PathRow>);
-
-class ReadDescriptor : public testing::Test {
-protected:
-    void SetUp() override {
-        root = testplatform::makeTemporaryFolder("reportdescriptor-");
-        ASSERT_FALSE(root.empty());
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    std::filesystem::path root;
-};
-
-TEST_F(ReadDescriptor, ReadsTheFileBesideTheNode) {
-    const auto folder = root / "sys/class/hidraw/hidraw7/device";
-    std::filesystem::create_directories(folder);
-    const Bytes bytes = accessory({0x95, 0x3F});
-    std::ofstream(folder / "report_descriptor", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-
-    Bytes read;
-    std::string error;
-    ASSERT_TRUE(hiddescriptor::readDescriptor((root / "dev/hidraw7").generic_string(), read, error))
-        << error;
-    EXPECT_EQ(read, bytes);
-    EXPECT_EQ(hiddescriptor::longestFeatureReport(read.data(), read.size()).featureReportLength,
-              64);
-}
-
-TEST_F(ReadDescriptor, MissingFileFailsNamingIt) {
-    Bytes read = {1, 2, 3};
-    std::string error;
-    EXPECT_FALSE(
-        hiddescriptor::readDescriptor((root / "dev/hidraw9").generic_string(), read, error));
-    EXPECT_TRUE(read.empty());
-    EXPECT_NE(error.find("sys/class/hidraw/hidraw9/device/report_descriptor"), std::string::npos)
-        << error;
-}
-
-TEST_F(ReadDescriptor, PathWithoutNodeFails) {
-    Bytes read;
-    std::string error;
-    EXPECT_FALSE(hiddescriptor::readDescriptor("hidraw0", read, error));
-    EXPECT_NE(error.find("hidraw0"), std::string::npos) << error;
 }
 
 } // namespace

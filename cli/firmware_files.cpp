@@ -1,9 +1,9 @@
-#include "dfufiles.h"
+#include "firmware_files.h"
 
 #include "arguments.h"
 #include "dfufile.h"
+#include "files.h"
 #include "hiddfu.h"
-#include "system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,7 @@ constexpr uint32_t kLargestTestImage = 64 * 1024 * 1024;
 
 File openFile(const QString& path, Failure& failure) {
     std::string reason;
-    File file(dfu::openRegularFile(nativeName(path).constData(), reason));
+    File file(platform::openRegularFile(nativeName(path).constData(), reason));
     if (!file)
         failure = {FileInvalid, HidDfuResult::FailedToOpenFile,
                    QStringLiteral("Failed to open file \"%1\"").arg(shownName(path)),
@@ -137,10 +137,10 @@ QString versionShown(const QJsonValue& version) {
 }
 
 Failure refuseExisting(const QString& out, const QString& image) {
-    if (!system::regularFile(nativeName(out).toStdString()))
+    if (!platform::regularFile(nativeName(out).toStdString()))
         return {};
-    const bool itself = !image.isEmpty() && system::sameFile(nativeName(image).toStdString(),
-                                                             nativeName(out).toStdString());
+    const bool itself = !image.isEmpty() && platform::sameFile(nativeName(image).toStdString(),
+                                                               nativeName(out).toStdString());
     return {
         FileInvalid, HidDfuResult::FailedToWriteFile,
         QStringLiteral("File \"%1\" exists%2")
@@ -151,7 +151,7 @@ Failure refuseExisting(const QString& out, const QString& image) {
 Failure writeDfuFile(const QString& out, std::FILE* image, uint16_t bcdDevice, uint32_t& crc,
                      qint64& imageBytes) {
     std::string reason;
-    const std::string target = dfu::resolveWriteTarget(nativeName(out).toStdString(), reason);
+    const std::string target = platform::resolveWriteTarget(nativeName(out).toStdString(), reason);
     if (target.empty())
         return {FileInvalid, HidDfuResult::FailedToOpenFile,
                 QStringLiteral("Failed to open file \"%1\"").arg(shownName(out)),
