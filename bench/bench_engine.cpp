@@ -181,7 +181,10 @@ int pacing(const std::string& dir, unsigned kibibytes, unsigned rounds) {
     bool ok = true;
     for (unsigned round = 0; round < rounds && ok; ++round) {
         sim::Bus::reset();
-        const sim::DeviceModel& device = sim::Bus::addAccessory(demo::accessoryConfig());
+        // addAccessory copies the configuration; GCC 14 takes the reference
+        // it returns for one into its argument, so that is no temporary.
+        const sim::AccessoryConfig config = demo::accessoryConfig();
+        const sim::DeviceModel& device = sim::Bus::addAccessory(config);
         if (hidDfuConnect(kHidDfuVendorId, kHidDfuProductId, 0, 0) != HidDfuResult::Success)
             return 1;
         auto start = Clock::now();

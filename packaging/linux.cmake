@@ -51,6 +51,28 @@ install(FILES ${_packaging_source}/tavrin-installator.desktop DESTINATION share/
 install(FILES ${_icon} DESTINATION share/icons/hicolor/${_icon_size}x${_icon_size}/apps)
 install(FILES ${_packaging_source}/70-tavrin-accessory.rules DESTINATION lib/udev/rules.d)
 
+# The AppStream metainfo: its release is packaging/changelog's latest entry,
+# so a new version cannot ship the old one's.
+set(TAVRIN_HOMEPAGE "https://tavrin-installator.example.com/" CACHE STRING
+    "The project's home page, as the AppStream metainfo names it")
+set(TAVRIN_SCREENSHOTS "https://tavrin-installator.example.com/docs" CACHE STRING
+    "Where the README's pictures (docs/wizard-*.png) are published, for the metainfo")
+file(STRINGS ${_packaging_source}/changelog _trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT _trailer MATCHES "  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+  message(FATAL_ERROR "packaging/changelog: no date in its latest entry's trailer line")
+endif()
+set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND _months ${CMAKE_MATCH_2} _month)
+math(EXPR _month "${_month} + 1" OUTPUT_FORMAT DECIMAL)
+string(LENGTH "${_month}" _month_digits)
+if(_month_digits EQUAL 1)
+  set(_month "0${_month}")
+endif()
+set(TAVRIN_RELEASE_DATE "${CMAKE_MATCH_3}-${_month}-${CMAKE_MATCH_1}")
+set(_metainfo ${_packaging_binary}/com.example.tavrin_installator.metainfo.xml)
+configure_file(${_packaging_source}/tavrin-installator.metainfo.xml.in ${_metainfo} @ONLY)
+install(FILES ${_metainfo} DESTINATION share/metainfo)
+
 # What every Debian package carries under /usr/share/doc/<package>/: the
 # copyright file and the package's changelog, in Debian's format (a package
 # without a Debian revision is its own upstream, and its changelog.gz is the

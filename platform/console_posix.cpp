@@ -26,7 +26,7 @@ int writeText(std::FILE* file, const QString& text) {
 }
 
 int terminalColumns() {
-    struct winsize size {};
+    struct winsize size = {};
     return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
 }
 

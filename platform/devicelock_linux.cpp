@@ -50,7 +50,7 @@ DeviceLock::Outcome DeviceLock::lock(const char* path, std::string& holder) {
         return Outcome::Locked;
     }
     const bool inUse = errno == EWOULDBLOCK;
-    struct stat info {};
+    struct stat info = {};
     if (inUse && ::fstat(fd, &info) == 0)
         holder = lockHolder(info);
     ::close(fd);

@@ -35,7 +35,7 @@ std::FILE* openRegularFile(const char* path, std::string& error) {
         error = std::strerror(errno);
         return nullptr;
     }
-    struct stat info {};
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         error = kNotRegularFile;
         ::close(fd);
@@ -53,7 +53,7 @@ std::FILE* openRegularFile(const char* path, std::string& error) {
 }
 
 std::string resolveWriteTarget(const std::string& path, std::string& error) {
-    struct stat info {};
+    struct stat info = {};
     // stat follows every link, the kernel's own under /proc (/dev/stdout)
     // included, to what a write would reach.
     const bool exists = ::stat(path.c_str(), &info) == 0;
@@ -109,7 +109,7 @@ std::FILE* createNewFile(const std::string& name) {
 bool replaceFile(std::FILE* file, const std::string& name, const std::string& target,
                  std::string& error) {
     const int fd = fileno(file);
-    struct stat replaced {};
+    struct stat replaced = {};
     // The file it replaces keeps its owner (where this user may give it)
     // and its permission bits; a private key file stays private.
     const bool keep = ::stat(target.c_str(), &replaced) == 0;
@@ -166,7 +166,7 @@ bool removeUnheldFile(const std::string& name) {
 }
 
 bool regularFile(const std::string& name, long long* size) {
-    struct stat info {};
+    struct stat info = {};
     if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     if (size)
@@ -175,8 +175,8 @@ bool regularFile(const std::string& name, long long* size) {
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
+    struct stat first = {};
+    struct stat second = {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }

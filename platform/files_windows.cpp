@@ -183,7 +183,7 @@ bool identity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
 } // namespace
 
 bool regularFile(const std::string& name, long long* size) {
-    struct _stat64 info {};
+    struct _stat64 info = {};
     if (_wstat64(widePath(name).c_str(), &info) != 0 || !(info.st_mode & _S_IFREG))
         return false;
     if (size)

@@ -9,13 +9,15 @@
 
 #include <hidapi/hidapi.h>
 
-#if HID_API_VERSION_MAJOR > 0 || HID_API_VERSION_MINOR >= 14
-#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
-#elif defined(__GNUC__)
-// Declared weak, so that a program linked with an older hidapi still loads:
-// the address is null unless the linked library defines the call.
+#if defined(__GNUC__)
+// Declared weak, whichever hidapi's header is here (0.14 declares it), so
+// that a program linked with an older hidapi still loads and one linked
+// with no hidapi at all (tst_hidaccess) still links: the address is null
+// unless the linked library defines the call.
 extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, size_t buf_size)
     __attribute__((weak));
+#define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
+#elif HID_API_VERSION_MAJOR > 0 || HID_API_VERSION_MINOR >= 14
 #define TAVRIN_HIDAPI_DECLARES_DESCRIPTOR_CALL 1
 #endif
 

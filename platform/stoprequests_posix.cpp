@@ -35,14 +35,14 @@ void onSignal(int number, siginfo_t* info, void*) {
 // FIFO ends as asked.
 void install(void (*record)(int, bool), bool restart) {
     g_record = record;
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_sigaction = onSignal;
     action.sa_flags = SA_SIGINFO | (restart ? SA_RESTART : 0);
     action.sa_mask = stopSignals();
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // Ignored from the start is the caller's wish that it not stop the
         // program: it stays ignored.
-        struct sigaction inherited {};
+        struct sigaction inherited = {};
         if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
             continue;
         sigaction(signal, &action, nullptr);

@@ -16,11 +16,11 @@ TAVRIN_TEST_PACKAGES=(
   # The Japanese and Chinese wizard pages: Roboto has none of their characters.
   fonts-noto-cjk
   qemu-system-x86 busybox-static cpio x11-utils dpkg-dev file
-  # Debian's check of the package (tst_package).
-  lintian
+  # Debian's check of the package and of its AppStream file (tst_package).
+  lintian appstream
   # The sanitizer builds and the fuzzers of scripts/test: clang and its runtimes;
   # the format check.
-  clang libclang-rt-14-dev clang-format git
+  clang libclang-rt-dev clang-format git
   # The wizard's accessibility tree read over AT-SPI, in a D-Bus session.
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi dbus-daemon
   # The session inhibitor against logind's mock.

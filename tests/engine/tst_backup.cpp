@@ -228,7 +228,7 @@ void tst_Backup::hostileTargets() {
     }
     QCOMPARE(readFile(m_dir.filePath("victim.txt")), Bytes(victimBytes.begin(), victimBytes.end()));
     if (step[0] == "mode") {
-        struct stat info {};
+        struct stat info = {};
         QVERIFY(::stat(last.constData(), &info) == 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0600));
     }

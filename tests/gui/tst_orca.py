@@ -159,7 +159,10 @@ class Listener:
     def phrases(self, page):
         texts, button = PAGES[page]
         phrases = [self.copy[page + "Title"] + " dialog"] + [self.copy[key] for key in texts]
-        phrases += [self.copy[button] + " push button"] if button else []
+        # Orca names the role as the AT-SPI library does: "push button" in
+        # at-spi2-core 2.46 (Debian 12), "button" in 2.56 (Debian 13).
+        role = self.Atspi.role_get_name(self.Atspi.Role.PUSH_BUTTON)
+        phrases += [f"{self.copy[button]} {role}"] if button else []
         return [words(p) for p in phrases]
 
     def said_in_order(self, phrases, start):
@@ -181,7 +184,7 @@ class Listener:
                     yield child
                     yield from labels(child)
         desktop = self.Atspi.get_desktop(0)
-        return next((n.get_name() for n in labels(desktop) if n.get_role_name() == "label"
+        return next((n.get_name() for n in labels(desktop) if n.get_role() == self.Atspi.Role.LABEL
                      and n.get_name().endswith(f"\nError {ERROR_CODE}")), None)
 
     def run(self):

@@ -86,6 +86,9 @@ class Walk:
         gi.require_version("Atspi", "2.0")
         from gi.repository import Atspi, GLib
         self.Atspi, self.GLib = Atspi, GLib
+        # Roles are compared as the program reports them, not by their names,
+        # which at-spi2-core renamed (2.56 calls a push button "button").
+        self.Role = Atspi.Role
         self.args = args
         folder = os.path.dirname(args.program)
         with open(os.path.join(folder, "Resources", "text_copy.json"), encoding="utf-8") as f:
@@ -118,10 +121,10 @@ class Walk:
 
     def on_focus(self, event):
         if event.detail1 == 1 and event.source:
-            self.focus_events.append((event.source.get_role_name(), event.source.get_name()))
+            self.focus_events.append((event.source.get_role(), event.source.get_name()))
 
     def on_value(self, event):
-        if event.source and event.source.get_role_name() == "progress bar":
+        if event.source and event.source.get_role() == self.Role.PROGRESS_BAR:
             self.value_events.append(event.source.get_value_iface().get_current_value())
 
     def text(self, key):
@@ -166,7 +169,7 @@ class Walk:
                 child = node.get_child_at_index(i)
                 if child is None or not child.get_state_set().contains(Showing):
                     continue
-                found.append((child.get_role_name(), child.get_name(),
+                found.append((child.get_role(), child.get_name(),
                               child.get_description(), child.get_state_set(), child))
                 visit(child)
         visit(self.app.get_child_at_index(0))
@@ -184,13 +187,13 @@ class Walk:
 
     def focused_button(self):
         for role, name, _, states, _ in self.showing():
-            if role == "push button" and states.contains(self.Atspi.StateType.FOCUSED):
+            if role == self.Role.PUSH_BUTTON and states.contains(self.Atspi.StateType.FOCUSED):
                 return name
         return None
 
     def scroll_value(self):
         for role, _, _, _, node in self.showing():
-            if role == "scroll bar":
+            if role == self.Role.SCROLL_BAR:
                 value = node.get_value_iface()
                 return value.get_current_value(), value.get_maximum_value()
         fail("the changelog shows no scroll bar")
@@ -202,43 +205,44 @@ class Walk:
 
         def shown():
             nodes = self.showing()
-            return nodes if ("heading", title) in [(r, n) for r, n, *_ in nodes] else None
+            return nodes if (self.Role.HEADING, title) in [(r, n) for r, n, *_ in nodes] else None
         nodes = self.wait_for(shown, PAGE_TIMEOUT_S, page)
         self.pump(0.3)
         nodes = self.showing()
+        Role = self.Role
         names = lambda role: [n for r, n, *_ in nodes if r == role]  # noqa: E731
-        if names("heading") != [title]:
-            fail(f"{page}: headings {names('heading')}")
+        if names(Role.HEADING) != [title]:
+            fail(f"{page}: headings {names(Role.HEADING)}")
         # The page is a dialog named by its title, which a screen reader
         # reads with the page's texts when its focus enters the page.
-        if names("dialog") != [title]:
-            fail(f"{page}: dialogs {names('dialog')}")
+        if names(Role.DIALOG) != [title]:
+            fail(f"{page}: dialogs {names(Role.DIALOG)}")
         for key in text_keys:
-            if self.text(key) not in names("label"):
-                fail(f"{page}: no text {key!r} in {names('label')}")
+            if self.text(key) not in names(Role.LABEL):
+                fail(f"{page}: no text {key!r} in {names(Role.LABEL)}")
         images = [self.text(key) for key in image_keys]
         # The product logo of the top row names the product on every page.
-        if names("image") != [self.text("productName")] + images:
-            fail(f"{page}: images {names('image')}")
+        if names(Role.IMAGE) != [self.text("productName")] + images:
+            fail(f"{page}: images {names(Role.IMAGE)}")
         buttons = [self.text(key) for key in button_keys]
-        if names("push button") != buttons:
-            fail(f"{page}: buttons {names('push button')}, not {buttons}")
+        if names(Role.PUSH_BUTTON) != buttons:
+            fail(f"{page}: buttons {names(Role.PUSH_BUTTON)}, not {buttons}")
         if buttons and self.wait_for(self.focused_button, 5, "a focused button") != buttons[-1]:
             fail(f"{page}: {self.focused_button()} has the focus, not {buttons[-1]}")
         # The screen reader's focus goes with the keyboard's, or to the page
         # without buttons (the first page appears before anyone listens).
-        focus = ("push button", buttons[-1]) if buttons else ("dialog", title)
+        focus = (Role.PUSH_BUTTON, buttons[-1]) if buttons else (Role.DIALOG, title)
         if step != self.steps[0].split()[0] and focus not in self.focus_events[-1:]:
             fail(f"{page}: screen reader focus went to {self.focus_events}")
         width, height = self.screen
         for role, name, _, _, node in nodes:
             box = node.get_extents(self.Atspi.CoordType.SCREEN)
-            if role == "push button" and not (0 <= box.x and box.x + box.width <= width and
+            if role == Role.PUSH_BUTTON and not (0 <= box.x and box.x + box.width <= width and
                                               0 <= box.y and box.y + box.height <= height):
                 fail(f"{page}: button {name!r} leaves the {width}x{height} screen: {box.x},"
                      f"{box.y} {box.width}x{box.height}")
         if page == "errorPage":
-            self.check_error(names("label"), int(code))
+            self.check_error(names(Role.LABEL), int(code))
             described = [d for r, n, d, *_ in nodes if n == self.text("errorPageCopyDetails")]
             if described != [self.text("errorPageCopyDetailsDescription")]:
                 fail(f"errorPage: the copy button is described as {described}")
@@ -258,7 +262,7 @@ class Walk:
 
         def ring():
             bars = [node for r, n, _, _, node in self.showing()
-                    if r == "progress bar" and n == title]
+                    if r == self.Role.PROGRESS_BAR and n == title]
             return bars[0] if bars else None
         value = ring().get_value_iface()
         if (value.get_minimum_value(), value.get_maximum_value()) != (0.0, 1.0):

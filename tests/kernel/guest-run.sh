@@ -176,13 +176,17 @@ fetch_udev() {
 # udevadm is also systemd-udevd (by the name it is started with); guest-init.sh
 # starts it when it is there.
 add_udev() {
-    local unpacked="$cache/udev/root" library target found
-    cp "$unpacked/bin/udevadm" "$root/bin/udevadm"
+    local unpacked="$cache/udev/root" library target found udevadm
+    # Debian 12's udev keeps it in bin, Debian 13's in usr/bin (with a
+    # library in systemd's own folder, below).
+    udevadm="$unpacked/bin/udevadm"
+    [ -e "$udevadm" ] || udevadm="$unpacked/usr/bin/udevadm"
+    cp "$udevadm" "$root/bin/udevadm"
     ln -sf udevadm "$root/bin/systemd-udevd"
     mkdir -p "$root/etc/udev/rules.d" "$root/run"
     cp "$udev_rule" "$root/etc/udev/rules.d/"
-    found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu" \
-        ldd "$unpacked/bin/udevadm")"
+    found="$(LD_LIBRARY_PATH="$unpacked/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu:$unpacked/usr/lib/x86_64-linux-gnu/systemd" \
+        ldd "$udevadm")"
     ! grep -q 'not found' <<<"$found" || skip "udevadm needs libraries that cannot be had: $found"
     awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' <<<"$found" |
         while read -r library; do

@@ -296,9 +296,9 @@ void tst_Kernel::upgradeOutcomes_data() {
                               statusRead = devicefaults::statusReadFails(),
                               dataReport = devicefaults::dataReportFails(1),
                               endOfDownload = devicefaults::endOfDownloadFails(4);
-    QTest::newRow("busy twice ends the run") << asIs << busy2.setup << Expect([=](const Bytes&) {
-        return Traffic{busy, busy};
-    }) << busy2.code << busy2.text;
+    const Expect busyTwice = [=](const Bytes&) { return Traffic{busy, busy}; };
+    QTest::newRow("busy twice ends the run")
+        << asIs << busy2.setup << busyTwice << busy2.code << busy2.text;
     QTest::newRow("corrupt firmware is cleared first") << Configure([](sim::AccessoryConfig& c) {
         c.initialStatus = sim::DeviceModel::kStatusErrFirmware;
     }) << nothing << Expect([=](const Bytes& f) {
