@@ -7,6 +7,7 @@
 #include "logfile.h"
 #include "sessioninhibitor.h"
 #include "textcopy.h"
+#include "textvariant.h"
 
 #include "dfufile.h"
 #include "hiddfu.h"
@@ -110,20 +111,11 @@ QString installator::getLastError() {
     return text ? QString::fromUtf8(text) : QString();
 }
 
-namespace {
-// A text that differs on this platform (advice that names its tools) sits
-// under the key with this ending, beside the text the others show.
-#ifdef Q_OS_WIN
-const QLatin1String kPlatformEnding(".windows");
-#else
-const QLatin1String kPlatformEnding("");
-#endif
-} // namespace
-
 QString installator::getText(QString key) {
-    const QString variant = key + kPlatformEnding;
-    if (!kPlatformEnding.isEmpty() &&
-        (m_translation.value(variant).isString() || m_textCopy.value(variant).isString()))
+    // A text worded for this system (advice that names its tools) sits under
+    // the key with the system's ending, beside the text the others show.
+    const QString variant = key + QLatin1Char('.') + QLatin1String(platform::textVariant());
+    if (m_translation.value(variant).isString() || m_textCopy.value(variant).isString())
         key = variant;
     // A key the translation lacks, or holds no string under, reads as in
     // English: texts added later show in English until translated.
