@@ -6,6 +6,8 @@
 #include "language.h"
 #include "logfile.h"
 #include "sessioninhibitor.h"
+#include "textcopy.h"
+#include "textvariant.h"
 
 #include "dfufile.h"
 #include "hiddfu.h"
@@ -16,14 +18,11 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonDocument>
 #include <QJsonValue>
 #include <QLocale>
 #include <QStandardPaths>
-#include <QTextStream>
 #include <QTimer>
 #include <QVersionNumber>
 
@@ -35,44 +34,11 @@ namespace {
 constexpr uint16_t kAnyUsage = 0;
 constexpr uint16_t kAnyUsagePage = 0;
 
-const char kTextCopyFile[] = "/Resources/text_copy.json";
-const char kChangelogFile[] = "/Resources/changelog.html";
-const char kTextCopyMember[] = "copy";
-const char kFirmwareKey[] = "dfuUpdateUrl";
-// A version for the file that its suffix does not state.
-const char kFirmwareVersionKey[] = "firmwareVersion";
-// Keys that name files or a version rather than texts: a translation never
-// changes which firmware is written, or which logo and version are shown.
-const char* const kUntranslatedKeys[] = {kFirmwareKey, kFirmwareVersionKey, "productLogoUrl"};
+using textcopy::kFirmwareKey;
+using textcopy::kFirmwareVersionKey;
 // How often the ready page looks for the accessory.
 constexpr int kAccessoryPollMs = 1000;
 const char kBackupFileName[] = "tavrinFirmware.backup";
-// No real text copy or changelog comes near this; a file beside the program
-// that does would be read whole, and could keep the window from appearing.
-constexpr qint64 kMaxCompanionFileBytes = 1024 * 1024;
-
-// Opens a file beside the executable for reading whole; false, as if it were
-// missing, when it cannot be opened or is larger than the bound (said in a
-// warning naming the file and its size).
-bool openBounded(QFile& file, bool& tooLarge) {
-    tooLarge = false;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    if (file.size() <= kMaxCompanionFileBytes)
-        return true;
-    qWarning() << "Ignoring" << file.fileName() << "of" << file.size() << "bytes; at most"
-               << kMaxCompanionFileBytes << "are read";
-    tooLarge = true;
-    file.close();
-    return false;
-}
-
-// The file of a translation: "/Resources/text_copy.json" and "de" give
-// "/Resources/text_copy.de.json".
-QString translatedFile(const char* file, const QString& code) {
-    QString path = QString::fromLatin1(file);
-    return path.insert(path.lastIndexOf(QLatin1Char('.')), QLatin1Char('.') + code);
-}
 
 } // namespace
 
@@ -84,9 +50,11 @@ installator::installator(const QStringList& uiLanguages) : QObject(nullptr) {
     // Made before QML can connect anything, so the device is restarted and
     // released before the pages react to the same result.
     QObject::connect(this, &installator::resultReady, this, &installator::restartAndDisconnect);
-    loadTextCopy();
-    loadTranslation(uiLanguages);
-    loadChangelog();
+    m_textCopy = textcopy::loadTextCopy();
+    const textcopy::Translation translation = textcopy::loadTranslation(uiLanguages);
+    m_language = translation.language;
+    m_translation = translation.texts;
+    m_changelog = textcopy::loadChangelog(m_language);
     checkFirmwareFile();
 }
 
@@ -147,20 +115,11 @@ QString installator::getLastError() {
     return text ? QString::fromUtf8(text) : QString();
 }
 
-namespace {
-// A text that differs on this platform (advice that names its tools) sits
-// under the key with this ending, beside the text the others show.
-#ifdef Q_OS_WIN
-const QLatin1String kPlatformEnding(".windows");
-#else
-const QLatin1String kPlatformEnding("");
-#endif
-} // namespace
-
 QString installator::getText(QString key) {
-    const QString variant = key + kPlatformEnding;
-    if (!kPlatformEnding.isEmpty() &&
-        (m_translation.value(variant).isString() || m_textCopy.value(variant).isString()))
+    // A text worded for this system (advice that names its tools) sits under
+    // the key with the system's ending, beside the text the others show.
+    const QString variant = key + QLatin1Char('.') + QLatin1String(platform::textVariant());
+    if (m_translation.value(variant).isString() || m_textCopy.value(variant).isString())
         key = variant;
     // A key the translation lacks, or holds no string under, reads as in
     // English: texts added later show in English until translated.
@@ -399,86 +358,4 @@ int installator::disconnect() {
     else
         qInfo() << "Disconnected successfuly";
     return code;
-}
-
-void installator::loadTextCopy() {
-    const QString path = QCoreApplication::applicationDirPath() + kTextCopyFile;
-    QFile file(path);
-    bool tooLarge = false;
-    if (!openBounded(file, tooLarge)) {
-        if (!tooLarge)
-            qWarning() << "Couldn't open \"" << path << "\" text copy file.";
-        return;
-    }
-    const QString text = QString::fromUtf8(file.readAll());
-    file.close();
-    // Anything but an object under "copy" leaves the text copy empty, exactly
-    // as a missing file does; one line says why, else the pages showed key
-    // names with nothing in the log to tell a broken file from a missing key.
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    const QJsonValue copy = document.object().value(kTextCopyMember);
-    m_textCopy = copy.toObject();
-    if (error.error != QJsonParseError::NoError)
-        qWarning().noquote() << QStringLiteral("The text copy %1 is not JSON: %2 at byte %3")
-                                    .arg(path, error.errorString())
-                                    .arg(error.offset);
-    else if (!copy.isObject())
-        qWarning().noquote() << QStringLiteral("The text copy %1 holds no object under \"%2\"")
-                                    .arg(path, QLatin1String(kTextCopyMember));
-}
-
-void installator::loadTranslation(const QStringList& uiLanguages) {
-    const QString folder = QCoreApplication::applicationDirPath();
-    const QStringList languages = language::preferred(uiLanguages);
-    m_language = language::choose(languages, [&folder](const QString& code) {
-        return QFileInfo(folder + translatedFile(kTextCopyFile, code)).isFile();
-    });
-    language::useFallbackFamilies(m_language);
-    if (m_language.isEmpty()) {
-        // A tester who asked for a language must not take English for it.
-        const bool englishAsked =
-            std::any_of(languages.begin(), languages.end(), [](const QString& tag) {
-                return language::fileCodes(tag).contains(QStringLiteral("en"));
-            });
-        if (!qEnvironmentVariableIsEmpty(language::kOverrideVariable) && !englishAsked)
-            qWarning() << language::kOverrideVariable << "asks for" << languages.join(':')
-                       << "but there is no text copy file for it; the texts are English";
-        return;
-    }
-    const QString path = folder + translatedFile(kTextCopyFile, m_language);
-    QFile file(path);
-    bool tooLarge = false;
-    if (!openBounded(file, tooLarge))
-        return;
-    m_translation =
-        QJsonDocument::fromJson(file.readAll()).object().value(kTextCopyMember).toObject();
-    for (const char* key : kUntranslatedKeys)
-        m_translation.remove(key);
-    if (m_translation.isEmpty())
-        qWarning() << "No texts under \"copy\" in" << path << "- the texts are English";
-    else
-        qInfo() << "Texts in" << m_language << "from" << path;
-}
-
-void installator::loadChangelog() {
-    // The translation's own changelog when there is one, else the English.
-    QString path = QCoreApplication::applicationDirPath() + kChangelogFile;
-    if (!m_language.isEmpty()) {
-        const QString translated =
-            QCoreApplication::applicationDirPath() + translatedFile(kChangelogFile, m_language);
-        if (QFileInfo(translated).isFile())
-            path = translated;
-    }
-    QFile file(path);
-    bool tooLarge = false;
-    if (!openBounded(file, tooLarge)) {
-        if (!tooLarge)
-            qWarning() << "Changelog file not found under" << path;
-        return;
-    }
-    // Default stream settings: a byte-order mark picks the Unicode encoding,
-    // otherwise the locale's encoding applies.
-    QTextStream stream(&file);
-    m_changelog = stream.readAll();
 }

@@ -116,9 +116,6 @@ public:
 private:
     int reset();
     int disconnect();
-    void loadTextCopy();
-    void loadTranslation(const QStringList& uiLanguages);
-    void loadChangelog();
     void checkFirmwareFile();
     void lookForAccessory();
 

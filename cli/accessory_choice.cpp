@@ -3,16 +3,17 @@
 #include "firmware_files.h"
 #include "flasher.h"
 #include "hid_interfaces.h"
-#include "hidaccess.h"
 #include "hiddfu.h"
 #include "memoryfile.h"
 #include "output.h"
+#include "textvariant.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
 #include <cmath>
+#include <cstring>
 
 namespace cli {
 
@@ -20,6 +21,25 @@ namespace {
 
 // How often the bus is looked at while waiting for the accessory.
 constexpr unsigned long kWaitPollMs = 200;
+
+// What the advice adds after "check the cable" on a system whose tools it
+// names, by the name platform::textVariant() gives; a system not listed is
+// given the advice that names none.
+struct AccessAdvice {
+    const char* variant;
+    const char* advice;
+};
+const AccessAdvice kAccessAdvice[] = {
+    {"linux", ", and on Linux the udev rule (man tavrin-dfu)"},
+    {"windows", ", and that no other program holds the accessory"},
+};
+
+const char* accessAdvice() {
+    for (const AccessAdvice& row : kAccessAdvice)
+        if (std::strcmp(row.variant, platform::textVariant()) == 0)
+            return row.advice;
+    return "";
+}
 
 // The accessories the command line chose, waiting for them with --wait.
 // False when interrupted while waiting.
@@ -49,7 +69,7 @@ bool chosenAccessories(Run& run, QVector<HidInterface>& chosen, double waitSecon
 // What was not found, and where the station's engineer looks next.
 QString describe(const QCommandLineParser& parser) {
     const QString advice = QStringLiteral(": check the cable, run `tavrin-dfu list`") +
-                           QString::fromUtf8(platform::accessAdvice());
+                           QString::fromUtf8(accessAdvice());
     if (parser.isSet(kPath))
         return QStringLiteral("no accessory at %1").arg(parser.value(kPath)) + advice;
     if (parser.isSet(kSerial))

@@ -37,9 +37,4 @@ bool readStoredDescriptor(const char* path, std::vector<uint8_t>& out, std::stri
 // reason, "" when the system gave none.
 std::string warnOpenFailed(const char* path, int error);
 
-// What the advice for an accessory that cannot be reached adds on this
-// system, after "check the cable": on Linux the udev rule that gives users
-// access and where it is described.
-const char* accessAdvice();
-
 } // namespace platform

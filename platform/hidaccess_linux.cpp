@@ -143,8 +143,4 @@ std::string warnOpenFailed(const char* path, int error) {
     return error ? reason : "";
 }
 
-const char* accessAdvice() {
-    return ", and on Linux the udev rule (man tavrin-dfu)";
-}
-
 } // namespace platform

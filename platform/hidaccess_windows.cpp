@@ -122,8 +122,4 @@ std::string warnOpenFailed(const char* path, int error) {
     return reason;
 }
 
-const char* accessAdvice() {
-    return ", and that no other program holds the accessory";
-}
-
 } // namespace platform

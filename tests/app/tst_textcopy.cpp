@@ -4,6 +4,7 @@
 #include "installator.h"
 #include "language.h"
 #include "logcapture.h"
+#include "textvariant.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -141,15 +142,15 @@ void tst_textcopy::lookup_data() {
     QTest::newRow("empty file") << QByteArray() << "k"
                                 << "k" << 0
                                 << "The text copy %1 is not JSON: illegal value at byte 0";
-    // Advice that names a platform's tools: each platform reads its own.
-#ifdef Q_OS_WIN
-    const char* here = "on Windows";
-#else
-    const char* here = "elsewhere";
-#endif
-    QTest::newRow("a text of its own on Windows")
-        << QByteArray(R"({"copy": {"k": "elsewhere", "k.windows": "on Windows"}})") << "k" << here
-        << -1 << QString();
+    // Advice that names a system's tools: each system reads its own wording,
+    // every other the text that names none.
+    const QByteArray here = platform::textVariant();
+    QTest::newRow("worded for this system")
+        << QByteArray(R"({"copy": {"k": "any", "k.)" + here + R"(": "this"}})") << "k"
+        << "this" << -1 << QString();
+    QTest::newRow("worded for another system")
+        << QByteArray(R"({"copy": {"k": "any", "k.other": "there"}})") << "k"
+        << "any" << -1 << QString();
 }
 
 void tst_textcopy::lookup() {
@@ -363,13 +364,14 @@ void tst_textcopy::shippedTranslations() {
                          matches(english.value(key).toString(), placeholder),
                  qPrintable(key));
     }
-    // What Windows shows names no tool of Linux, in English as translated.
+    // Only Linux's wording names Linux's tools, in English as translated; a
+    // wording for one system has the text every other system shows beside it.
     for (const QJsonObject& copy : {english, translated}) {
         for (const QString& key : copy.keys()) {
-            const QString windows =
-                copy.value(key + ".windows").toString(copy.value(key).toString());
-            QVERIFY2(!windows.contains(QRegularExpression("udev|Linux|\\bman tavrin")),
+            QVERIFY2(key.endsWith(".linux") || !copy.value(key).toString().contains(
+                                                   QRegularExpression("udev|Linux|\\bman tavrin")),
                      qPrintable(key));
+            QVERIFY2(copy.value(key.section('.', 0, 0)).isString(), qPrintable(key));
         }
     }
     const QByteArray changelog = read(translation("changelog.html", code));

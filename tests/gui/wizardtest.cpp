@@ -4,6 +4,7 @@
 #include "language.h"
 #include "startup.h"
 #include "textfit.h"
+#include "textvariant.h"
 
 #include <QDir>
 #include <QFile>
@@ -204,7 +205,8 @@ void WizardTest::reloadWithCopy(const QJsonObject& changes) {
 }
 
 QString WizardTest::text(const QString& key) const {
-    return m_textCopy.value(key).toString();
+    const QString variant = key + '.' + QLatin1String(platform::textVariant());
+    return m_textCopy.value(variant).toString(m_textCopy.value(key).toString());
 }
 
 void WizardTest::recordShownPage() {

@@ -116,6 +116,7 @@ protected:
     // Loads the window afresh, its texts in the translation of the language
     // given ("de") or in English.
     void loadScene(const QString& language = QStringLiteral("en"));
+    // The staged English text under key as this system shows it.
     QString text(const QString& key) const;
     QQuickItem* item(const QString& name) const;
     QStringList visiblePages() const;

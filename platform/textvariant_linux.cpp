@@ -1,0 +1,9 @@
+#include "textvariant.h"
+
+namespace platform {
+
+const char* textVariant() {
+    return "linux";
+}
+
+} // namespace platform

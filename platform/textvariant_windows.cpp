@@ -1,0 +1,9 @@
+#include "textvariant.h"
+
+namespace platform {
+
+const char* textVariant() {
+    return "windows";
+}
+
+} // namespace platform
