@@ -1,8 +1,8 @@
 import QtQuick 2.5
 
-// A place for one wizard page that creates it only when it is first shown:
-// the start builds the first page alone, and a page nobody reaches costs
-// nothing. The page is given its name once created.
+// A place for one wizard page, created when the PageView activates it (see
+// there when): the start builds the first page alone. The page is given its
+// name once created.
 Loader {
     id: lazyPageRoot
 

@@ -1,9 +1,15 @@
 import QtQuick 2.5
 
 // Shows exactly one of its child pages at a time. The children are
-// LazyPages: a page is created when it is first shown (the start builds the
-// first page alone) and then lives for the rest of the run; switching only
-// hides and disables the others, so a page keeps its state between visits.
+// LazyPages: the start builds the first page alone, and the others are built
+// hidden just after it, before a person can move on; a page then lives for
+// the rest of the run, and switching only hides and disables the others, so
+// a page keeps its state between visits.
+//
+// A page is never built in the moment it is shown: building it names its
+// items, and a screen reader takes the name given to the button that has
+// just taken the focus as that button renamed. It says the button again and
+// cuts short the page's title and texts it was saying (Orca 48 does).
 Item {
     id: pageViewRoot
 
@@ -53,6 +59,25 @@ Item {
             }
         }
 
+        function build(slot, index) {
+            if (!slot.active) {
+                slot.active = true;
+                slot.item.pageView = pageViewRoot;
+                slot.item.index = index;
+            }
+        }
+
+        // The pages not built yet, hidden and disabled like every page not
+        // shown.
+        function buildHiddenPages() {
+            iterate(function (slot, i) {
+                if (!slot.active) {
+                    build(slot, i);
+                    slot.item.enabled = false;
+                }
+            });
+        }
+
         // A page is visible whenever its slot is: showing the slot is what a
         // page sees as becoming visible (it logs and takes the focus).
         function enablePage(slot, index, isEnabled, properties) {
@@ -64,11 +89,7 @@ Item {
                 }
                 return;
             }
-            if (!slot.active) {
-                slot.active = true;
-                slot.item.pageView = pageViewRoot;
-                slot.item.index = index;
-            }
+            build(slot, index);
             var page = slot.item;
             if (typeof properties === "object") {
                 for (var prop in properties) {
@@ -95,5 +116,7 @@ Item {
         if (currentPage) {
             currentPage.takeFocus();
         }
+        // After the first page's start, so that it is not slowed down.
+        Qt.callLater(internal.buildHiddenPages);
     }
 }
