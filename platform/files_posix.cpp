@@ -21,7 +21,7 @@ constexpr int kMaxLinks = 40;
 // folder's owner made it. Another user's link there would lead a write by
 // root anywhere.
 bool mayFollow(const std::string& link, const struct stat& linkInfo) {
-    struct stat info {};
+    struct stat info = {};
     if (::stat(folderOf(link).c_str(), &info) != 0)
         return false;
     const bool shared = (info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH);
@@ -158,7 +158,7 @@ bool removeUnheldFile(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info = {};
     const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 &&
                          S_ISREG(info.st_mode) && info.st_size > 0 && ::unlink(name.c_str()) == 0;
     ::close(fd);

@@ -28,7 +28,7 @@ bool giveLinkToAnotherUser(const std::string& path) {
 bool limitFileSize(long long bytes) {
     // The signal would end the process; the write fails with EFBIG instead.
     std::signal(SIGXFSZ, bytes < 0 ? SIG_DFL : SIG_IGN);
-    struct rlimit limit {};
+    struct rlimit limit = {};
     if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
         return false;
     limit.rlim_cur = bytes < 0 ? limit.rlim_max : rlim_t(bytes);
