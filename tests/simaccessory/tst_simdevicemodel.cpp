@@ -69,8 +69,13 @@ TEST(DeviceModelAdmission, RefusesAtTheSetupStageAndCountsEachReportOnce) {
     EXPECT_FALSE(device.admitFeatureReport(generation, 1)); // the second ID 1 report
     EXPECT_FALSE(device.admitFeatureReport(generation, 2)); // the status is never written
     EXPECT_FALSE(device.admitFeatureReport(generation + 1, 3));
-    const std::vector<sim::Report> expected = {toDevice(block0), toDevice({1}, true),
-                                               toDevice({2}, true), toDevice({3}, true)};
+    // Each refusal recorded as the ID byte alone, built in place (GCC 14's
+    // bounds check misreads a one-byte vector copied through toDevice).
+    const auto refused = [](uint8_t id) {
+        return sim::Report{Direction::HostToDevice, id, Bytes(1, id), true};
+    };
+    const std::vector<sim::Report> expected = {toDevice(block0), refused(1), refused(2),
+                                               refused(3)};
     EXPECT_EQ(device.records(), expected);
 }
 
