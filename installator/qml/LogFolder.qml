@@ -17,9 +17,15 @@ ColumnLayout {
         text: installator.getText("errorPageLogPlace")
     }
 
+    // One line whatever the path's length: a deep folder wrapped to two and
+    // pushed the page into its button band. The middle goes, the start and
+    // the folder's own name stay; "Copy details", the screen reader and
+    // "Open log folder" still have the whole path.
     RegularText {
         objectName: "errorPageLogFolder"
         Layout.fillWidth: true
+        wrapMode: Text.NoWrap
+        elide: Text.ElideMiddle
         text: logFolder.folder
     }
 }
